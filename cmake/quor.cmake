@@ -30,13 +30,16 @@ function(quor_bench name)
   target_link_libraries(${name} PRIVATE ${Q_DEPS} benchmark::benchmark Threads::Threads)
 endfunction()
 
-# quor_directory(lib [DEPS ...] [TEST_DEPS ...])
+# quor_directory(lib [EXCLUDE regex] [DEPS ...] [TEST_DEPS ...])
 # Builds every source of the calling directory into the static library `lib`
 # (tests, benchmarks, fuzz targets and main.cpp aside; *_posix / *_windows by
 # platform) and every *_test.cpp into its own test binary linked against it.
 function(quor_directory lib)
-  cmake_parse_arguments(Q "" "" "DEPS;TEST_DEPS" ${ARGN})
+  cmake_parse_arguments(Q "" "EXCLUDE" "DEPS;TEST_DEPS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(Q_EXCLUDE)
+    list(FILTER srcs EXCLUDE REGEX "${Q_EXCLUDE}")
+  endif()
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   list(FILTER srcs EXCLUDE REGEX "(_test|_bench|_fuzz|/main)\\.cpp$")
   if(WIN32)

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+
+class TKavelPersonsList;
+class TPersonStatusCollection;
+class TKavelProtocol;
+
+// One custom absence icon declared in kavel.ini; icon files are relative to
+// the common directory.
+class TCustomIcon {
+public:
+    TCustomIcon(std::string name, std::string yellowIcon, std::string redIcon)
+        : Name(std::move(name)), YellowIcon(std::move(yellowIcon)), RedIcon(std::move(redIcon)) {}
+    std::string Name;
+    std::string YellowIcon;
+    std::string RedIcon;
+};
+
+// The Kavel installation as the server sees it: settings of kavel.ini, the
+// status marks, the UDP sender, and an always-fresh persons list shared by
+// every request thread.
+class TKavelEnv {
+public:
+    using TNotifyEvent = std::function<void(TKavelEnv& sender)>;
+    using TPersonsPtr = std::shared_ptr<TKavelPersonsList>;
+
+    explicit TKavelEnv(const TClock& clock = SystemClock());
+    ~TKavelEnv();
+    TKavelEnv(const TKavelEnv&) = delete;
+    TKavelEnv& operator=(const TKavelEnv&) = delete;
+
+    // Start-up entry: reads kavel.ini, sets the UDP port, builds the status
+    // marks and scans the person files once. Raises on failure.
+    void SetCommonDirectory(const std::string& directory);
+    void SetOnLoaded(TNotifyEvent handler);
+
+    // The current persons list, rescanned first when older than the reload
+    // interval. Never blocks on a rescan run by another thread. The caller
+    // keeps the list alive for as long as it holds the pointer.
+    TPersonsPtr GetPersons();
+    // Makes the next GetPersons rescan, whatever the interval.
+    void ForceReload();
+    int LoadPersons(TKavelPersonsList& list);
+    void ReadSettings();
+    void BuildStatuses();
+
+    // Splits a kavel.ini line into its name=value items when it begins
+    // with leadingWord; false when it does not.
+    struct TSettingItem {
+        std::string Name;
+        std::string Value;
+    };
+    static bool ParseSettingLine(const std::string& leadingWord, const std::string& line,
+                                 std::vector<TSettingItem>& items);
+
+    int HttpPort() const { return HttpPort_; }
+    int UdpPort() const { return UdpPort_; }
+    const std::string& CommonDirectory() const { return CommonDirectory_; }
+    const std::string& SiteName() const { return SiteName_; }
+    int ReloadInterval() const { return ReloadInterval_; }
+    const std::vector<TCustomIcon>& CustomIcons() const { return CustomIcons_; }
+    const std::vector<std::string>& TimeTable() const { return TimeTable_; }
+    TPersonStatusCollection& Statuses() const { return *Statuses_; }
+    TKavelProtocol& Protocol() const { return *Protocol_; }
+    const TClock& Clock() const { return Clock_; }
+
+private:
+    bool RescanDue(const TKavelPersonsList& current) const;
+
+    const TClock& Clock_;
+    TNotifyEvent OnLoaded_;
+    int HttpPort_ = 80;
+    int UdpPort_ = 1990;
+    std::string CommonDirectory_;
+    std::string SiteName_;
+    int ReloadInterval_ = 1;
+    std::vector<TCustomIcon> CustomIcons_;
+    std::vector<std::string> TimeTable_;
+    // Each rescan fills a fresh list and publishes it here; a list taken by
+    // a reader lives on, unchanged, until its last holder lets it go. Read
+    // and written only through std::atomic_load / std::atomic_store: GCC
+    // 12's std::atomic<std::shared_ptr> releases its lock in load() with
+    // relaxed order, a race that ThreadSanitizer rightly reports.
+    std::shared_ptr<TKavelPersonsList> Persons_;
+    // The list the last rescan replaced, kept until the next one.
+    std::shared_ptr<TKavelPersonsList> SparePersons_;
+    std::atomic<bool> Reloading_{false};
+    // Set by ForceReload; survives a rescan that was already running when
+    // the reload was asked for. The first call always scans.
+    std::atomic<bool> ReloadPending_{true};
+    std::unique_ptr<TPersonStatusCollection> Statuses_;
+    std::unique_ptr<TKavelProtocol> Protocol_;
+};

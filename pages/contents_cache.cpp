@@ -1,0 +1,167 @@
+#include "pages/contents_cache.h"
+
+#include <stdexcept>
+
+#include "platform/locale.h"
+
+namespace {
+
+// Node, index slot and shared text block per entry, roughly; keeps a flood of
+// tiny pages from slipping past the bound.
+constexpr size_t EntryOverhead = 192;
+
+bool IsTrailByte(unsigned char c) { return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC); }
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Letters fold, except the second byte of a two-byte character: a browser
+// sends that byte literally after a percent-escaped first byte ("%89c" is not
+// "%89C"), and folding it would hand one group's board to another.
+void FoldInPlace(char* text, size_t size) {
+    bool afterLead = false;
+    for (size_t i = 0; i < size;) {
+        unsigned char byte;
+        size_t length = 1;
+        if (text[i] == '%' && i + 2 < size && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
+            text[i + 1] = AsciiUpper(text[i + 1]);
+            text[i + 2] = AsciiUpper(text[i + 2]);
+            byte = static_cast<unsigned char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+            length = 3;
+        } else {
+            byte = static_cast<unsigned char>(text[i]);
+        }
+        const bool trail = afterLead && IsTrailByte(byte);
+        if (length == 1 && !trail) text[i] = AsciiUpper(text[i]);
+        afterLead = !trail && IsLeadByte(byte);
+        i += length;
+    }
+}
+
+}  // namespace
+
+TContents::TContents(std::string text, TDateTime stamp)
+    : Text(std::make_shared<const std::string>(std::move(text))), Stamp(stamp) {}
+
+void TContents::Assign(const TContents& source) {
+    Text = source.Text;
+    Stamp = source.Stamp;
+}
+
+TContentsCache::TContentsCache(size_t maxBytes) : maxBytes_(maxBytes) {}
+
+TContentsCache::~TContentsCache() { Clear(); }
+
+std::string TContentsCache::FoldKey(std::string_view key) {
+    std::string out(key);
+    FoldInPlace(out.data(), out.size());
+    return out;
+}
+
+size_t TContentsCache::CostOf(const Entry& entry) {
+    return entry.Item.Text->size() + entry.Key.size() + entry.Folded.size() + EntryOverhead;
+}
+
+std::optional<TContents> TContentsCache::FindContents(std::string_view key, TDateTime stamp) {
+    // Every connection has its own short-lived thread: fold on the stack so
+    // that a hit costs no allocation.
+    char buffer[512];
+    std::string large;
+    char* text = buffer;
+    if (key.size() > sizeof buffer) {
+        large.assign(key);
+        text = large.data();
+    } else {
+        key.copy(buffer, key.size());
+    }
+    FoldInPlace(text, key.size());
+    const std::string_view folded(text, key.size());
+    std::lock_guard<std::mutex> hold(lock_);
+    const auto found = index_.find(folded);
+    if (found == index_.end()) return std::nullopt;
+    Entry& entry = *found->second;
+    if (!(entry.Item.Stamp >= stamp)) return std::nullopt;
+    lru_.splice(lru_.begin(), lru_, entry.Lru);
+    return entry.Item;
+}
+
+size_t TContentsCache::AddObject(std::string_view key, TContents item) {
+    if (!item.Text) item.Text = std::make_shared<const std::string>();
+    std::string folded = FoldKey(key);
+    std::lock_guard<std::mutex> hold(lock_);
+    const auto found = index_.find(folded);
+    const size_t cost = item.Text->size() + key.size() + folded.size() + EntryOverhead;
+    if (cost > maxBytes_) {
+        if (found != index_.end()) Remove(found->second);
+        return entries_.size();
+    }
+    EntryList::iterator entry;
+    if (found != index_.end()) {
+        entry = found->second;
+        bytes_ -= CostOf(*entry);
+        entry->Key.assign(key);
+        entry->Item.Assign(item);
+        lru_.splice(lru_.begin(), lru_, entry->Lru);
+    } else {
+        entries_.push_back(Entry{std::string(key), std::move(folded), TContents(), {}});
+        entry = std::prev(entries_.end());
+        entry->Item.Assign(item);
+        lru_.push_front(entry);
+        entry->Lru = lru_.begin();
+        index_.emplace(std::string_view(entry->Folded), entry);
+    }
+    bytes_ += cost;
+    EvictOthers(entry);
+    return entries_.size();
+}
+
+// Drops the least recently used entries until the bound holds again. keep is
+// the most recent one and fits on its own, so it is never reached.
+void TContentsCache::EvictOthers(EntryList::iterator keep) {
+    while (bytes_ > maxBytes_ && lru_.back() != keep) Remove(lru_.back());
+}
+
+void TContentsCache::Remove(EntryList::iterator entry) {
+    bytes_ -= CostOf(*entry);
+    index_.erase(std::string_view(entry->Folded));
+    lru_.erase(entry->Lru);
+    entries_.erase(entry);
+}
+
+void TContentsCache::Delete(size_t index) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (index >= entries_.size()) throw std::out_of_range("TContentsCache::Delete: index out of range");
+    Remove(std::next(entries_.begin(), static_cast<std::ptrdiff_t>(index)));
+}
+
+void TContentsCache::Clear() {
+    std::lock_guard<std::mutex> hold(lock_);
+    index_.clear();
+    lru_.clear();
+    entries_.clear();
+    bytes_ = 0;
+}
+
+size_t TContentsCache::Count() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return entries_.size();
+}
+
+size_t TContentsCache::Bytes() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return bytes_;
+}
+
+std::vector<std::string> TContentsCache::Keys() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    std::vector<std::string> keys;
+    keys.reserve(entries_.size());
+    for (const Entry& entry : entries_) keys.push_back(entry.Key);
+    return keys;
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// & < > " as entities. Works on Shift-JIS bytes: none of the four occurs
+// inside a double-byte character.
+std::string HtmlEscape(std::string_view text);
+
+// HtmlEscape, then CR LF as "&#13&#10" (the board's tooltips).
+std::string HtmlEscapeTooltip(std::string_view text);
+
+// A person key made safe inside a URL: only the bytes that would change the
+// URL's meaning (% & # + and blank) become %XX; everything else stays.
+std::string UrlEncodeKey(std::string_view key);

@@ -1,0 +1,142 @@
+#include "platform/service_host.h"
+
+#include <cstdlib>
+#include <exception>
+#include <optional>
+
+TServiceHost::TServiceHost(TService& service, std::string source, TServiceFailureSink failures)
+    : service_(service), source_(std::move(source)), failures_(std::move(failures)) {
+    const char* socket = std::getenv("NOTIFY_SOCKET");
+    if (socket != nullptr && *socket != '\0') {
+        notifier_ = [path = std::string(socket)](const std::string& state) {
+            NotifyServiceManager(path, state);
+        };
+    }
+}
+
+void TServiceHost::Post(TServiceControl control) {
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        requests_.push_back(control);
+    }
+    posted_.notify_one();
+}
+
+TServiceControl TServiceHost::Take() {
+    std::unique_lock<std::mutex> hold(lock_);
+    posted_.wait(hold, [this] { return !requests_.empty(); });
+    const TServiceControl control = requests_.front();
+    requests_.pop_front();
+    return control;
+}
+
+TServiceState TServiceHost::State() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return state_;
+}
+
+void TServiceHost::SetState(TServiceState state) {
+    std::lock_guard<std::mutex> hold(lock_);
+    state_ = state;
+}
+
+void TServiceHost::Notify(const std::string& state) {
+    if (notifier_) notifier_(state);
+}
+
+void TServiceHost::ReportFailure(const char* operation, const std::string& text) {
+    if (!failures_) return;
+    try {
+        failures_(source_, std::string("サービス失敗 ") + operation + ": " + text);
+    } catch (...) {
+        // Reporting must not take the service down.
+    }
+}
+
+bool TServiceHost::Call(const char* operation, const std::function<void()>& handler) {
+    try {
+        handler();
+        return true;
+    } catch (const std::exception& e) {
+        ReportFailure(operation, e.what());
+    } catch (...) {
+        ReportFailure(operation, "unknown error");
+    }
+    return false;
+}
+
+int TServiceHost::Run() {
+    BlockServiceSignals();
+    std::optional<TServiceSignalThread> signals;
+    try {
+        if (handleSignals_) signals.emplace(*this);
+    } catch (const std::exception& e) {
+        ReportFailure("開始", e.what());
+        return 1;
+    }
+
+    SetState(TServiceState::StartPending);
+    bool started = false;
+    if (!Call("開始", [&] { service_.ServiceStart(started); }) || !started) {
+        SetState(TServiceState::Stopped);
+        return 1;
+    }
+    SetState(TServiceState::Running);
+    Notify("READY=1");
+
+    try {
+        for (;;) {
+            switch (Take()) {
+            case TServiceControl::Stop:
+                if (Stop(TServiceControl::Stop)) return 0;
+                break;
+            case TServiceControl::Shutdown:
+                if (Stop(TServiceControl::Shutdown)) return 0;
+                break;
+            case TServiceControl::Pause:
+                Pause();
+                break;
+            case TServiceControl::Continue:
+                Continue();
+                break;
+            }
+        }
+    } catch (const std::exception& e) {
+        ReportFailure("実行", e.what());
+    }
+    SetState(TServiceState::Stopped);
+    return 1;
+}
+
+bool TServiceHost::Stop(TServiceControl control) {
+    const TServiceState before = State();
+    Notify("STOPPING=1");
+    SetState(TServiceState::StopPending);
+    bool stopped = false;
+    if (control == TServiceControl::Shutdown)
+        stopped = Call("シャットダウン", [&] { service_.ServiceShutdown(); });
+    else
+        stopped = Call("停止", [&] { service_.ServiceStop(stopped); }) && stopped;
+    if (!stopped) {
+        SetState(before);
+        return false;
+    }
+    SetState(TServiceState::Stopped);
+    return true;
+}
+
+void TServiceHost::Pause() {
+    if (State() != TServiceState::Running) return;
+    SetState(TServiceState::PausePending);
+    bool paused = false;
+    const bool done = Call("一時停止", [&] { service_.ServicePause(paused); }) && paused;
+    SetState(done ? TServiceState::Paused : TServiceState::Running);
+}
+
+void TServiceHost::Continue() {
+    if (State() != TServiceState::Paused) return;
+    SetState(TServiceState::ContinuePending);
+    bool continued = false;
+    const bool done = Call("続行", [&] { service_.ServiceContinue(continued); }) && continued;
+    SetState(done ? TServiceState::Running : TServiceState::Paused);
+}

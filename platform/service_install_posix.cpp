@@ -1,0 +1,73 @@
+#include <iconv.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <stdexcept>
+
+#include "platform/home_dir.h"
+#include "platform/service_install.h"
+
+extern char** environ;
+
+namespace {
+
+bool SystemdIsRunning() {
+    struct stat info {};
+    return ::stat("/run/systemd/system", &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+int RunProgram(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    pid_t child = 0;
+    const int err = ::posix_spawnp(&child, args[0], nullptr, nullptr, args.data(), environ);
+    if (err != 0) throw std::runtime_error(argv[0] + ": " + std::strerror(err));
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) throw std::runtime_error(argv[0] + ": " + std::strerror(errno));
+    }
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+}
+
+}  // namespace
+
+TServiceInstallEnv TServiceInstallEnv::System() {
+    TServiceInstallEnv env;
+    const char* dir = std::getenv("QUORWELL_UNIT_DIR");
+    env.UnitDirectory = (dir != nullptr && *dir != '\0') ? dir : "/etc/systemd/system";
+    env.ExecutablePath = ::ExecutablePath();
+    env.SystemdRunning = SystemdIsRunning;
+    env.RunCommand = RunProgram;
+    env.Out = &std::cout;
+    env.Err = &std::cerr;
+    return env;
+}
+
+std::string TerminalText(std::string_view cp932) {
+    const iconv_t convert = ::iconv_open("UTF-8", "CP932");
+    if (convert == reinterpret_cast<iconv_t>(-1)) return std::string(cp932);
+    std::string out;
+    char* in = const_cast<char*>(cp932.data());
+    size_t inLeft = cp932.size();
+    char buffer[256];
+    while (inLeft > 0) {
+        char* outPtr = buffer;
+        size_t outLeft = sizeof buffer;
+        const size_t done = ::iconv(convert, &in, &inLeft, &outPtr, &outLeft);
+        out.append(buffer, outPtr - buffer);
+        if (done == static_cast<size_t>(-1) && errno != E2BIG) {
+            // EILSEQ or a cut-off character: keep the byte and go on after it.
+            out += *in++;
+            --inLeft;
+        }
+    }
+    ::iconv_close(convert);
+    return out;
+}

@@ -1,0 +1,161 @@
+#include "platform/service_install.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+std::string Utf8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
+
+TEST(ServiceSwitches, SlashOrHyphenAnyCaseAnywhere) {
+    auto parse = [](std::vector<std::string> args) { return ParseServiceSwitches(args); };
+    TServiceSwitches s = parse({"quorwell", "/INSTALL", "/SILENT"});
+    EXPECT_TRUE(s.Install);
+    EXPECT_FALSE(s.Uninstall);
+    EXPECT_TRUE(s.Silent);
+    s = parse({"quorwell", "extra", "-uninstall"});
+    EXPECT_TRUE(s.Uninstall);
+    EXPECT_FALSE(s.Install);
+    EXPECT_FALSE(s.Silent);
+    // Not switches: no prefix, a longer word, the program's own name.
+    EXPECT_FALSE(parse({"/install", "install", "/INSTALLX", "--install", "-"}).Any());
+    EXPECT_FALSE(parse({"quorwell"}).Any());
+}
+
+TEST(ServiceUnit, NotifyServiceStartedByTheExecutable) {
+    EXPECT_EQ(MakeUnitText("/opt/quorwell/quorwell"),
+              "[Unit]\n"
+              "Description=Quorwell\n"
+              "Wants=network-online.target\n"
+              "After=network-online.target remote-fs.target\n"
+              "\n"
+              "[Service]\n"
+              "Type=notify\n"
+              "ExecStart=/opt/quorwell/quorwell\n"
+              "Restart=on-failure\n"
+              "\n"
+              "[Install]\n"
+              "WantedBy=multi-user.target\n");
+}
+
+TEST(ServiceUnit, ExecutablePathIsQuotedAndEscaped) {
+    auto execStart = [](const std::string& path) {
+        const std::string unit = MakeUnitText(path);
+        const size_t at = unit.find("ExecStart=") + 10;
+        return unit.substr(at, unit.find('\n', at) - at);
+    };
+    EXPECT_EQ(execStart("/opt/my board/quorwell"), "\"/opt/my board/quorwell\"");
+    EXPECT_EQ(execStart("/opt/100%/$HOME/q"), "/opt/100%%/$$HOME/q");
+    EXPECT_EQ(execStart("/opt/a\"b\\c/q"), "\"/opt/a\\\"b\\\\c/q\"");
+    EXPECT_THROW(MakeUnitText("/opt/x\nExecStartPre=/bin/evil"), std::runtime_error);
+}
+
+TEST(TerminalText, ShiftJisBecomesUtf8) {
+    EXPECT_EQ(TerminalText("掲示板 ok"), Utf8(u8"掲示板 ok"));
+    EXPECT_EQ(TerminalText("a\x80" "b"), "a\x80" "b");  // no such character: byte kept
+    EXPECT_EQ(TerminalText("a\x8C"), "a\x8C");           // cut-off character
+    EXPECT_EQ(TerminalText(""), "");
+}
+
+class ServiceInstall : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/service_install_test.XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        env_.UnitDirectory = dir_;
+        env_.ExecutablePath = "/opt/quorwell/quorwell";
+        env_.SystemdRunning = [this] { return systemd_; };
+        env_.RunCommand = [this](const std::vector<std::string>& argv) {
+            std::string line;
+            for (const auto& arg : argv) line += (line.empty() ? "" : " ") + arg;
+            commands_.push_back(line);
+            return line == failing_ ? 1 : 0;
+        };
+        env_.Out = &out_;
+        env_.Err = &err_;
+    }
+    void TearDown() override {
+        ::unlink(UnitPath().c_str());
+        ::rmdir(dir_.c_str());
+    }
+    std::string UnitPath() const { return dir_ + "/quorwell.service"; }
+    int Run(std::vector<std::string> args) {
+        args.insert(args.begin(), "quorwell");
+        return RunServiceInstall(ParseServiceSwitches(args), env_);
+    }
+
+    std::string dir_;
+    TServiceInstallEnv env_;
+    bool systemd_ = true;
+    std::string failing_;
+    std::vector<std::string> commands_;
+    std::ostringstream out_, err_;
+};
+
+TEST_F(ServiceInstall, InstallWritesTheUnitAndEnablesIt) {
+    EXPECT_EQ(Run({"/install"}), 0);
+    std::ifstream file(UnitPath(), std::ios::binary);
+    std::stringstream content;
+    content << file.rdbuf();
+    EXPECT_EQ(content.str(), MakeUnitText("/opt/quorwell/quorwell"));
+    struct stat info {};
+    ASSERT_EQ(stat(UnitPath().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0644u);
+    EXPECT_EQ(commands_, (std::vector<std::string>{"systemctl daemon-reload", "systemctl enable quorwell"}));
+    EXPECT_EQ(out_.str(), Utf8(u8"サービスを登録しました。\n"));
+    EXPECT_EQ(err_.str(), "");
+    EXPECT_EQ(Run({"-INSTALL", "-UNINSTALL"}), 0);  // install is tested first
+    EXPECT_EQ(access(UnitPath().c_str(), F_OK), 0);
+}
+
+TEST_F(ServiceInstall, WithoutSystemdOnlyTheFileIsWrittenAndSilentKeepsQuiet) {
+    systemd_ = false;
+    EXPECT_EQ(Run({"/INSTALL", "/SILENT"}), 0);
+    EXPECT_TRUE(commands_.empty());
+    EXPECT_EQ(out_.str(), "");
+    EXPECT_EQ(access(UnitPath().c_str(), F_OK), 0);
+}
+
+TEST_F(ServiceInstall, FailuresGoToStandardErrorEvenWhenSilent) {
+    failing_ = "systemctl enable quorwell";
+    EXPECT_EQ(Run({"/install", "/silent"}), 1);
+    EXPECT_EQ(err_.str(), Utf8(u8"\"systemctl enable quorwell ended with status 1.\" : サービス "
+                               u8"\"Quorwell\" の登録は失敗しました。\n"));
+    EXPECT_EQ(out_.str(), "");
+
+    err_.str("");
+    env_.UnitDirectory = dir_ + "/missing";
+    EXPECT_EQ(Run({"/install"}), 1);
+    EXPECT_EQ(err_.str().rfind("\"Cannot write file \"" + dir_ + "/missing/quorwell.service\".", 0), 0u)
+        << err_.str();
+    EXPECT_NE(err_.str().find(Utf8(u8"\" : サービス \"Quorwell\" の登録は失敗しました。\n")),
+              std::string::npos);
+    EXPECT_EQ(out_.str(), "");
+}
+
+TEST_F(ServiceInstall, UninstallDisablesAndRemoves) {
+    ASSERT_EQ(Run({"/install", "/silent"}), 0);
+    commands_.clear();
+    EXPECT_EQ(Run({"-uninstall"}), 0);
+    EXPECT_NE(access(UnitPath().c_str(), F_OK), 0);
+    EXPECT_EQ(commands_, (std::vector<std::string>{"systemctl disable quorwell", "systemctl daemon-reload"}));
+    EXPECT_EQ(out_.str(), Utf8(u8"サービスの登録を解除しました。\n"));
+
+    // Nothing installed: a failure, and systemd is left alone.
+    commands_.clear();
+    out_.str("");
+    EXPECT_EQ(Run({"/UNINSTALL", "/SILENT"}), 1);
+    EXPECT_TRUE(commands_.empty());
+    EXPECT_EQ(out_.str(), "");
+    EXPECT_NE(err_.str().find(Utf8(u8"\" : サービス \"Quorwell\" の登録解除に失敗しました。\n")),
+              std::string::npos);
+    EXPECT_EQ(err_.str().front(), '"');
+}
+
+}  // namespace

@@ -1,0 +1,90 @@
+#include "service/quor_ini.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+
+namespace {
+
+constexpr const char* Key = "QUOR_CommonDirectory";
+
+TEST(QuorIni, EveryLineIsACandidateAndTheFirstMatchWins) {
+    EXPECT_EQ(IniValueOf("[Quor]\r\nQUOR_CommonDirectory=/srv/kavel/\r\n", Key), "/srv/kavel/");
+    EXPECT_EQ(IniValueOf("quor_commondirectory=/a/\nQUOR_CommonDirectory=/b/\n", Key), "/a/");
+    // A line that does not match is skipped, a later one still counts.
+    EXPECT_EQ(IniValueOf("QUOR_CommonDirectory\r\nQUOR_CommonDirectoryX=/x/\rQUOR_CommonDirectory=/c/",
+                         Key),
+              "/c/");
+    EXPECT_EQ(IniValueOf("Other=1\n\n=\n", Key), "");
+    EXPECT_EQ(IniValueOf("", Key), "");
+}
+
+TEST(QuorIni, NameAndValueAreNotTrimmed) {
+    EXPECT_EQ(IniValueOf("QUOR_CommonDirectory =/a/\r\n", Key), "");
+    EXPECT_EQ(IniValueOf(" QUOR_CommonDirectory=/a/\r\n", Key), "");
+    EXPECT_EQ(IniValueOf("QUOR_CommonDirectory= /a/ \r\n", Key), " /a/ ");
+    EXPECT_EQ(IniValueOf("QUOR_CommonDirectory=a=b\r\n", Key), "a=b");
+    EXPECT_EQ(IniValueOf("QUOR_CommonDirectory=\r\n", Key), "");
+}
+
+TEST(QuorIni, LinesEndAtCrLfLfOrCr) {
+    EXPECT_EQ(IniValueOf("a=1\rQUOR_CommonDirectory=/cr/\rb=2", Key), "/cr/");
+    EXPECT_EQ(IniValueOf("a=1\nQUOR_CommonDirectory=/lf/\nb=2", Key), "/lf/");
+    EXPECT_EQ(IniValueOf("a=1\r\n\r\nQUOR_CommonDirectory=/crlf/\r\n", Key), "/crlf/");
+    // Shift-JIS bytes pass unchanged.
+    EXPECT_EQ(IniValueOf("QUOR_CommonDirectory=/srv/掲示板/\r\n", Key), "/srv/掲示板/");
+}
+
+TEST(QuorIni, QuotedValues) {
+    EXPECT_EQ(UnquoteIniValue("\"/srv/my kavel/\""), "/srv/my kavel/");
+    EXPECT_EQ(UnquoteIniValue("\"a\"\"b\"\"\""), "a\"b\"");
+    EXPECT_EQ(UnquoteIniValue("\"/a/\" trailing"), "/a/");
+    EXPECT_EQ(UnquoteIniValue("\"/unterminated/"), "/unterminated/");
+    EXPECT_EQ(UnquoteIniValue("\"\""), "");
+    EXPECT_EQ(UnquoteIniValue("\""), "");
+    EXPECT_EQ(UnquoteIniValue(" \"/a/\""), " \"/a/\"");  // not at the start: unchanged
+    EXPECT_EQ(UnquoteIniValue("/a\"b/"), "/a\"b/");
+}
+
+class QuorIniFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/quor_ini_test.XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override {
+        std::remove((dir_ + "/quor.ini").c_str());
+        rmdir((dir_ + "/quor.ini").c_str());
+        rmdir(dir_.c_str());
+    }
+    void Write(const std::string& content) {
+        std::ofstream(dir_ + "/quor.ini", std::ios::binary) << content;
+    }
+    std::string dir_;
+};
+
+TEST_F(QuorIniFile, ReadsTheUnquotedDirectory) {
+    Write("[QUOR]\r\nQUOR_CommonDirectory=\"/srv/kavel/\"\r\n");
+    EXPECT_EQ(ReadQuorCommonDirectory(dir_ + "/quor.ini"), "/srv/kavel/");
+    Write("Nothing=here\r\n");
+    EXPECT_EQ(ReadQuorCommonDirectory(dir_ + "/quor.ini"), "");
+}
+
+TEST_F(QuorIniFile, MissingFileNamesItsPath) {
+    const std::string path = dir_ + "/quor.ini";
+    try {
+        ReadQuorCommonDirectory(path);
+        FAIL() << "no error";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()), "以下のパスに初期化ファイルがありません。\r\n" + path);
+    }
+    ASSERT_EQ(mkdir(path.c_str(), 0755), 0);  // a directory is no settings file
+    EXPECT_THROW(ReadQuorCommonDirectory(path), std::runtime_error);
+}
+
+}  // namespace
