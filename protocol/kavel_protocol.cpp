@@ -1,0 +1,83 @@
+#include "protocol/kavel_protocol.h"
+
+#include "data/kavel_person.h"
+#include "platform/file_system.h"
+
+namespace {
+
+// Only a to z fold: every other byte, Shift-JIS trail bytes too, stays.
+std::string UpperAsciiBytes(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+void AppendKey(std::string& datagram, const char* key) {
+    datagram += '\x01';
+    datagram += key;
+}
+
+}  // namespace
+
+TKavelProtocol::TKavelProtocol(TNameResolver resolver) : resolver_(std::move(resolver)) {}
+
+TKavelProtocol::~TKavelProtocol() = default;
+
+void TKavelProtocol::SetDestinationPort(int32_t port) {
+    std::lock_guard<std::mutex> hold(clientLock_);
+    client_.store(nullptr);
+    ownedClient_.reset();
+    ownedClient_ = std::make_unique<TIdUDPClient>(port);
+    client_.store(ownedClient_.get());
+}
+
+int32_t TKavelProtocol::DestinationPort() { return UdpClient().Port; }
+
+TIdUDPClient& TKavelProtocol::UdpClient() {
+    if (TIdUDPClient* client = client_.load()) return *client;
+    std::lock_guard<std::mutex> hold(clientLock_);
+    if (!ownedClient_) {
+        ownedClient_ = std::make_unique<TIdUDPClient>(0);
+        client_.store(ownedClient_.get());
+    }
+    return *ownedClient_;
+}
+
+std::string TKavelProtocol::MessageNotice(const TKavelPerson& person) {
+    std::string datagram;
+    AppendKey(datagram, "Kvl3_Msg");
+    datagram += person.FileName();
+    AppendKey(datagram, "Kvl3_Eod");
+    return datagram;
+}
+
+std::string TKavelProtocol::PersonData(const TKavelPerson& person) {
+    std::string datagram;
+    AppendKey(datagram, "Kvl3_Dat");
+    datagram += UpperAsciiBytes(ChangeFileExt(person.FilePath, ""));
+    AppendKey(datagram, "Kvl3_Date");
+    datagram += person.ModoriDate;
+    AppendKey(datagram, "Kvl3_Time");
+    datagram += person.ModoriTime;
+    AppendKey(datagram, "Kvl3_Icon");
+    datagram += std::to_string(person.StatusIcon);
+    AppendKey(datagram, "Kvl3_Locate");
+    datagram += person.Huzairiyu;
+    AppendKey(datagram, "Kvl3_Eod");
+    return datagram;
+}
+
+void TKavelProtocol::NotifyMessage(const TKavelPerson& person) {
+    Send(MessageNotice(person), person.IP);
+}
+
+void TKavelProtocol::SendPersonData(const TKavelPerson& person, const std::string& address) {
+    Send(PersonData(person), address);
+}
+
+void TKavelProtocol::Send(const std::string& datagram, const std::string& address) {
+    const int32_t port = DestinationPort();
+    TIdUDPClient& client = UdpClient();
+    const TInet4Address to = ResolveAddress(address, resolver_);
+    client.Socket.SendTo(to, port, datagram);
+}

@@ -1,0 +1,200 @@
+#include "protocol/kavel_protocol.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "data/kavel_person.h"
+#include "platform/udp_test_receiver.h"
+
+namespace {
+
+TKavelPerson Person(const std::string& path, const std::string& ip = "127.0.0.1") {
+    TKavelPerson p;
+    p.FilePath = path;
+    p.IP = ip;
+    p.PowerOFF = false;
+    return p;
+}
+
+// Every name the protocol looks up must come through here; none leaves the machine.
+class TKavelProtocolTest : public ::testing::Test {
+protected:
+    TKavelProtocolTest()
+        : protocol_([this](const std::string& name) {
+              asked_.push_back(name);
+              return TInet4Address{{127, 0, 0, 1}};
+          }) {
+        protocol_.SetDestinationPort(receiver_.Port());
+    }
+
+    std::string Received() {
+        const auto got = receiver_.Receive();
+        return got ? got->Bytes : std::string("<nothing>");
+    }
+
+    TUdpTestReceiver receiver_;
+    std::vector<std::string> asked_;
+    TKavelProtocol protocol_;
+};
+
+TEST_F(TKavelProtocolTest, MessageNoticeOfASixLetterKeyIs24Bytes) {
+    protocol_.NotifyMessage(Person("/srv/kavel/common/TanaKa.kvl"));
+    const std::string got = Received();
+    EXPECT_EQ(got.size(), 24u);
+    EXPECT_EQ(got, "\x01Kvl3_MsgTanaKa\x01Kvl3_Eod");
+    EXPECT_TRUE(asked_.empty());
+}
+
+TEST_F(TKavelProtocolTest, PersonDataCarriesTheFieldsInTheirOrder) {
+    TKavelPerson p = Person("/srv/kavel/common/suzuki.kvl");
+    p.ModoriDate = "2024/03/07";
+    p.ModoriTime = "17:30";
+    p.StatusIcon = 2;
+    p.Huzairiyu = "会議";
+    protocol_.SendPersonData(p, "127.0.0.1");
+    EXPECT_EQ(Received(),
+              "\x01Kvl3_Dat/SRV/KAVEL/COMMON/SUZUKI"
+              "\x01Kvl3_Date" "2024/03/07"
+              "\x01Kvl3_Time" "17:30"
+              "\x01Kvl3_Icon" "2"
+              "\x01Kvl3_Locate" "会議"
+              "\x01Kvl3_Eod");
+
+    protocol_.SendPersonData(Person("/c/a.kvl"), "127.0.0.1");
+    const std::string empty = Received();
+    EXPECT_EQ(empty,
+              "\x01Kvl3_Dat/C/A\x01Kvl3_Date\x01Kvl3_Time\x01Kvl3_Icon0\x01Kvl3_Locate\x01Kvl3_Eod");
+    EXPECT_EQ(empty.size(), 60u + 4u + 1u);
+}
+
+TEST(KavelProtocolDatagram, PathIsUpperCasedByteByByteWithoutItsExtension) {
+    // 田 is 0x93 0x63: its trail byte is a lower-case letter and folds too.
+    // The dot in the directory is not the extension; ".KVL" goes like ".kvl".
+    const std::string tanaka = TKavelProtocol::PersonData(Person("/srv/kavel.d/田中.KVL"));
+    const std::string head = "\x01Kvl3_Dat/SRV/KAVEL.D/\x93\x43\x92\x86\x01Kvl3_Date";
+    EXPECT_EQ(tanaka.substr(0, head.size()), head);
+
+    const std::string plain = TKavelProtocol::PersonData(Person("/home/office/yamada.kvl"));
+    EXPECT_EQ(plain.substr(0, 29), "\x01Kvl3_Dat/HOME/OFFICE/YAMADA\x01");
+}
+
+TEST(KavelProtocolDatagram, ValuesTravelRawWithSignsLineEndsAndControlBytes) {
+    TKavelPerson p = Person("/c/b.kvl");
+    p.StatusIcon = -3;
+    p.Huzairiyu = "外出\r\n直帰\r\n";
+    p.ModoriTime = std::string("1\x01" "2");
+    const std::string got = TKavelProtocol::PersonData(p);
+    EXPECT_NE(got.find(std::string("\x01Kvl3_Time1\x01" "2\x01Kvl3_Icon-3\x01Kvl3_Locate")),
+              std::string::npos);
+    EXPECT_NE(got.find("\x01Kvl3_Locate外出\r\n直帰\r\n\x01Kvl3_Eod"), std::string::npos);
+    EXPECT_EQ(got.substr(got.size() - 9), "\x01Kvl3_Eod");
+}
+
+TEST_F(TKavelProtocolTest, AddressesResolveAsTheClientsExpect) {
+    protocol_.NotifyMessage(Person("/c/a.kvl", "LocalHost"));
+    EXPECT_EQ(Received(), "\x01Kvl3_Msga\x01Kvl3_Eod");
+    EXPECT_TRUE(asked_.empty());
+
+    // Not a quad (300 > 255): looked up as a name.
+    protocol_.SendPersonData(Person("/c/a.kvl"), "127.0.0.300");
+    EXPECT_EQ(Received().substr(0, 12), "\x01Kvl3_Dat/C/");
+    EXPECT_EQ(asked_, std::vector<std::string>{"127.0.0.300"});
+
+    // A person without an IP is a lookup of the empty name.
+    protocol_.NotifyMessage(Person("/c/b.kvl", ""));
+    EXPECT_EQ(Received(), "\x01Kvl3_Msgb\x01Kvl3_Eod");
+    EXPECT_EQ(asked_.size(), 2u);
+    EXPECT_EQ(asked_[1], "");
+}
+
+TEST(KavelProtocol, LookupFailuresReachTheCaller) {
+    TKavelProtocol protocol([](const std::string&) -> TInet4Address {
+        throw SocketError(-2, "Name or service not known");
+    });
+    TUdpTestReceiver receiver;
+    protocol.SetDestinationPort(receiver.Port());
+    try {
+        protocol.NotifyMessage(Person("/c/a.kvl", "pc-of-nobody"));
+        FAIL() << "no error";
+    } catch (const ESocketError& e) {
+        EXPECT_STREQ(e.what(), "Socket Error # -2\r\nName or service not known");
+    }
+    EXPECT_TRUE(receiver.Empty());
+}
+
+TEST(KavelProtocol, PortIsKeptByTheClientAndAPortOfZeroIsAnError) {
+    TKavelProtocol protocol;
+    EXPECT_EQ(protocol.DestinationPort(), 0) << "a client with port 0 until one is set";
+    try {
+        protocol.NotifyMessage(Person("/c/a.kvl"));
+        FAIL() << "no error";
+    } catch (const ESocketError& e) {
+        EXPECT_EQ(e.ErrorCode(), EINVAL);
+    }
+    protocol.SetDestinationPort(1990);
+    EXPECT_EQ(protocol.DestinationPort(), 1990);
+    EXPECT_EQ(protocol.UdpClient().Port, 1990);
+}
+
+TEST(KavelProtocol, SettingThePortAgainClosesTheOldSocket) {
+    TUdpTestReceiver first, second;
+    TKavelProtocol protocol;
+    protocol.SetDestinationPort(first.Port());
+    protocol.NotifyMessage(Person("/c/a.kvl"));
+    const int oldSocket = protocol.UdpClient().Socket.Handle();
+    ASSERT_GE(oldSocket, 0);
+
+    protocol.SetDestinationPort(second.Port());
+    EXPECT_EQ(fcntl(oldSocket, F_GETFD), -1) << "the first socket stays open";
+    EXPECT_FALSE(protocol.UdpClient().Socket.IsOpen());
+    protocol.NotifyMessage(Person("/c/b.kvl"));
+    EXPECT_TRUE(protocol.UdpClient().Socket.IsOpen());
+
+    const auto one = first.Receive();
+    const auto two = second.Receive();
+    ASSERT_TRUE(one && two);
+    EXPECT_EQ(one->Bytes, "\x01Kvl3_Msga\x01Kvl3_Eod");
+    EXPECT_EQ(two->Bytes, "\x01Kvl3_Msgb\x01Kvl3_Eod");
+}
+
+TEST_F(TKavelProtocolTest, ConcurrentSendsGoThroughOneSocket) {
+    constexpr int Threads = 6, PerThread = 20;
+    std::vector<std::thread> senders;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < Threads; ++t) {
+        senders.emplace_back([&, t] {
+            for (int i = 0; i < PerThread; ++i) {
+                try {
+                    TKavelPerson p = Person("/c/p" + std::to_string(t) + ".kvl");
+                    if (i % 2) protocol_.NotifyMessage(p);
+                    else protocol_.SendPersonData(p, "127.0.0.1");
+                } catch (...) {
+                    ++failures;
+                }
+            }
+        });
+    }
+    for (auto& s : senders) s.join();
+    EXPECT_EQ(failures.load(), 0);
+
+    std::set<uint16_t> sourcePorts;
+    int notices = 0, data = 0;
+    for (int i = 0; i < Threads * PerThread; ++i) {
+        const auto got = receiver_.Receive();
+        ASSERT_TRUE(got) << "datagram " << i << " missing";
+        sourcePorts.insert(got->SourcePort);
+        if (got->Bytes.compare(0, 9, "\x01Kvl3_Msg") == 0) ++notices;
+        if (got->Bytes.compare(0, 9, "\x01Kvl3_Dat") == 0) ++data;
+    }
+    EXPECT_EQ(sourcePorts.size(), 1u);
+    EXPECT_EQ(notices, Threads * PerThread / 2);
+    EXPECT_EQ(data, Threads * PerThread / 2);
+}
+
+}  // namespace
