@@ -1,0 +1,126 @@
+#include "pages/page_maker.h"
+
+#include <memory>
+
+#include "data/kavel_env.h"
+#include "data/persons_list.h"
+#include "http/http_body_stream.h"
+#include "http/http_request_info.h"
+#include "http/http_response_info.h"
+#include "pages/contents_cache.h"
+#include "service/event_log.h"
+#include "service/log_file.h"
+
+namespace {
+
+using TSharedPage = std::shared_ptr<const std::string> (TKavelPageMaker::*)(const TIdHTTPRequestInfo&);
+using TPlainPage = std::string (TKavelPageMaker::*)(const TIdHTTPRequestInfo&);
+
+bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
+
+// The cache ignores letter case in keys, which suits paths, parameter names
+// and the hex digits of escapes, but parameter values are compared exactly
+// (a group name, the kana letter, a person key): "groupFilter=Sales" and
+// "groupFilter=sales" are different pages. Upper-case letters inside values
+// therefore go into the key as %XX, which no other spelling folds onto.
+std::string CaseExactKey(const std::string& key) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(key.size() + 8);
+    bool inValue = false;
+    for (size_t i = 0; i < key.size(); ++i) {
+        const char c = key[i];
+        if (c == '%' && i + 2 < key.size() && IsHexDigit(key[i + 1]) && IsHexDigit(key[i + 2])) {
+            out.append(key, i, 3);
+            i += 2;
+            continue;
+        }
+        if (c == '&' || c == '\r' || c == '\n') inValue = false;
+        else if (c == '=') inValue = true;
+        if (inValue && c >= 'A' && c <= 'Z') {
+            out += '%';
+            out += hex[static_cast<unsigned char>(c) >> 4];
+            out += hex[c & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string MakeLink(const std::string& caption, const std::string& url, const std::string& target) {
+    std::string out;
+    out.reserve(caption.size() + url.size() + target.size() + 32);
+    out += "<A HREF=\"";
+    out += url;
+    if (target.empty()) {
+        out += "\" >";
+    } else {
+        out += "\" TARGET=\"";
+        out += target;
+        out += "\">";
+    }
+    out += caption;
+    out += "</A>";
+    return out;
+}
+
+// The routes live inside the class's scope so the table may name the private
+// shared-text forms of the cached pages.
+bool TKavelPageMaker::MakePage(const TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response) {
+    struct TRoute {
+        const char* Path;
+        TSharedPage Shared;  // cached pages: sent from the cache's buffer
+        TPlainPage Plain;
+    };
+    static const TRoute routes[] = {
+        {"/", &TKavelPageMaker::SharedFramesetPage, nullptr},
+        {"/controls", &TKavelPageMaker::SharedControlsPage, nullptr},
+        {"/keiziban", &TKavelPageMaker::SharedBoardPage, nullptr},
+        {"/uframe", nullptr, &TKavelPageMaker::MakeUserFramePage},
+        {"/uinfo", nullptr, &TKavelPageMaker::MakeInfoPage},
+        {"/udengoncheck", nullptr, &TKavelPageMaker::MakeMessageCheckPage},
+        {"/udengonsend", nullptr, &TKavelPageMaker::MakeMessageSendPage},
+        {"/udengonsendresult", nullptr, &TKavelPageMaker::MakeMessageSentPage},
+        {"/uopmenu", nullptr, &TKavelPageMaker::MakeOperationMenuPage},
+        {"/uhuzai", nullptr, &TKavelPageMaker::MakeAbsencePage},
+        {"/uhuzaisetsubmit", nullptr, &TKavelPageMaker::MakeAbsenceSubmitPage},
+    };
+
+    response.ContentType = "text/html; charset=SJIS";
+    for (const TRoute& route : routes) {
+        if (request.DocumentPath != route.Path) continue;
+        if (route.Shared) {
+            TSharedText text = (this->*route.Shared)(request);
+            response.BodyText.clear();
+            response.BodyStream = std::make_unique<TBodyStream>(std::move(text));
+        } else {
+            response.BodyText = (this->*route.Plain)(request);
+        }
+        return true;
+    }
+
+    // The path is the request's own text: keep its control bytes off the line.
+    WriteLogFile(request.RemoteAddress + " " + EscapeLogText(request.DocumentPath) + "が見つかりませんでした。",
+                 EventWarning);
+    response.SetStatus(501);
+    response.BodyText.clear();
+    return false;
+}
+
+TKavelPageMaker::TSharedText TKavelPageMaker::CachedPage(std::mutex& lock, const std::string& pageKey,
+                                                         const TPageBuilder& build) {
+    const std::string key = CaseExactKey(pageKey);
+    std::lock_guard<std::mutex> hold(lock);
+    const TKavelEnv::TPersonsPtr persons = Env_.GetPersons();
+    // Read once: lookup and store must use the same stamp even if the list is
+    // marked for a rescan meanwhile.
+    const TDateTime stamp = persons->LoadTime();
+    if (std::optional<TContents> found = Cache_.FindContents(key, stamp)) return found->Text;
+    TContents item(build(*persons), stamp);
+    TSharedText text = item.Text;
+    Cache_.AddObject(key, std::move(item));
+    return text;
+}
