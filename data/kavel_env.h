@@ -45,14 +45,17 @@ public:
     // interval. Never blocks on a rescan run by another thread. The caller
     // keeps the list alive for as long as it holds the pointer.
     TPersonsPtr GetPersons();
-    // Makes the next GetPersons rescan, whatever the interval.
+    // Makes the next GetPersons rescan, whatever the interval, also when a
+    // rescan is running right now; the current list's LoadTime becomes 0.
     void ForceReload();
+    // Scans the person files into list (skipping those that cannot be
+    // read), sorted; returns the number of persons.
     int LoadPersons(TKavelPersonsList& list);
     void ReadSettings();
     void BuildStatuses();
 
-    // Splits a kavel.ini line into its name=value items when it begins
-    // with leadingWord; false when it does not.
+    // Splits a kavel.ini line into its name=value items (values unquoted)
+    // when it begins with leadingWord; false when it does not.
     struct TSettingItem {
         std::string Name;
         std::string Value;

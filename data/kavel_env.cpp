@@ -1,0 +1,270 @@
+#include "data/kavel_env.h"
+
+#include <limits>
+#include <stdexcept>
+
+#include "data/person_status.h"
+#include "data/persons_list.h"
+#include "platform/file_system.h"
+#include "platform/locale.h"
+#include "protocol/kavel_protocol.h"
+
+namespace {
+
+constexpr double MinutesPerDay = 24 * 60;
+constexpr int PersonsReserve = 300;
+
+// Blanks and control characters, NUL included, separate items and are
+// trimmed from lines.
+bool IsSeparator(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+// Text of a quoted run starting at pos (on the opening quote); a doubled
+// quote stands for one. Leaves pos after the closing quote. An unclosed
+// quote runs to the end of the text.
+std::string ExtractQuoted(const std::string& text, size_t& pos) {
+    std::string result;
+    ++pos;
+    while (pos < text.size()) {
+        const size_t quote = text.find('"', pos);
+        if (quote == std::string::npos) break;
+        result.append(text, pos, quote - pos);
+        if (quote + 1 < text.size() && text[quote + 1] == '"') {
+            result += '"';
+            pos = quote + 2;
+            continue;
+        }
+        pos = quote + 1;
+        return result;
+    }
+    result.append(text, pos, std::string::npos);
+    pos = text.size();
+    return result;
+}
+
+// Items of a line: separated by commas and by runs of separators; a quoted
+// item may hold both; a comma that ends the line adds an empty item.
+std::vector<std::string> SplitItems(const std::string& line) {
+    std::vector<std::string> items;
+    const size_t n = line.size();
+    size_t i = 0;
+    while (i < n && IsSeparator(line[i])) ++i;
+    while (i < n) {
+        if (line[i] == '"') {
+            items.push_back(ExtractQuoted(line, i));
+        } else {
+            const size_t start = i;
+            while (i < n && !IsSeparator(line[i]) && line[i] != ',') ++i;
+            items.emplace_back(line, start, i - start);
+        }
+        while (i < n && IsSeparator(line[i])) ++i;
+        if (i < n && line[i] == ',') {
+            if (i + 1 == n) items.emplace_back();
+            do ++i;
+            while (i < n && IsSeparator(line[i]));
+        }
+    }
+    return items;
+}
+
+// A value that begins with a quote loses its enclosing quotes; one that
+// would come out empty (exactly two quotes) stays as it is.
+std::string Unquote(const std::string& value) {
+    if (value.empty() || value[0] != '"') return value;
+    size_t pos = 0;
+    std::string inner = ExtractQuoted(value, pos);
+    return inner.empty() ? value : inner;
+}
+
+bool StartsWithText(const std::string& text, size_t from, const std::string& word) {
+    if (text.size() - from < word.size()) return false;
+    return SameText(text.substr(from, word.size()), word);
+}
+
+// First item of that name, case ignored; empty when there is none.
+std::string ValueOf(const std::vector<TKavelEnv::TSettingItem>& items, const std::string& name) {
+    for (const TKavelEnv::TSettingItem& item : items)
+        if (SameText(item.Name, name)) return item.Value;
+    return std::string();
+}
+
+// Optional sign and decimal digits within 32 bits; fallback otherwise.
+int IntOrDefault(const std::string& text, int fallback) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    if (i == text.size()) return fallback;
+    long long v = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return fallback;
+        v = v * 10 + (text[i] - '0');
+        if (v > 2147483648LL) return fallback;
+    }
+    if (negative) v = -v;
+    if (v > std::numeric_limits<int>::max()) return fallback;
+    return static_cast<int>(v);
+}
+
+std::vector<std::string> SplitLines(const std::string& content) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < content.size()) {
+        size_t end = content.find_first_of("\r\n", start);
+        if (end == std::string::npos) end = content.size();
+        lines.emplace_back(content, start, end - start);
+        if (end < content.size() && content[end] == '\r' && end + 1 < content.size() &&
+            content[end + 1] == '\n')
+            ++end;
+        start = end + 1;
+    }
+    return lines;
+}
+
+// Clears the flag however the rescan ends.
+class TReloadingGuard {
+public:
+    explicit TReloadingGuard(std::atomic<bool>& flag) : flag_(flag) {}
+    ~TReloadingGuard() { flag_.store(false, std::memory_order_release); }
+    TReloadingGuard(const TReloadingGuard&) = delete;
+    TReloadingGuard& operator=(const TReloadingGuard&) = delete;
+
+private:
+    std::atomic<bool>& flag_;
+};
+
+}  // namespace
+
+TKavelEnv::TKavelEnv(const TClock& clock)
+    : Clock_(clock),
+      SiteName_("行き先掲示板"),
+      Persons_(std::make_shared<TKavelPersonsList>()),
+      SparePersons_(std::make_shared<TKavelPersonsList>()),
+      Statuses_(std::make_unique<TPersonStatusCollection>()),
+      Protocol_(std::make_unique<TKavelProtocol>()) {
+}
+
+TKavelEnv::~TKavelEnv() {
+    std::atomic_store(&Persons_, TPersonsPtr());
+    SparePersons_.reset();
+    Statuses_.reset();
+    Protocol_.reset();
+}
+
+void TKavelEnv::SetCommonDirectory(const std::string& directory) {
+    const std::string settingsPath = directory + "kavel.ini";
+    if (!FileExists(settingsPath)) throw std::runtime_error(settingsPath + "が見つかりません");
+    CommonDirectory_ = directory;
+    ReadSettings();
+    Protocol_->SetDestinationPort(UdpPort_);
+    BuildStatuses();
+    GetPersons();
+    if (OnLoaded_) OnLoaded_(*this);
+}
+
+void TKavelEnv::SetOnLoaded(TNotifyEvent handler) {
+    if (handler) OnLoaded_ = std::move(handler);
+}
+
+bool TKavelEnv::ParseSettingLine(const std::string& leadingWord, const std::string& line,
+                                 std::vector<TSettingItem>& items) {
+    items.clear();
+    size_t first = 0;
+    while (first < line.size() && IsSeparator(line[first])) ++first;
+    if (!StartsWithText(line, first, leadingWord)) return false;
+    for (const std::string& item : SplitItems(line)) {
+        const size_t eq = item.find('=');
+        if (eq == std::string::npos) continue;
+        items.push_back({item.substr(0, eq), Unquote(item.substr(eq + 1))});
+    }
+    return true;
+}
+
+void TKavelEnv::ReadSettings() {
+    std::vector<TSettingItem> items;
+    for (const std::string& line : SplitLines(ReadWholeFile(CommonDirectory_ + "kavel.ini"))) {
+        if (ParseSettingLine("QUOR_SiteName", line, items)) {
+            const std::string v = ValueOf(items, "QUOR_SiteName");
+            if (!v.empty()) SiteName_ = v;
+        }
+        if (ParseSettingLine("QUOR_Port", line, items)) {
+            const std::string v = ValueOf(items, "QUOR_Port");
+            if (!v.empty()) HttpPort_ = IntOrDefault(v, 80);
+        }
+        if (ParseSettingLine("UDPMessage", line, items)) {
+            const std::string v = ValueOf(items, "Port");
+            if (!v.empty()) UdpPort_ = IntOrDefault(v, 1990);
+        }
+        if (ParseSettingLine("QUOR_Interval", line, items)) {
+            const std::string v = ValueOf(items, "ReloadAllFile");
+            if (!v.empty()) ReloadInterval_ = IntOrDefault(v, 1);
+        }
+        if (ParseSettingLine("CustomIcon", line, items)) {
+            std::string name = ValueOf(items, "Name");
+            std::string yellow = ValueOf(items, "YellowIcon");
+            std::string red = ValueOf(items, "RedIcon");
+            if (!name.empty() && !yellow.empty() && !red.empty())
+                CustomIcons_.emplace_back(std::move(name), std::move(yellow), std::move(red));
+        }
+        if (ParseSettingLine("TimeTable", line, items)) {
+            std::string v = ValueOf(items, "TimeTable");
+            if (!v.empty()) TimeTable_.push_back(std::move(v));
+        }
+    }
+}
+
+void TKavelEnv::BuildStatuses() {
+    Statuses_->Clear();
+    for (size_t i = 0; i < CustomIcons_.size(); ++i) {
+        const TCustomIcon& icon = CustomIcons_[i];
+        const std::string n = std::to_string(i);
+        Statuses_->AddIconFiles(icon.Name, n + "y.jpg", CommonDirectory_ + icon.YellowIcon,
+                                n + "r.jpg", CommonDirectory_ + icon.RedIcon);
+    }
+}
+
+bool TKavelEnv::RescanDue(const TKavelPersonsList& current) const {
+    if (ReloadInterval_ <= 0) return true;
+    return Clock_.Now() > current.LoadTime() + ReloadInterval_ / MinutesPerDay;
+}
+
+TKavelEnv::TPersonsPtr TKavelEnv::GetPersons() {
+    bool idle = false;
+    if (!Reloading_.compare_exchange_strong(idle, true, std::memory_order_acquire,
+                                            std::memory_order_relaxed))
+        return std::atomic_load(&Persons_);
+    TReloadingGuard guard(Reloading_);
+    TPersonsPtr current = std::atomic_load(&Persons_);
+    const bool forced = ReloadPending_.exchange(false);
+    if (!forced && !RescanDue(*current)) return current;
+    auto fresh = std::make_shared<TKavelPersonsList>();
+    try {
+        LoadPersons(*fresh);
+    } catch (...) {
+        if (forced) ReloadPending_.store(true);
+        throw;
+    }
+    std::atomic_store(&Persons_, fresh);
+    SparePersons_ = std::move(current);
+    return fresh;
+}
+
+void TKavelEnv::ForceReload() {
+    ReloadPending_.store(true);
+    std::atomic_load(&Persons_)->SetLoadTime(0);
+}
+
+int TKavelEnv::LoadPersons(TKavelPersonsList& list) {
+    const std::vector<std::string> names = FindFilesByExtension(CommonDirectory_, ".kvl");
+    list.SetLoadTime(Clock_.Now());
+    list.Clear();
+    list.Reserve(PersonsReserve);
+    for (const std::string& name : names) {
+        try {
+            list.Add(std::make_unique<TKavelPerson>(CommonDirectory_ + name));
+        } catch (const std::exception&) {
+            // Held open or gone since the search: next scan tries again.
+        }
+    }
+    list.ShrinkToFit();
+    list.Sort();
+    return list.Count();
+}

@@ -1,0 +1,181 @@
+#include "data/persons_list.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <string_view>
+
+#include "platform/locale.h"
+
+namespace {
+
+// Person key of a path without building a string: name after the last '/'
+// up to its last '.'.
+std::string_view BaseNameView(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const size_t start = slash == std::string::npos ? 0 : slash + 1;
+    const size_t dot = path.find_last_of('.');
+    const size_t end = (dot == std::string::npos || dot < start) ? path.size() : dot;
+    return std::string_view(path).substr(start, end - start);
+}
+
+[[noreturn]] void ThrowNoCount() { throw EConvertError("'' is not a valid integer value"); }
+
+}  // namespace
+
+// The name of an entry is its text up to the recorded length, so a group
+// name that itself holds '=' is still kept and found whole.
+std::string TGroupList::Names(int index) const {
+    return entries_.at(index).substr(0, groups_.at(index).nameLength);
+}
+
+int TGroupList::IndexOfName(const std::string& name) const {
+    for (size_t i = 0; i < entries_.size(); ++i)
+        if (groups_[i].nameLength == name.size() &&
+            SameText(std::string_view(entries_[i]).substr(0, name.size()), name))
+            return static_cast<int>(i);
+    return -1;
+}
+
+int TGroupList::MemberCount(const std::string& name) const {
+    const int i = IndexOfName(name);
+    return i < 0 ? 0 : groups_[i].count;
+}
+
+// Rewrites one entry and moves it to its place; the rest stays sorted.
+void TGroupList::SetCount(size_t i, int count) {
+    char digits[16];
+    const auto end = std::to_chars(digits, digits + sizeof digits, count).ptr;
+    std::string& entry = entries_[i];
+    entry.resize(groups_[i].nameLength + 1);
+    entry.append(digits, end);
+    groups_[i].count = count;
+    auto less = [&](size_t x, size_t y) { return CompareText(entries_[x], entries_[y]) < 0; };
+    auto swap = [&](size_t x, size_t y) {
+        std::swap(entries_[x], entries_[y]);
+        std::swap(groups_[x], groups_[y]);
+    };
+    for (; i > 0 && less(i, i - 1); --i) swap(i, i - 1);
+    for (; i + 1 < entries_.size() && less(i + 1, i); ++i) swap(i, i + 1);
+}
+
+int TGroupList::Add(const std::string& name) {
+    int i = IndexOfName(name);
+    if (i < 0) {
+        entries_.push_back(name + "=");
+        groups_.push_back({name.size(), 0});
+        i = Count() - 1;
+    }
+    SetCount(i, groups_[i].count + 1);
+    return Count();
+}
+
+void TGroupList::Remove(const std::string& name) {
+    const int i = IndexOfName(name);
+    if (i < 0) ThrowNoCount();
+    if (groups_[i].count - 1 <= 0) {
+        entries_.erase(entries_.begin() + i);
+        groups_.erase(groups_.begin() + i);
+    } else {
+        SetCount(i, groups_[i].count - 1);
+    }
+}
+
+int CompareFurigana(const TKavelPerson& a, const TKavelPerson& b) {
+    return CompareText(a.Furigana, b.Furigana);
+}
+
+char KanaRowOf(const std::string& furigana) {
+    if (furigana.empty()) return '\0';
+    struct TRow {
+        unsigned char first, last;
+        char letter;
+    };
+    static const TRow rows[] = {
+        {0xB1, 0xB5, 'a'}, {0xB6, 0xBA, 'k'}, {0xBB, 0xBF, 's'}, {0xC0, 0xC4, 't'},
+        {0xC5, 0xC9, 'n'}, {0xCA, 0xCE, 'h'}, {0xCF, 0xD3, 'm'}, {0xD4, 0xD6, 'y'},
+        {0xD7, 0xDB, 'r'}, {0xDC, 0xDD, 'w'},
+    };
+    const unsigned char c = static_cast<unsigned char>(furigana[0]);
+    for (const TRow& row : rows)
+        if (c >= row.first && c <= row.last) return row.letter;
+    return '\0';
+}
+
+TKavelPersonsList::~TKavelPersonsList() = default;
+
+TKavelPerson* TKavelPersonsList::Add(std::unique_ptr<TKavelPerson> person) {
+    TKavelPerson* p = person.get();
+    items_.push_back(std::move(person));
+    groups_.Add(p->Group);
+    return p;
+}
+
+void TKavelPersonsList::Delete(int index) {
+    TKavelPerson& p = *items_.at(index);
+    groups_.Remove(p.Group);
+    items_.erase(items_.begin() + index);
+}
+
+std::unique_ptr<TKavelPerson> TKavelPersonsList::Extract(int index) {
+    std::unique_ptr<TKavelPerson> p = std::move(items_.at(index));
+    items_.erase(items_.begin() + index);
+    extracted_ = true;
+    return p;
+}
+
+void TKavelPersonsList::Clear() {
+    if (!extracted_) {
+        // Groups counts exactly the listed persons, so uncounting them all
+        // leaves it empty.
+        items_.clear();
+        groups_.Clear();
+        return;
+    }
+    while (!items_.empty()) Delete(Count() - 1);
+    extracted_ = groups_.Count() > 0;
+}
+
+namespace {
+
+// The first eight bytes of a reading as CompareFurigana sees them, packed so
+// that integer order is their order; a shorter reading is padded with zero
+// bytes, which no reading holds, so a prefix still sorts first.
+uint64_t SortPrefix(const std::string& reading) {
+    uint64_t key = 0;
+    bool trail = false;
+    for (size_t i = 0; i < 8; ++i) {
+        unsigned char c = 0;
+        if (i < reading.size()) {
+            c = static_cast<unsigned char>(reading[i]);
+            if (!trail && c >= 'a' && c <= 'z') c = static_cast<unsigned char>(c - 32);
+            trail = !trail && IsLeadByte(c);
+        }
+        key = key << 8 | c;
+    }
+    return key;
+}
+
+}  // namespace
+
+void TKavelPersonsList::Sort() {
+    // Most comparisons are settled by the packed prefixes alone.
+    struct TKeyed {
+        uint64_t prefix;
+        std::unique_ptr<TKavelPerson> person;
+    };
+    std::vector<TKeyed> keyed;
+    keyed.reserve(items_.size());
+    for (auto& p : items_) keyed.push_back({SortPrefix(p->Furigana), std::move(p)});
+    std::sort(keyed.begin(), keyed.end(), [](const TKeyed& a, const TKeyed& b) {
+        if (a.prefix != b.prefix) return a.prefix < b.prefix;
+        return CompareFurigana(*a.person, *b.person) < 0;
+    });
+    for (size_t i = 0; i < keyed.size(); ++i) items_[i] = std::move(keyed[i].person);
+}
+
+TKavelPerson* TKavelPersonsList::FindPerson(const std::string& key) const {
+    for (const auto& p : items_)
+        if (BaseNameView(p->FilePath) == key) return p.get();
+    return nullptr;
+}

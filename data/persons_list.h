@@ -1,0 +1,93 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "data/kavel_person.h"
+#include "platform/date_time.h"
+
+// Group names with member counts, entries "name=count", kept sorted by the
+// whole entry text with ASCII case ignored over the Shift-JIS bytes.
+class TGroupList {
+public:
+    // Counts one more member of name (case ignored); returns the number of
+    // groups.
+    int Add(const std::string& name);
+    // Counts one member less and drops the entry at zero. Raises
+    // EConvertError when name has no entry.
+    void Remove(const std::string& name);
+
+    int Count() const { return static_cast<int>(entries_.size()); }
+    const std::string& Strings(int index) const { return entries_.at(index); }
+    std::string Names(int index) const;  // the group name of the entry
+    int IndexOfName(const std::string& name) const;  // -1 when absent
+    int MemberCount(const std::string& name) const;  // 0 when absent
+    const std::vector<std::string>& Entries() const { return entries_; }
+    void Clear() {
+        entries_.clear();
+        groups_.clear();
+    }
+
+private:
+    struct TGroup {
+        size_t nameLength;
+        int count;
+    };
+    void SetCount(size_t index, int count);
+
+    std::vector<std::string> entries_;  // "name=count", sorted
+    std::vector<TGroup> groups_;        // what each entry holds, same order
+};
+
+// Orders persons by Furigana byte by byte, ASCII letters without case; a
+// prefix sorts first. <0, 0, >0.
+int CompareFurigana(const TKavelPerson& a, const TKavelPerson& b);
+
+// Kana row letter ('a','k','s','t','n','h','m','y','r','w') of a reading
+// by its first byte, or '\0' when it belongs to no row.
+char KanaRowOf(const std::string& furigana);
+
+// The persons of one scan, owned, with their counted groups and the moment
+// the scan started. Filled by one thread at a time; read by many once
+// filled. LoadTime may be changed at any time from any thread.
+class TKavelPersonsList {
+public:
+    TKavelPersonsList() = default;
+    ~TKavelPersonsList();
+    TKavelPersonsList(const TKavelPersonsList&) = delete;
+    TKavelPersonsList& operator=(const TKavelPersonsList&) = delete;
+
+    // Takes ownership and counts the person's group; returns the person.
+    TKavelPerson* Add(std::unique_ptr<TKavelPerson> person);
+    // Frees the person and uncounts its group.
+    void Delete(int index);
+    // Hands the person out without freeing it; Groups is left as it is.
+    std::unique_ptr<TKavelPerson> Extract(int index);
+    // Frees every person and uncounts their groups.
+    void Clear();
+
+    int Count() const { return static_cast<int>(items_.size()); }
+    TKavelPerson* Items(int index) const { return items_.at(index).get(); }
+    TKavelPerson& operator[](int index) const { return *items_.at(index); }
+    void Reserve(int capacity) { items_.reserve(capacity); }
+    void ShrinkToFit() { items_.shrink_to_fit(); }
+
+    // Sorts by CompareFurigana; equal readings in no particular order.
+    void Sort();
+
+    // First person whose FileName equals key exactly, or nullptr.
+    TKavelPerson* FindPerson(const std::string& key) const;
+
+    const TGroupList& Groups() const { return groups_; }
+
+    TDateTime LoadTime() const { return loadTime_.load(); }
+    void SetLoadTime(TDateTime t) { loadTime_.store(t); }
+
+private:
+    std::vector<std::unique_ptr<TKavelPerson>> items_;
+    TGroupList groups_;
+    bool extracted_ = false;  // Groups still counts persons handed out
+    std::atomic<double> loadTime_{0};
+};

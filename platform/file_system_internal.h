@@ -1,0 +1,33 @@
+#pragma once
+
+// Shared between the portable file code and its per-OS implementation.
+
+#include <memory>
+#include <string>
+
+#include "platform/file_system.h"
+
+namespace file_system_detail {
+
+// Holds the in-process lock of one path (shared for readers, exclusive for
+// writers) for its lifetime. Paths are keyed as spelled; a thread must not
+// hold two guards at once.
+class TPathGuard {
+public:
+    TPathGuard(const std::string& path, bool exclusive);
+    ~TPathGuard();
+    TPathGuard(const TPathGuard&) = delete;
+    TPathGuard& operator=(const TPathGuard&) = delete;
+
+    struct TEntry;
+
+private:
+    TEntry* entry_;
+    bool exclusive_;
+};
+
+// errno value the test hook asks for at this step, 0 to go on.
+int WriteFault(TWriteStep step, const std::string& path);
+int ForeignLockWaitMs();
+
+}  // namespace file_system_detail

@@ -1,0 +1,340 @@
+#include <dirent.h>
+#include <stdio.h>  // renameat2
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <thread>  // also brings the clocks; <chrono> itself breaks under CP932
+
+#include "platform/file_system.h"
+#include "platform/file_system_internal.h"
+
+using file_system_detail::TPathGuard;
+
+namespace {
+
+std::string ErrorText(int err) {
+    char buf[256];
+    // GNU strerror_r may return a static text instead of filling buf.
+    const char* text = strerror_r(err, buf, sizeof buf);
+    return text ? text : "Unknown error";
+}
+
+[[noreturn]] void ThrowOpen(const std::string& path, int err) {
+    throw EFOpenError("Cannot open file \"" + path + "\". " + ErrorText(err), path, err);
+}
+
+[[noreturn]] void ThrowWrite(const std::string& path, int err) {
+    throw EInOutError("Cannot write file \"" + path + "\". " + ErrorText(err), path, err);
+}
+
+class TFd {
+public:
+    explicit TFd(int fd = -1) : fd_(fd) {}
+    ~TFd() { Close(); }
+    TFd(const TFd&) = delete;
+    TFd& operator=(const TFd&) = delete;
+    int Get() const { return fd_; }
+    bool Valid() const { return fd_ >= 0; }
+    // Returns the errno of a failed close, 0 otherwise.
+    int Close() {
+        int err = 0;
+        if (fd_ >= 0 && ::close(fd_) != 0) err = errno;
+        fd_ = -1;
+        return err;
+    }
+
+private:
+    int fd_;
+};
+
+int OpenRetry(const char* path, int flags, mode_t mode = 0) {
+    int fd;
+    do fd = ::open(path, flags | O_CLOEXEC, mode);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Advisory lock against other processes. Waits a bounded time for a holder
+// to let go; file systems without locks are used unlocked. Returns 0 or the
+// errno to fail with.
+int LockAgainstOthers(int fd, int op) {
+    std::chrono::steady_clock::time_point deadline{};
+    bool waiting = false;
+    for (;;) {
+        if (::flock(fd, op | LOCK_NB) == 0) return 0;
+        const int err = errno;
+        if (err == EINTR) continue;
+        if (err == ENOLCK || err == EINVAL || err == EOPNOTSUPP) return 0;
+        if (err != EWOULDBLOCK) return err;
+        const auto now = std::chrono::steady_clock::now();
+        if (!waiting) {
+            deadline = now + std::chrono::milliseconds(file_system_detail::ForeignLockWaitMs());
+            waiting = true;
+        } else if (now >= deadline) {
+            return EWOULDBLOCK;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+// Reads everything from fd. With block > 0, reads in blocks of that size and
+// keeps of each block only the bytes before its first zero byte.
+int ReadAll(int fd, size_t block, size_t sizeHint, std::string& out) {
+    out.clear();
+    if (block == 0) {
+        out.resize(sizeHint + 1);
+        size_t used = 0;
+        for (;;) {
+            if (used == out.size()) out.resize(out.size() * 2 + 4096);
+            const ssize_t got = ::read(fd, &out[used], out.size() - used);
+            if (got < 0) {
+                if (errno == EINTR) continue;
+                return errno;
+            }
+            if (got == 0) break;
+            used += static_cast<size_t>(got);
+        }
+        out.resize(used);
+        return 0;
+    }
+    std::string buf(block, '\0');
+    for (;;) {
+        // A block is as full as the file allows, whatever the reads return.
+        size_t used = 0;
+        while (used < block) {
+            const ssize_t got = ::read(fd, &buf[used], block - used);
+            if (got < 0) {
+                if (errno == EINTR) continue;
+                return errno;
+            }
+            if (got == 0) break;
+            used += static_cast<size_t>(got);
+        }
+        if (used == 0) return 0;
+        const void* zero = std::memchr(buf.data(), 0, used);
+        out.append(buf.data(), zero ? static_cast<const char*>(zero) - buf.data() : used);
+        if (used < block) return 0;
+    }
+}
+
+std::string DirectoryOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// Refuses targets we must not replace: directories and files without write
+// permission (the clients' read-only flag).
+void CheckReplaceable(const std::string& path, const struct stat& st) {
+    if (S_ISDIR(st.st_mode)) ThrowWrite(path, EISDIR);
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0)
+        ThrowWrite(path, EACCES);
+}
+
+std::atomic<unsigned> tempCounter{0};
+
+int WriteChunks(int fd, const std::string& path, const std::string& bytes) {
+    // At least two writes even for short texts, so a failure between them can
+    // be simulated.
+    const size_t chunk = std::clamp<size_t>(bytes.size() / 2, 1, 1 << 16);
+    size_t done = 0;
+    do {
+        if (int err = file_system_detail::WriteFault(TWriteStep::Write, path)) return err;
+        const size_t len = std::min(chunk, bytes.size() - done);
+        if (len == 0) break;
+        const ssize_t put = ::write(fd, bytes.data() + done, len);
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        done += static_cast<size_t>(put);
+    } while (done < bytes.size());
+    return 0;
+}
+
+// Writes bytes into a fresh temporary file beside path and moves it into
+// place: over the old file when replace is set, otherwise only while path is
+// still absent (returns false when it appeared meanwhile).
+bool InstallNewContent(const std::string& path, const std::string& bytes, bool replace,
+                       const struct stat* old) {
+    using file_system_detail::WriteFault;
+    const std::string dir = DirectoryOf(path);
+    const std::string temp = dir + "/.quor-" + std::to_string(::getpid()) + "-" +
+                             std::to_string(tempCounter.fetch_add(1)) + ".tmp";
+
+    if (int err = WriteFault(TWriteStep::CreateTemp, path)) ThrowWrite(path, err);
+    TFd fd(OpenRetry(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
+    if (!fd.Valid()) ThrowWrite(path, errno);
+
+    auto fail = [&](int err) {
+        fd.Close();
+        ::unlink(temp.c_str());
+        ThrowWrite(path, err);
+    };
+    if (old) {
+        // Keep the replaced file's permissions and, where allowed, its owner.
+        ::fchmod(fd.Get(), old->st_mode & 07777);
+        if (::fchown(fd.Get(), old->st_uid, old->st_gid) != 0) {
+            // Not permitted for an unprivileged user; the new owner is ours.
+        }
+    }
+    if (int err = WriteChunks(fd.Get(), path, bytes)) fail(err);
+    if (int err = WriteFault(TWriteStep::Sync, path)) fail(err);
+    if (::fsync(fd.Get()) != 0) fail(errno);
+    if (int err = fd.Close()) fail(err);
+
+    if (int err = WriteFault(TWriteStep::Rename, path)) fail(err);
+    if (replace) {
+        if (::rename(temp.c_str(), path.c_str()) != 0) fail(errno);
+    } else {
+        // Neither call replaces an existing target, so a file created
+        // meanwhile by someone else is never overwritten. link works almost
+        // everywhere; a file system without hard links may still offer the
+        // no-replace rename.
+        bool moved = false;
+        int err = ::link(temp.c_str(), path.c_str()) == 0 ? 0 : errno;
+        if (err == EPERM || err == EOPNOTSUPP || err == EMLINK) {
+            moved = ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(),
+                                RENAME_NOREPLACE) == 0;
+            err = moved ? 0 : errno;
+        }
+        if (err == EEXIST) {
+            ::unlink(temp.c_str());
+            return false;
+        }
+        if (err != 0) fail(err);
+        if (!moved) ::unlink(temp.c_str());
+    }
+    TFd dirFd(OpenRetry(dir.c_str(), O_RDONLY | O_DIRECTORY));
+    if (dirFd.Valid()) ::fsync(dirFd.Get());  // best effort: the rename is done
+    return true;
+}
+
+// Suffix comparison with ASCII case ignored; extensions are plain ASCII.
+bool EndsWithText(const std::string& name, const std::string& suffix) {
+    if (name.size() < suffix.size()) return false;
+    const size_t off = name.size() - suffix.size();
+    for (size_t i = 0; i < suffix.size(); ++i) {
+        char a = name[off + i], b = suffix[i];
+        if (a >= 'a' && a <= 'z') a = static_cast<char>(a - 32);
+        if (b >= 'a' && b <= 'z') b = static_cast<char>(b - 32);
+        if (a != b) return false;
+    }
+    return true;
+}
+
+bool IsRegularEntry(const std::string& directory, const dirent* e) {
+    if (e->d_type == DT_REG) return true;
+    if (e->d_type != DT_UNKNOWN && e->d_type != DT_LNK) return false;
+    struct stat st;
+    return ::stat((IncludeTrailingPathDelimiter(directory) + e->d_name).c_str(), &st) == 0 &&
+           S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+void ReadWholeFile(const std::string& path, std::string& content) {
+    TPathGuard guard(path, false);
+    TFd fd(OpenRetry(path.c_str(), O_RDONLY));
+    if (!fd.Valid()) ThrowOpen(path, errno);
+    if (int err = LockAgainstOthers(fd.Get(), LOCK_SH)) ThrowOpen(path, err);
+    // Person files are small: one read into the stack buffer usually holds
+    // all of it. A directory fails here with EISDIR.
+    content.clear();
+    char buf[8192];
+    for (;;) {
+        const ssize_t got = ::read(fd.Get(), buf, sizeof buf);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            content.clear();
+            ThrowOpen(path, errno);
+        }
+        if (got == 0) break;
+        content.append(buf, static_cast<size_t>(got));
+    }
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::string content;
+    ReadWholeFile(path, content);
+    return content;
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::vector<std::string> FindFilesByExtension(const std::string& directory,
+                                              const std::string& extension) {
+    std::vector<std::string> names;
+    const std::string dirPath = directory.empty() ? "." : directory;
+    DIR* dir = ::opendir(dirPath.c_str());
+    if (!dir) {
+        if (errno == ENOENT || errno == ENOTDIR) return names;
+        ThrowOpen(directory, errno);
+    }
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        if (!EndsWithText(name, extension)) continue;
+        if (IsRegularEntry(dirPath, e)) names.push_back(name);
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void ReplaceFileContent(const std::string& path, const std::string& bytes) {
+    TPathGuard guard(path, true);
+    struct stat st;
+    bool exists = ::stat(path.c_str(), &st) == 0;
+    if (!exists && errno != ENOENT) ThrowWrite(path, errno);
+    if (exists) CheckReplaceable(path, st);
+    // Let readers of other processes finish with the old content first.
+    TFd held(exists ? OpenRetry(path.c_str(), O_RDONLY) : -1);
+    if (held.Valid()) {
+        if (int err = LockAgainstOthers(held.Get(), LOCK_EX)) ThrowWrite(path, err);
+    }
+    InstallNewContent(path, bytes, true, exists ? &st : nullptr);
+}
+
+void RewriteFileContent(const std::string& path,
+                        const std::function<std::string(const std::string* old)>& compose,
+                        size_t readBlock) {
+    TPathGuard guard(path, true);
+    // Another process may replace or create the file between our steps; start
+    // over then, a bounded number of times.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        TFd fd(OpenRetry(path.c_str(), O_RDONLY));
+        if (!fd.Valid()) {
+            if (errno != ENOENT) ThrowOpen(path, errno);
+            if (InstallNewContent(path, compose(nullptr), false, nullptr)) return;
+            continue;
+        }
+        if (int err = LockAgainstOthers(fd.Get(), LOCK_EX)) ThrowWrite(path, err);
+        struct stat held, now;
+        if (::fstat(fd.Get(), &held) != 0) ThrowOpen(path, errno);
+        if (::stat(path.c_str(), &now) != 0 || now.st_ino != held.st_ino ||
+            now.st_dev != held.st_dev)
+            continue;  // replaced while we waited for the lock
+        CheckReplaceable(path, held);
+        std::string old;
+        if (int err = ReadAll(fd.Get(), readBlock, static_cast<size_t>(held.st_size), old))
+            ThrowOpen(path, err);
+        InstallNewContent(path, compose(&old), true, &held);
+        return;
+    }
+    ThrowWrite(path, EAGAIN);
+}

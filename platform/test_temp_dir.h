@@ -1,0 +1,41 @@
+#pragma once
+
+// A fresh directory under the system temp dir for one test, removed with
+// everything in it when the object goes.
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+
+class TTestTempDir {
+public:
+    TTestTempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "quor-test-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+    }
+    ~TTestTempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    TTestTempDir(const TTestTempDir&) = delete;
+    TTestTempDir& operator=(const TTestTempDir&) = delete;
+
+    // Directory with a trailing '/', ready for appending a file name.
+    std::string Dir() const { return path_ + "/"; }
+    std::string File(const std::string& name) const { return Dir() + name; }
+
+    void Write(const std::string& name, const std::string& bytes) const {
+        std::ofstream out(File(name), std::ios::binary | std::ios::trunc);
+        out << bytes;
+    }
+    std::string Read(const std::string& name) const {
+        std::ifstream in(File(name), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+private:
+    std::string path_;
+};
