@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all build test bootstrap clean
+.PHONY: all build test bootstrap clean demo
 
 all: build
 
@@ -20,5 +20,30 @@ test: bootstrap
 	@$(MAKE) --no-print-directory build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
 
+# The server on a fresh sample office at http://127.0.0.1:8080/ until Ctrl-C.
+demo: bootstrap
+	@$(MAKE) --no-print-directory build
+	@BUILD=$(BUILD) scripts/demo
+
 clean:
 	rm -rf $(BUILD)
+
+# The browser journeys alone (they also run within `make test`).
+.PHONY: e2e
+e2e: bootstrap $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target quorwell
+	tests/e2e/run.sh $(abspath $(BUILD))/quorwell $(abspath $(BUILD))/e2e
+
+# libFuzzer runs of every parser, FUZZ_SECONDS each (default 60).
+.PHONY: fuzz
+fuzz:
+	@scripts/fuzz
+
+# The server and a commented sample quor.ini into $(PREFIX)/lib/quorwell,
+# the guides into $(PREFIX)/share/doc/quorwell; DESTDIR=dir stages the tree
+# under dir. Builds the server only (see docs/admin.md).
+PREFIX ?= /usr/local
+.PHONY: install
+install: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target quorwell
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"

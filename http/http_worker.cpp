@@ -1,0 +1,401 @@
+#include "http/http_worker.h"
+
+#include <algorithm>
+#include <exception>
+
+struct THttpWorker::TConnection {
+    TList::iterator Self;
+    TList* Owner = nullptr;
+    TState State = TState::Reading;
+    TClock::time_point Deadline{};
+    unsigned Watched = 0;  // events registered with the poller; 0: not registered
+
+    TTcpSocket Socket;
+    std::string RemoteAddress;
+    std::uint16_t RemotePort = 0;
+
+    std::unique_ptr<char[]> Buffer;
+    std::size_t Size = 0;
+    std::size_t Capacity = 0;
+    bool PeerClosed = false;
+    TRequestParser Parser;
+
+    std::string Header;
+    std::string BodyText;
+    std::unique_ptr<TBodyStream> BodyStream;
+    std::string_view Body;
+    std::size_t Sent = 0;
+
+    std::string_view Input() const { return {Buffer.get(), Size}; }
+};
+
+namespace {
+
+constexpr std::size_t FirstBuffer = 4096;
+constexpr std::size_t KeptBuffer = 65536;  // larger buffers are not kept for the next connection
+constexpr std::size_t KeptFreeConnections = 64;
+constexpr int AcceptBatchSize = 16;
+constexpr auto AcceptBackoff = std::chrono::milliseconds(100);
+// How long the owner may stay away from its event loop (in a handler, say)
+// before another worker accepts in its place. Re-armed at most once per
+// RescueRearm: arming a timer costs a system call, often a slow one in a VM.
+constexpr int RescueAfterMs = 4;
+constexpr auto RescueRearm = std::chrono::milliseconds(1);
+
+}  // namespace
+
+THttpWorker::THttpWorker(const THttpWorkerConfig& config, TTcpListener& listener, THttpCounters& counters,
+                         int index, std::atomic<int>& acceptOwner, const TPeers& peers,
+                         std::function<void()> onExit)
+    : Config_(config),
+      Listener_(listener),
+      Counters_(counters),
+      Index_(index),
+      AcceptOwner_(acceptOwner),
+      Peers_(peers),
+      OnExit_(std::move(onExit)) {}
+
+THttpWorker::~THttpWorker() { Join(); }
+
+void THttpWorker::Start() {
+    for (const auto& peer : Peers_)
+        if (peer.get() != this) Poller_.Add(peer->Rescue_.Handle(), PollRead, &peer->Rescue_, true);
+    Thread_ = std::thread([this] { Run(); });
+}
+
+void THttpWorker::Stop() {
+    Stopping_.store(true, std::memory_order_release);
+    Poller_.Wake();
+}
+
+void THttpWorker::Join() {
+    if (Thread_.joinable()) Thread_.join();
+}
+
+void THttpWorker::Run() {
+    while (!Stopping_.load(std::memory_order_acquire)) {
+        try {
+            Loop();
+        } catch (const std::exception&) {
+            // Only the poller itself can fail here; give the system a moment.
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    CloseAll();
+    Finished_.store(true, std::memory_order_release);
+    OnExit_();
+}
+
+void THttpWorker::Loop() {
+    TPollEvent events[64];
+    while (!Stopping_.load(std::memory_order_acquire)) {
+        auto now = TClock::now();
+        bool accepting = IsOwner() && now >= ResumeAcceptAt_;
+        if (accepting != ListenerWatched_) WatchListener(accepting);
+        int n = Poller_.Wait(events, NextTimeoutMs(now));
+        now = TClock::now();
+        // An expiry while we wait idle hands the listener to another worker: harmless.
+        if (n > 0 && Peers_.size() > 1 && IsOwner() && now - LastRescueArm_ >= RescueRearm) {
+            Rescue_.Arm(RescueAfterMs);
+            LastRescueArm_ = now;
+        }
+        for (int i = 0; i < n && !Stopping_.load(std::memory_order_relaxed); ++i) {
+            if (events[i].Tag == &Listener_) {
+                AcceptBatch(now);
+                continue;
+            }
+            if (const THttpWorker* stuck = PeerOfTimer(events[i].Tag)) {
+                TakeOver(*stuck, now);
+                continue;
+            }
+            TConnection& conn = *static_cast<TConnection*>(events[i].Tag);
+            // A connection closed earlier in this batch waits in Free_; its event is stale.
+            if (conn.Owner == &Free_) continue;
+            TList::iterator c = conn.Self;
+            try {
+                switch (conn.State) {
+                    case TState::Reading: OnReadable(c, now); break;
+                    case TState::Writing: OnWritable(c, now); break;
+                    case TState::Lingering: Drain(c); break;
+                }
+            } catch (const std::exception&) {
+                if (c->Owner != &Free_) Close(c);
+            }
+        }
+        ExpireDeadlines(TClock::now());
+        while (Free_.size() > KeptFreeConnections) Free_.pop_back();
+    }
+}
+
+int THttpWorker::NextTimeoutMs(TClock::time_point now) const {
+    TClock::time_point next = TClock::time_point::max();
+    for (const TList* list : {&Reading_, &Writing_, &Lingering_})
+        if (!list->empty()) next = std::min(next, list->front().Deadline);
+    if (!ListenerWatched_ && ResumeAcceptAt_ > now) next = std::min(next, ResumeAcceptAt_);
+    if (next == TClock::time_point::max()) return -1;
+    if (next <= now) return 0;
+    auto ms = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
+    return static_cast<int>(std::min<decltype(ms)>(ms, 60000));
+}
+
+const THttpWorker* THttpWorker::PeerOfTimer(const void* tag) const {
+    for (const auto& peer : Peers_)
+        if (tag == &peer->Rescue_) return peer.get();
+    return nullptr;
+}
+
+void THttpWorker::TakeOver(const THttpWorker& stuck, TClock::time_point now) {
+    // Another worker may have consumed the expiry first, or the owner moved on.
+    if (!const_cast<TPollTimer&>(stuck.Rescue_).Consume()) return;
+    int expected = stuck.Index_;
+    if (!AcceptOwner_.compare_exchange_strong(expected, Index_)) return;
+    ResumeAcceptAt_ = {};
+    WatchListener(true);
+    AcceptBatch(now);
+}
+
+void THttpWorker::HandOff() {
+    if (Peers_.size() < 2) return;
+    THttpWorker& next = *Peers_[(static_cast<std::size_t>(Index_) + 1) % Peers_.size()];
+    AcceptOwner_.store(next.Index_, std::memory_order_release);
+    next.Poller_.Wake();
+}
+
+void THttpWorker::WatchListener(bool on) {
+    if (on == ListenerWatched_) return;
+    if (on)
+        Poller_.Add(Listener_.Handle(), PollRead, &Listener_, true);
+    else
+        Poller_.Remove(Listener_.Handle());
+    ListenerWatched_ = on;
+}
+
+bool THttpWorker::MakeRoom() {
+    if (!Lingering_.empty()) {
+        Close(Lingering_.begin());
+        return true;
+    }
+    if (!Reading_.empty()) {
+        Counters_.Evicted.fetch_add(1, std::memory_order_relaxed);
+        Close(Reading_.begin());
+        return true;
+    }
+    return false;
+}
+
+void THttpWorker::AcceptBatch(TClock::time_point now) {
+    TAcceptedConnection accepted;
+    for (int i = 0; i < AcceptBatchSize && !Stopping_.load(std::memory_order_relaxed) && IsOwner(); ++i) {
+        if (Counters_.InService.load(std::memory_order_relaxed) >= Config_.MaxConnections && !MakeRoom()) {
+            // Nothing of ours to cut: perhaps another worker holds the idle ones.
+            WatchListener(false);
+            ResumeAcceptAt_ = now + AcceptBackoff;
+            HandOff();
+            return;
+        }
+        TAcceptStatus status = Listener_.Accept(accepted);
+        if (status == TAcceptStatus::None) return;
+        if (status == TAcceptStatus::Exhausted) {
+            WatchListener(false);
+            ResumeAcceptAt_ = now + AcceptBackoff;
+            return;
+        }
+        if (Free_.empty()) Free_.emplace_back();
+        TList::iterator c = Free_.begin();
+        c->Self = c;
+        c->Owner = &Free_;
+        c->Socket = std::move(accepted.Socket);
+        c->RemoteAddress = accepted.RemoteAddress;
+        c->RemotePort = accepted.RemotePort;
+        c->Size = 0;
+        c->PeerClosed = false;
+        c->Parser = TRequestParser(Config_.Limits);
+        c->Watched = 0;
+        Counters_.InService.fetch_add(1, std::memory_order_relaxed);
+        Counters_.Accepted.fetch_add(1, std::memory_order_relaxed);
+        Move(c, TState::Reading, Reading_, now + Config_.ReadTimeout);
+        // The request has usually arrived with the handshake: try before waiting for it.
+        try {
+            OnReadable(c, now);
+        } catch (const std::exception&) {
+            if (c->Owner != &Free_) Close(c);
+        }
+    }
+}
+
+void THttpWorker::OnReadable(TList::iterator c, TClock::time_point now) {
+    const std::size_t maxInput = Config_.Limits.MaxHeadBytes + Config_.Limits.MaxBodyBytes + FirstBuffer;
+    for (;;) {
+        if (c->Size == c->Capacity) {
+            if (c->Capacity >= maxInput) break;
+            std::size_t capacity = std::min(maxInput, std::max(FirstBuffer, c->Capacity * 2));
+            std::unique_ptr<char[]> bigger(new char[capacity]);
+            std::copy_n(c->Buffer.get(), c->Size, bigger.get());
+            c->Buffer = std::move(bigger);
+            c->Capacity = capacity;
+        }
+        TIoResult r = c->Socket.Receive(c->Buffer.get() + c->Size, c->Capacity - c->Size);
+        if (r.Status == TIoStatus::Ok) {
+            c->Size += r.Bytes;
+            if (c->Size < c->Capacity) break;  // short read: nothing more waiting
+            continue;
+        }
+        if (r.Status == TIoStatus::WouldBlock) break;
+        if (r.Status == TIoStatus::Closed) {
+            c->PeerClosed = true;
+            break;
+        }
+        Counters_.Rejected.fetch_add(1, std::memory_order_relaxed);
+        Close(c);
+        return;
+    }
+    switch (c->Parser.Advance(c->Input(), c->PeerClosed)) {
+        case TRequestStatus::Incomplete:
+            Watch(c, PollRead);
+            return;
+        case TRequestStatus::Rejected:
+            Counters_.Rejected.fetch_add(1, std::memory_order_relaxed);
+            Close(c);
+            return;
+        case TRequestStatus::Complete:
+            Respond(c, now);
+            return;
+    }
+}
+
+void THttpWorker::Respond(TList::iterator c, TClock::time_point now) {
+    TIdHTTPRequestInfo request;
+    c->Parser.TakeRequest(c->Input(), request);
+    request.RemoteAddress = c->RemoteAddress;
+    request.RemotePort = c->RemotePort;
+    TIdHTTPResponseInfo response(Config_.ServerSoftware);
+    try {
+        TIdPeerThread sender(c->RemoteAddress, c->RemotePort, Index_);
+        if (Config_.OnCommandGet) Config_.OnCommandGet(sender, request, response);
+    } catch (const std::exception& e) {
+        response.SetStatus(500);
+        response.BodyText = e.what();
+        response.ContentLength = -1;  // the length of the error text, not of what the handler meant to send
+    } catch (...) {
+        response.SetStatus(500);
+        response.BodyText = "Unknown error.";
+        response.ContentLength = -1;
+    }
+    if (Stopping_.load(std::memory_order_acquire)) {
+        Close(c);
+        return;
+    }
+    c->Header = response.WriteHeader();
+    c->BodyText = std::move(response.BodyText);
+    c->BodyStream = std::move(response.BodyStream);
+    if (!c->BodyText.empty())
+        c->Body = c->BodyText;
+    else if (c->BodyStream)
+        c->Body = c->BodyStream->View();
+    else
+        c->Body = {};
+    c->Sent = 0;
+    Move(c, TState::Writing, Writing_, now + Config_.WriteTimeout);
+    OnWritable(c, now);
+}
+
+void THttpWorker::OnWritable(TList::iterator c, TClock::time_point now) {
+    for (;;) {
+        std::string_view header = c->Header;
+        std::string_view parts[2] = {header.substr(std::min(c->Sent, header.size())),
+                                     c->Body.substr(c->Sent > header.size() ? c->Sent - header.size() : 0)};
+        if (parts[0].empty() && parts[1].empty()) {
+            Finish(c, now);
+            return;
+        }
+        TIoResult r = c->Socket.Send(parts);
+        if (r.Status == TIoStatus::Ok) {
+            c->Sent += r.Bytes;
+            continue;
+        }
+        if (r.Status == TIoStatus::WouldBlock) {
+            Watch(c, PollWrite);
+            return;
+        }
+        Close(c);  // the peer went away: nothing more to do for it
+        return;
+    }
+}
+
+void THttpWorker::Finish(TList::iterator c, TClock::time_point now) {
+    Counters_.Answered.fetch_add(1, std::memory_order_relaxed);
+    // Closing with unread bytes would reset the connection and could destroy the
+    // answer before the client has read it: let the client see our close first.
+    if (c->PeerClosed || c->Size <= c->Parser.RequestLength()) {
+        Close(c);
+        return;
+    }
+    c->Socket.ShutdownSend();
+    c->BodyStream.reset();
+    c->Body = {};
+    Move(c, TState::Lingering, Lingering_, now + Config_.LingerTimeout);
+    Watch(c, PollRead);
+    Drain(c);
+}
+
+void THttpWorker::Drain(TList::iterator c) {
+    for (;;) {
+        TIoResult r = c->Socket.Receive(c->Buffer.get(), c->Capacity);
+        if (r.Status == TIoStatus::Ok) continue;
+        if (r.Status == TIoStatus::WouldBlock) return;
+        Close(c);
+        return;
+    }
+}
+
+void THttpWorker::Move(TList::iterator c, TState state, TList& to, TClock::time_point deadline) {
+    c->State = state;
+    c->Deadline = deadline;
+    to.splice(to.end(), *c->Owner, c);
+    c->Owner = &to;
+}
+
+void THttpWorker::Watch(TList::iterator c, unsigned events) {
+    if (c->Watched == events) return;
+    if (c->Watched == 0)
+        Poller_.Add(c->Socket.Handle(), events, &*c);
+    else
+        Poller_.Modify(c->Socket.Handle(), events, &*c);
+    c->Watched = events;
+}
+
+void THttpWorker::Close(TList::iterator c) {
+    c->Socket.Close();  // also leaves the poller
+    c->Watched = 0;
+    c->Header.clear();
+    if (c->BodyText.capacity() > KeptBuffer) std::string().swap(c->BodyText);
+    c->BodyText.clear();
+    c->BodyStream.reset();
+    c->Body = {};
+    if (c->Capacity > KeptBuffer) {
+        c->Buffer.reset();
+        c->Capacity = 0;
+    }
+    c->Size = 0;
+    Free_.splice(Free_.begin(), *c->Owner, c);
+    c->Owner = &Free_;
+    Counters_.InService.fetch_sub(1, std::memory_order_relaxed);
+}
+
+void THttpWorker::ExpireDeadlines(TClock::time_point now) {
+    while (!Reading_.empty() && Reading_.front().Deadline <= now) {
+        Counters_.TimedOut.fetch_add(1, std::memory_order_relaxed);
+        Close(Reading_.begin());
+    }
+    while (!Writing_.empty() && Writing_.front().Deadline <= now) {
+        Counters_.TimedOut.fetch_add(1, std::memory_order_relaxed);
+        Close(Writing_.begin());
+    }
+    while (!Lingering_.empty() && Lingering_.front().Deadline <= now) Close(Lingering_.begin());
+}
+
+void THttpWorker::CloseAll() {
+    for (TList* list : {&Reading_, &Writing_, &Lingering_})
+        while (!list->empty()) Close(list->begin());
+    Free_.clear();
+}

@@ -1,0 +1,127 @@
+#include "service/dispatcher.h"
+
+#include <exception>
+#include <memory>
+
+#include "data/kavel_env.h"
+#include "data/person_status.h"
+#include "http/http_body_stream.h"
+#include "http/http_request_info.h"
+#include "http/http_response_info.h"
+#include "images/jpeg_image.h"
+#include "images/jpeg_list.h"
+#include "pages/page_maker.h"
+#include "service/event_log.h"
+#include "service/log_file.h"
+#include "service/svc_main.h"
+
+namespace {
+
+constexpr std::string_view ImageSuffix = ".jpg";
+constexpr size_t MaxImageName = 255;
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameAscii(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+    return true;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// The catalogue first; a status mark of the same name would only add a
+// second JPEG file behind the first, which no browser shows.
+const TJPEGImage* FindImage(TKavelEnv& env, const std::string& name) {
+    if (const TJPEGImage* image = TJPEGList::Instance().Find(name)) return image;
+    const TPersonStatusCollection& statuses = env.Statuses();
+    return statuses.HasImage(name) ? statuses.FindImage(name) : nullptr;
+}
+
+bool RequestHoldsTag(const TIdHTTPRequestInfo& request, std::string_view tag) {
+    for (const TIdHeader& header : request.RawHeaders)
+        if (SameAscii(header.Name, "If-None-Match") && IfNoneMatchHolds(header.Value, tag)) return true;
+    return false;
+}
+
+void AnswerImage(const TDispatchContext& context, const TIdHTTPRequestInfo& request,
+                 TIdHTTPResponseInfo& response) {
+    const std::string& path = request.DocumentPath;
+    const std::string name = path.substr(path.empty() ? 0 : 1, MaxImageName);
+    const TJPEGImage* image = FindImage(context.Env, name);
+    if (image == nullptr) {
+        WriteLogFile(request.RemoteAddress + " " + EscapeLogText(path) + "が見つかりませんでした。", EventWarning);
+        response.SetStatus(404);
+        return;
+    }
+    // Encoded once per image; the answer shares the bytes instead of copying them.
+    std::shared_ptr<const std::string> bytes = image->SharedBytes();
+    const std::string tag = ImageEntityTag(context.StartTimeText);
+    response.CustomHeaders.push_back({"ETag", tag});
+    // Stored, but confirmed before each use: a restart changes the tag.
+    response.CustomHeaders.push_back({"Cache-Control", "no-cache"});
+    if (RequestHoldsTag(request, tag)) {
+        response.SetStatus(304);
+        return;
+    }
+    response.ContentType = "image/jpeg";
+    response.ResponseCookies.AddCookie("Last-Modified=" + context.StartTimeText + "; path=" + path);
+    response.BodyText.clear();
+    response.BodyStream = std::make_unique<TBodyStream>(std::move(bytes));
+}
+
+void AnswerPage(const TDispatchContext& context, const TIdHTTPRequestInfo& request,
+                TIdHTTPResponseInfo& response) {
+    TKavelPageMaker maker(context.Env, context.ContentsCache);
+    maker.MakePage(request, response);
+}
+
+}  // namespace
+
+std::string ImageEntityTag(const std::string& startTimeText) { return "\"" + startTimeText + "\""; }
+
+bool IfNoneMatchHolds(std::string_view value, std::string_view tag) {
+    size_t i = 0;
+    while (i < value.size()) {
+        while (i < value.size() && (IsBlank(value[i]) || value[i] == ',')) ++i;
+        if (i == value.size()) break;
+        if (value[i] == '*') return true;
+        if (value.compare(i, 2, "W/") == 0) i += 2;
+        if (i < value.size() && value[i] == '"') {
+            const size_t close = value.find('"', i + 1);
+            if (close == std::string_view::npos) return false;
+            if (value.substr(i, close + 1 - i) == tag) return true;
+            i = close + 1;
+        }
+        // Whatever else stands here is not a tag: go on after the next comma.
+        while (i < value.size() && value[i] != ',') ++i;
+    }
+    return false;
+}
+
+void webMainCommandGet(const TDispatchContext& context, TIdPeerThread& /*ASender*/,
+                       const TIdHTTPRequestInfo& ARequestInfo, TIdHTTPResponseInfo& AResponseInfo) {
+    AResponseInfo.ServerHeader = ServerSoftwareText;
+    // The path is the request's own text: keep its control bytes off the line.
+    WriteLogFile(ARequestInfo.RemoteAddress + " " + EscapeLogText(ARequestInfo.DocumentPath), EventInformation);
+
+    const std::string& path = ARequestInfo.DocumentPath;
+    const bool image = path.size() >= ImageSuffix.size() &&
+                       path.compare(path.size() - ImageSuffix.size(), ImageSuffix.size(), ImageSuffix) == 0;
+    try {
+        if (image)
+            AnswerImage(context, ARequestInfo, AResponseInfo);
+        else
+            AnswerPage(context, ARequestInfo, AResponseInfo);
+    } catch (const std::exception& e) {
+        WriteEventLog(ARequestInfo.RemoteAddress + " " + EscapeLogText(path) +
+                          "リクエストの処理中にエラーが発生しました。" + e.what(),
+                      EventError, 0);
+        AResponseInfo.SetStatus(500);
+        AResponseInfo.BodyText.clear();
+        AResponseInfo.BodyStream.reset();
+        AResponseInfo.ResponseCookies.clear();
+        AResponseInfo.CustomHeaders.clear();
+    }
+}

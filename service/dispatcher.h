@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+class TKavelEnv;
+class TContentsCache;
+class TIdPeerThread;
+class TIdHTTPRequestInfo;
+class TIdHTTPResponseInfo;
+
+// What the dispatcher reads of the service module for one request.
+struct TDispatchContext {
+    TKavelEnv& Env;
+    TContentsCache& ContentsCache;
+    const std::string& StartTimeText;
+};
+
+// The entity tag of every image for one service start: StartTimeText quoted.
+std::string ImageEntityTag(const std::string& startTimeText);
+
+// Whether an If-None-Match value names tag (weak comparison, "*" included).
+bool IfNoneMatchHolds(std::string_view headerValue, std::string_view tag);
+
+// The server's one request handler: images from the catalogue and the
+// status marks (answered 304 when the browser already holds this start's
+// version), every other path through the page maker. Failures of an image
+// or a page are logged and answered 500; they never reach the caller.
+void webMainCommandGet(const TDispatchContext& context, TIdPeerThread& ASender,
+                       const TIdHTTPRequestInfo& ARequestInfo, TIdHTTPResponseInfo& AResponseInfo);

@@ -1,0 +1,118 @@
+#include "service/svc_main.h"
+
+#include <exception>
+#include <stdexcept>
+#include <thread>  // also brings the clocks; <chrono> itself breaks under CP932
+
+#include "data/kavel_env.h"
+#include "http/http_server.h"
+#include "pages/contents_cache.h"
+#include "platform/date_time.h"
+#include "service/dispatcher.h"
+#include "service/event_log.h"
+#include "service/quor_ini.h"
+
+namespace {
+
+void Sleep(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+
+void LogInformation(const std::string& text) { WriteEventLog(text, EventInformation, 0); }
+
+void LogFailure(const std::exception& error, const char* consequence) {
+    WriteEventLog(std::string("次のエラーが発生しました。") + error.what(), EventError, 0);
+    LogInformation(consequence);
+}
+
+// The listener takes a 16-bit port; a larger number must not wrap onto another one.
+std::uint16_t ListenPortOf(int port) {
+    if (port < 0 || port > 65535)
+        throw std::runtime_error("Could not bind socket to port " + std::to_string(port) + ": no such port");
+    return static_cast<std::uint16_t>(port);
+}
+
+}  // namespace
+
+TSvcMain::TSvcMain(std::string homeDirectory, const TClock& clock, TWait wait)
+    : HomeDirectory_(std::move(homeDirectory)), Clock_(clock), Wait_(wait ? std::move(wait) : TWait(Sleep)) {}
+
+TSvcMain::~TSvcMain() {
+    // The server's threads use the cache and the environment: they go first.
+    HttpServer.reset();
+    ContentsCache.reset();
+    Env.reset();
+}
+
+std::string TSvcMain::StartTimeTextOf(TDateTime now) { return FormatDateTime("yyyy/mm/dd-hh:nn:ss", now); }
+
+void TSvcMain::ServiceStart(bool& Started) {
+    LogInformation("サービスの起動処理を開始しました。");
+    try {
+        Start();
+    } catch (const std::exception& e) {
+        LogFailure(e, "処理を継続できません。サービスを異常終了します。");
+        Started = false;
+        return;
+    }
+    Started = true;
+    LogInformation("サービスの起動を完了しました。");
+}
+
+void TSvcMain::Start() {
+    StartTimeText = StartTimeTextOf(Clock_.Now());
+    Env = std::make_unique<TKavelEnv>(Clock_);
+    ContentsCache = std::make_unique<TContentsCache>();
+
+    const std::string directory = ReadQuorCommonDirectory(HomeDirectory_ + "quor.ini");
+    Env->SetOnLoaded([](TKavelEnv&) {});
+    Env->SetCommonDirectory(directory);
+
+    HttpServer = std::make_unique<TIdHTTPServer>();
+    HttpServer->ServerSoftware = ServerSoftwareText;
+    HttpServer->DefaultPort = ListenPortOf(Env->HttpPort());
+    HttpServer->OnCommandGet = [this](TIdPeerThread& sender, const TIdHTTPRequestInfo& request,
+                                      TIdHTTPResponseInfo& response) {
+        webMainCommandGet(TDispatchContext{*Env, *ContentsCache, StartTimeText}, sender, request, response);
+    };
+    HttpServer->Activate();
+
+    LogInformation(std::string("サーバ名は、") + ServerSoftwareText + "です。");
+    LogInformation("Kavel達の環境は、" + Env->CommonDirectory() + "を参照します。");
+    LogInformation("Kavel達が使用しているポート番号は、" + std::to_string(Env->UdpPort()) + "です。");
+    // The bound port: the same as configured, unless that was 0 (any free port).
+    LogInformation("HTTPリクエストの待ち受けポート番号として、" + std::to_string(HttpServer->BoundPort()) +
+                   "を開きました。");
+    HttpServer->Activate();
+}
+
+void TSvcMain::StopServing() {
+    LogInformation("サービスの停止処理を開始しました。");
+    try {
+        if (HttpServer) HttpServer->Deactivate();
+        Wait_(StopWaitMs);
+        HttpServer.reset();
+        ContentsCache.reset();
+        LogInformation("サービスの停止を完了しました。");
+    } catch (const std::exception& e) {
+        LogFailure(e, "停止処理を継続できません。サービスを異常終了します。");
+    }
+}
+
+void TSvcMain::ServiceStop(bool& Stopped) {
+    StopServing();
+    Stopped = true;
+}
+
+void TSvcMain::ServicePause(bool& Paused) {
+    if (HttpServer) HttpServer->Deactivate();
+    Paused = true;
+    LogInformation("サービスを一時停止しました。");
+}
+
+void TSvcMain::ServiceContinue(bool& Continued) {
+    if (!HttpServer) throw std::runtime_error("The HTTP server has been released.");
+    HttpServer->Activate();
+    Continued = true;
+    LogInformation("サービスを再開しました。");
+}
+
+void TSvcMain::ServiceShutdown() { StopServing(); }

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/service_host.h"
+
+class TKavelEnv;
+class TIdHTTPServer;
+class TContentsCache;
+
+inline constexpr const char* ServerSoftwareText = "Quorwell 0.7";
+// Name the service host reports the handlers' failures under.
+inline constexpr const char* ServiceName = "svcMain";
+
+// The service module: owns the environment, the HTTP server and the page
+// cache, and brings them up and down in the service's order. Every handler
+// runs on the service host's one thread.
+class TSvcMain : public TService {
+public:
+    // Sleeps for the given number of milliseconds.
+    using TWait = std::function<void(int milliseconds)>;
+
+    // homeDirectory holds quor.ini (with its trailing separator). The clock
+    // gives StartTimeText and is handed to the environment.
+    explicit TSvcMain(std::string homeDirectory, const TClock& clock = SystemClock(), TWait wait = {});
+    ~TSvcMain() override;
+    TSvcMain(const TSvcMain&) = delete;
+    TSvcMain& operator=(const TSvcMain&) = delete;
+
+    // A start that fails logs why and leaves Started false, which ends the
+    // process with exit code 1.
+    void ServiceStart(bool& Started) override;
+    void ServiceStop(bool& Stopped) override;
+    void ServicePause(bool& Paused) override;
+    void ServiceContinue(bool& Continued) override;
+    void ServiceShutdown() override;
+
+    // Closes the server, gives stragglers StopWaitMs, then releases the
+    // server and the cache. The environment stays until the module goes.
+    void StopServing();
+
+    // Local date-time of now at second resolution, without blanks:
+    // "2026/12/08-10:15:30".
+    static std::string StartTimeTextOf(TDateTime now);
+
+    static constexpr int StopWaitMs = 3000;
+
+    // Owned; Env lives as long as the module, the other two for one start.
+    std::unique_ptr<TKavelEnv> Env;
+    std::unique_ptr<TIdHTTPServer> HttpServer;
+    // Fixed before the server is activated; only read afterwards.
+    std::string StartTimeText;
+    std::unique_ptr<TContentsCache> ContentsCache;
+
+    const std::string& HomeDirectory() const { return HomeDirectory_; }
+
+private:
+    void Start();
+
+    const std::string HomeDirectory_;
+    const TClock& Clock_;
+    TWait Wait_;
+};
