@@ -36,8 +36,11 @@ TServiceState TServiceHost::State() const {
 }
 
 void TServiceHost::SetState(TServiceState state) {
-    std::lock_guard<std::mutex> hold(lock_);
-    state_ = state;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        state_ = state;
+    }
+    ReportServiceState(state);
 }
 
 void TServiceHost::Notify(const std::string& state) {

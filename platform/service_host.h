@@ -105,6 +105,10 @@ private:
     std::thread thread_;
 };
 
+// Tells the platform's service manager the state the host has entered; does
+// nothing when it has none to tell (systemd hears through the notifier).
+void ReportServiceState(TServiceState state);
+
 // Sends state to the service manager's datagram socket at path ("@..." for
 // the abstract namespace). False when it could not be sent.
 bool NotifyServiceManager(const std::string& path, const std::string& state);

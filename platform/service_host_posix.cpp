@@ -22,6 +22,9 @@ sigset_t ControlSignals() {
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGUSR1);
     sigaddset(&set, SIGUSR2);
+    // Taken and dropped: there is nothing to reload, and a hang-up of the
+    // terminal or a stray "reload" must not end the service without its stop.
+    sigaddset(&set, SIGHUP);
     return set;
 }
 
@@ -90,6 +93,8 @@ void TServiceSignalThread::Loop(TServiceHost& host) {
         }
     }
 }
+
+void ReportServiceState(TServiceState /*state*/) {}
 
 bool NotifyServiceManager(const std::string& path, const std::string& state) {
     sockaddr_un address{};

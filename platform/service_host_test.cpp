@@ -163,6 +163,8 @@ TEST_F(ServiceHost, SignalsBecomeRequests) {
     std::thread thread([&] { code = host_.Run(); });
     ASSERT_TRUE(service_.WaitForCalls(1));
     size_t calls = 1;
+    // A hang-up neither ends the process nor reaches a handler.
+    ASSERT_EQ(kill(getpid(), SIGHUP), 0);
     for (int signal : {SIGUSR1, SIGUSR2, SIGINT, SIGTERM}) {
         ASSERT_EQ(kill(getpid(), signal), 0);
         ASSERT_TRUE(service_.WaitForCalls(++calls)) << "no handler for signal " << signal;

@@ -2,8 +2,10 @@
 """Stand-in presence client for demos: listens on the office's UDP port on
 127.0.0.1 and prints every datagram it receives, decoded."""
 import argparse
+import glob
 import os
 import re
+import select
 import socket
 import sys
 import time
@@ -29,6 +31,25 @@ KEYS = {
     b"Kvl3_Msg": [b"Kvl3_Msg", b"Kvl3_Eod"],
     b"Kvl3_Dat": [b"Kvl3_Dat", b"Kvl3_Date", b"Kvl3_Time", b"Kvl3_Icon", b"Kvl3_Locate", b"Kvl3_Eod"],
 }
+
+
+def loopback_addresses(office):
+    """The 127.x addresses the office's person files name (the IP value, the
+    ninth line), so every person's client is heard; 127.0.0.1 at least."""
+    found = {"127.0.0.1"}
+    for path in glob.glob(os.path.join(office, "*.kvl")) + glob.glob(os.path.join(office, "*.KVL")):
+        try:
+            with open(path, "rb") as f:
+                lines = f.read().split(b"\0")[0].splitlines()
+        except OSError:
+            continue
+        for line in lines:
+            m = re.fullmatch(rb'"(127\.\d{1,3}\.\d{1,3}\.\d{1,3})"', line.strip())
+            if m:
+                found.add(m.group(1).decode("ascii"))
+            elif line.strip().lower() == b'"localhost"':
+                found.add("127.0.0.1")
+    return sorted(found, key=lambda a: tuple(int(x) for x in a.split(".")))
 
 
 def decode(data):
@@ -68,20 +89,31 @@ def main():
     ap.add_argument("office", nargs="?", default="examples/office",
                     help="common directory whose kavel.ini names the UDP port")
     ap.add_argument("--port", type=int, help="port to listen on (default: from kavel.ini)")
-    ap.add_argument("--host", default="127.0.0.1")
+    ap.add_argument("--host", help="one address to listen on (default: every 127.x address of the person files)")
     args = ap.parse_args()
+    args.host_given = args.host is not None
+    args.host = args.host or "127.0.0.1"
     if not args.host.startswith("127.") and args.host != "localhost":
         sys.exit("kavel_listener: listens on loopback only")
     port = args.port or udp_port_of(args.office)
-    sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    sock.bind((args.host, port))
-    print(f"kavel_listener: stand-in presence client on udp://{args.host}:{port}")
+    hosts = [args.host] if args.host_given else loopback_addresses(args.office)
+    socks = []
+    for host in hosts:
+        sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        sock.bind((host, port))
+        socks.append(sock)
+    shown = hosts[0] if len(hosts) == 1 else f"{hosts[0]}..{hosts[-1]} ({len(hosts)} addresses)"
+    print(f"kavel_listener: stand-in presence client on udp://{shown}:{port}")
     sys.stdout.flush()
     try:
         while True:
-            data, peer = sock.recvfrom(65536)
-            show(data, peer)
+            ready, _, _ = select.select(socks, [], [])
+            for sock in ready:
+                data, peer = sock.recvfrom(65536)
+                to = sock.getsockname()[0]
+                print(f"  to {to}:", end=" ")
+                show(data, peer)
     except KeyboardInterrupt:
         pass
 
