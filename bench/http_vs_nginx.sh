@@ -11,7 +11,8 @@
 # Prints per connection count: our requests per second as a ratio to nginx's
 # in the same round (median and range over the rounds), the CPU time of each
 # server's processes per response, the busy time of the server CPU per
-# response, p99 latency and errors.
+# response (and the part of it that was not the server: other processes on
+# that CPU, interrupts), p99 latency and errors.
 #
 # Environment (defaults): BUILD=build RUNS=3 DURATION=8 CONNS="16 64"
 # PORT=18190 (nginx: PORT+1) SERVER_CPU=0 CLIENT_CPU=1 PAUSE=2 OUT=/tmp/http_vs_nginx
@@ -161,15 +162,16 @@ awk -F'\t' -v hz="$HZ" '
     for (i = 2; i <= n; i++) { t = a[i]; for (j = i - 1; j >= 1 && a[j] + 0 > t + 0; j--) a[j + 1] = a[j]; a[j + 1] = t }
     lo = a[1]; hi = a[n]; return (n % 2) ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2 }
   { k = $1 SUBSEP $2; rps[k] = rps[k] " " $4; p99[k] = p99[k] " " $6; err[k] += $7
-    if ($5 > 0) { cpu[k] = cpu[k] " " $8 * 1e6 / hz / $5; core[k] = core[k] " " $9 * 1e6 / hz / $5 }
+    if ($5 > 0) { cpu[k] = cpu[k] " " $8 * 1e6 / hz / $5; core[k] = core[k] " " $9 * 1e6 / hz / $5
+                  rest[k] = rest[k] " " ($9 - $8) * 1e6 / hz / $5 }
     at[$1, $2, $3] = $4; if (!($2 in seen)) { seen[$2] = 1; conns[++nc] = $2 } if ($3 > rounds) rounds = $3 }
   END {
     for (i = 1; i <= nc; i++) {
       c = conns[i]; o = "ours" SUBSEP c; g = "nginx" SUBSEP c; r = ""
       for (n = 1; n <= rounds; n++) if (at["nginx", c, n] > 0) r = r " " at["ours", c, n] / at["nginx", c, n]
       x = med(r); xl = lo; xh = hi
-      printf "c=%-3s x%.2f of nginx (rounds %.2f-%.2f)  req/s %.0f vs %.0f  process CPU us/response %.1f vs %.1f  server-core busy us/response %.1f vs %.1f  p99 %.2f vs %.2f ms  errors %d vs %d\n",
-        c, x, xl, xh, med(rps[o]), med(rps[g]), med(cpu[o]), med(cpu[g]), med(core[o]), med(core[g]), med(p99[o]), med(p99[g]), err[o], err[g]
+      printf "c=%-3s x%.2f of nginx (rounds %.2f-%.2f)  req/s %.0f vs %.0f  process CPU us/response %.1f vs %.1f  server-core busy us/response %.1f vs %.1f (not the server: %.1f vs %.1f)  p99 %.2f vs %.2f ms  errors %d vs %d\n",
+        c, x, xl, xh, med(rps[o]), med(rps[g]), med(cpu[o]), med(cpu[g]), med(core[o]), med(core[g]), med(rest[o]), med(rest[g]), med(p99[o]), med(p99[g]), err[o], err[g]
     }
   }' "$ROWS"
 echo "access logs: ours $(wc -l < "$OUT/ours-access.log") lines, nginx $(wc -l < "$OUT/nginx-access.log") lines; runs in $OUT"

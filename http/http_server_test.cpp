@@ -345,3 +345,14 @@ TEST_F(HttpServer, HandlerBlockingOneWorkerLeavesTheOthersServing) {
     cv.notify_all();
     EXPECT_EQ(BodyOf(slow.ReadAll()), "/slow");
 }
+
+// Between bursts the listener moves from worker to worker; no connection may
+// be left waiting in the queue when it does.
+TEST_F(HttpServer, RequestsAfterIdlePausesAreAllAnswered) {
+    Server.WorkerCount = 4;
+    std::uint16_t port = Start();
+    for (int i = 0; i < 40; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_EQ(BodyOf(Exchange(port, "GET /r HTTP/1.1\r\n\r\n")), "<p>/r") << i;
+    }
+}

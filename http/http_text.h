@@ -3,12 +3,12 @@
 #include <string>
 #include <string_view>
 
+#include "platform/locale.h"
+
 // Text helpers of the HTTP layer. Names from requests may hold Shift-JIS
 // bytes, whose second byte can fall in the ASCII letter range: that byte never
 // folds.
 namespace http_text {
-
-inline bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
 inline char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 

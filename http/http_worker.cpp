@@ -104,7 +104,7 @@ void THttpWorker::Loop() {
                 AcceptBatch(now);
                 continue;
             }
-            if (const THttpWorker* stuck = PeerOfTimer(events[i].Tag)) {
+            if (THttpWorker* stuck = PeerOfTimer(events[i].Tag)) {
                 TakeOver(*stuck, now);
                 continue;
             }
@@ -138,19 +138,20 @@ int THttpWorker::NextTimeoutMs(TClock::time_point now) const {
     return static_cast<int>(std::min<decltype(ms)>(ms, 60000));
 }
 
-const THttpWorker* THttpWorker::PeerOfTimer(const void* tag) const {
+THttpWorker* THttpWorker::PeerOfTimer(const void* tag) const {
     for (const auto& peer : Peers_)
         if (tag == &peer->Rescue_) return peer.get();
     return nullptr;
 }
 
-void THttpWorker::TakeOver(const THttpWorker& stuck, TClock::time_point now) {
+void THttpWorker::TakeOver(THttpWorker& stuck, TClock::time_point now) {
     // Another worker may have consumed the expiry first, or the owner moved on.
-    if (!const_cast<TPollTimer&>(stuck.Rescue_).Consume()) return;
+    if (!stuck.Rescue_.Consume()) return;
     int expected = stuck.Index_;
     if (!AcceptOwner_.compare_exchange_strong(expected, Index_)) return;
     ResumeAcceptAt_ = {};
     WatchListener(true);
+    stuck.Poller_.Wake();  // to stop watching when it is back
     AcceptBatch(now);
 }
 
@@ -185,7 +186,9 @@ bool THttpWorker::MakeRoom() {
 
 void THttpWorker::AcceptBatch(TClock::time_point now) {
     TAcceptedConnection accepted;
-    for (int i = 0; i < AcceptBatchSize && !Stopping_.load(std::memory_order_relaxed) && IsOwner(); ++i) {
+    // Whoever is woken for the listener accepts, owner or not: the kernel wakes
+    // one watcher per connection, and a former owner may still be watching.
+    for (int i = 0; i < AcceptBatchSize && !Stopping_.load(std::memory_order_relaxed); ++i) {
         if (Counters_.InService.load(std::memory_order_relaxed) >= Config_.MaxConnections && !MakeRoom()) {
             // Nothing of ours to cut: perhaps another worker holds the idle ones.
             WatchListener(false);

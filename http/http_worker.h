@@ -73,8 +73,8 @@ private:
     bool MakeRoom();
     bool IsOwner() const { return AcceptOwner_.load(std::memory_order_acquire) == Index_; }
     void HandOff();
-    void TakeOver(const THttpWorker& stuck, TClock::time_point now);
-    const THttpWorker* PeerOfTimer(const void* tag) const;
+    void TakeOver(THttpWorker& stuck, TClock::time_point now);
+    THttpWorker* PeerOfTimer(const void* tag) const;
     void OnReadable(TList::iterator c, TClock::time_point now);
     void OnWritable(TList::iterator c, TClock::time_point now);
     void Respond(TList::iterator c, TClock::time_point now);

@@ -123,10 +123,10 @@ TPollTimer::TPollTimer() : Handle_(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOC
 TPollTimer::~TPollTimer() { ::close(static_cast<int>(Handle_)); }
 
 void TPollTimer::Arm(int ms) noexcept {
-    itimerspec spec{};
-    spec.it_value.tv_sec = ms / 1000;
-    spec.it_value.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
-    ::timerfd_settime(static_cast<int>(Handle_), 0, &spec, nullptr);
+    itimerspec when{};
+    when.it_value.tv_sec = ms / 1000;
+    when.it_value.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+    ::timerfd_settime(static_cast<int>(Handle_), 0, &when, nullptr);
 }
 
 bool TPollTimer::Consume() noexcept {
