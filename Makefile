@@ -47,3 +47,14 @@ PREFIX ?= /usr/local
 install: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS) --target quorwell
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# The Windows service: build-windows/quorwell.exe, cross-built with mingw-w64
+# (the cross compiler, Wine and the libraries' sources are fetched when
+# missing; see docs/windows.md).
+.PHONY: windows test-windows
+windows:
+	@scripts/windows
+
+# Its unit tests and the service test, under Wine.
+test-windows:
+	@scripts/windows-test

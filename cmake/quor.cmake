@@ -16,6 +16,8 @@ function(quor_test name)
   target_link_libraries(${name} PRIVATE ${Q_DEPS} GTest::gtest GTest::gtest_main Threads::Threads)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
+    # Listing the tests of a cross-built binary starts it under an emulator.
+    DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS "${Q_LABELS}"
     EXTRA_ARGS --gtest_color=no)
 endfunction()

@@ -1,10 +1,5 @@
 #include "platform/service_install.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <ostream>
 #include <stdexcept>
 
@@ -56,43 +51,6 @@ std::string ExecStartWord(const std::string& path) {
     return quote ? "\"" + word + "\"" : word;
 }
 
-std::string UnitPath(const TServiceInstallEnv& env) {
-    return IncludeTrailingPathDelimiter(env.UnitDirectory) + ServiceUnitName + ".service";
-}
-
-void Systemctl(const TServiceInstallEnv& env, const std::vector<std::string>& args) {
-    std::vector<std::string> argv{"systemctl"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    const int status = env.RunCommand(argv);
-    if (status != 0) {
-        std::string line;
-        for (const std::string& arg : argv) line += (line.empty() ? "" : " ") + arg;
-        throw std::runtime_error(line + " ended with status " + std::to_string(status) + ".");
-    }
-}
-
-void Install(const TServiceInstallEnv& env) {
-    const std::string unit = MakeUnitText(env.ExecutablePath);
-    const std::string path = UnitPath(env);
-    ReplaceFileContent(path, unit);
-    ::chmod(path.c_str(), 0644);  // whatever the umask: readable by systemd, writable by root only
-    if (env.SystemdRunning()) {
-        Systemctl(env, {"daemon-reload"});
-        Systemctl(env, {"enable", ServiceUnitName});
-    }
-}
-
-void Uninstall(const TServiceInstallEnv& env) {
-    const std::string path = UnitPath(env);
-    if (!FileExists(path))
-        throw std::runtime_error("Cannot find file \"" + path + "\". " + std::strerror(ENOENT));
-    const bool systemd = env.SystemdRunning();
-    if (systemd) Systemctl(env, {"disable", ServiceUnitName});
-    if (std::remove(path.c_str()) != 0)
-        throw std::runtime_error("Cannot delete file \"" + path + "\". " + std::strerror(errno));
-    if (systemd) Systemctl(env, {"daemon-reload"});
-}
-
 }  // namespace
 
 bool FindCmdLineSwitch(const std::vector<std::string>& args, std::string_view name) {
@@ -132,9 +90,9 @@ int RunServiceInstall(const TServiceSwitches& switches, const TServiceInstallEnv
     const bool install = switches.Install;
     try {
         if (install)
-            Install(env);
+            InstallService(env);
         else
-            Uninstall(env);
+            UninstallService(env);
     } catch (const std::exception& e) {
         *env.Err << TerminalText(FillIn(install ? InstallFailedText : UninstallFailedText,
                                         ServiceDisplayName, e.what()))

@@ -42,6 +42,12 @@ struct TServiceInstallEnv {
 // The systemd unit that runs executablePath as the service.
 std::string MakeUnitText(const std::string& executablePath);
 
+// The platform's registration of the service (the systemd unit here, the
+// service control manager on Windows); raise std::runtime_error with the
+// reason.
+void InstallService(const TServiceInstallEnv& env);
+void UninstallService(const TServiceInstallEnv& env);
+
 // Carries out INSTALL (tested first) or UNINSTALL and tells the outcome on
 // the terminal, SILENT keeping the success text back. Returns the exit code;
 // does nothing when the switches name neither.

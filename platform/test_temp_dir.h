@@ -6,15 +6,28 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <stdexcept>
 #include <string>
 
 class TTestTempDir {
 public:
     TTestTempDir() {
+#ifdef _WIN32
+        // No mkdtemp: try fresh random names until one can be created.
+        std::random_device random;
+        for (int attempt = 0; path_.empty(); ++attempt) {
+            if (attempt == 100) throw std::runtime_error("cannot create a temp directory");
+            const auto candidate =
+                std::filesystem::temp_directory_path() / ("quor-test-" + std::to_string(random()));
+            std::error_code ec;
+            if (std::filesystem::create_directory(candidate, ec)) path_ = candidate.generic_string();
+        }
+#else
         std::string pattern = (std::filesystem::temp_directory_path() / "quor-test-XXXXXX").string();
         if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
         path_ = pattern;
+#endif
     }
     ~TTestTempDir() {
         std::error_code ec;

@@ -1,9 +1,14 @@
 #include "service/log_file.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <io.h>
+#include <share.h>
+#else
+#include <sys/file.h>
+#endif
 
 #include <cerrno>
 
@@ -14,6 +19,14 @@ constexpr std::string_view WarningWord = "警告　 ";
 constexpr std::string_view ErrorWord = "エラー ";
 
 int OpenForAppend(const std::string& path) {
+#ifdef _WIN32
+    // Readers are welcome; the share mode turns a second writer away.
+    int fd = -1;
+    if (::_sopen_s(&fd, path.c_str(), _O_RDWR | _O_APPEND | _O_BINARY | _O_CREAT | _O_NOINHERIT, _SH_DENYWR,
+                   _S_IREAD | _S_IWRITE) != 0)
+        return -1;
+    return fd;
+#else
     constexpr int flags = O_RDWR | O_APPEND | O_CLOEXEC;
     int fd = ::open(path.c_str(), flags);
     if (fd < 0 && errno == ENOENT) {
@@ -22,6 +35,17 @@ int OpenForAppend(const std::string& path) {
         if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), flags);
     }
     return fd;
+#endif
+}
+
+// Readers are welcome; a second writer (another server on the same home) is not.
+bool HoldAgainstWriters(int fd) {
+#ifdef _WIN32
+    (void)fd;  // the share mode of the open does it
+    return true;
+#else
+    return ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+#endif
 }
 
 }  // namespace
@@ -74,8 +98,7 @@ bool TLogFile::Open(const std::string& path) {
     struct stat info {};
     // Only something that keeps lines; a pipe or socket could block every writer.
     const bool usable = ::fstat(fd, &info) == 0 && (S_ISREG(info.st_mode) || S_ISCHR(info.st_mode));
-    // Readers are welcome; a second writer (another server on the same home) is not.
-    if (!usable || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (!usable || !HoldAgainstWriters(fd)) {
         ::close(fd);
         return false;
     }

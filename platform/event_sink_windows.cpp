@@ -1,0 +1,111 @@
+#include <windows.h>
+
+#include <stdexcept>
+
+#include "platform/event_sink.h"
+#include "platform/locale.h"
+
+// On Windows the machine's log is the application event log, source "QUOR";
+// the sink keeps its portable name.
+
+namespace {
+
+constexpr char ReplacementCharacter[] = "\xEF\xBF\xBD";
+constexpr const char* SourceKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QUOR";
+
+// One CP932 character (one or two bytes) as UTF-8; false when it is none.
+bool AppendCharacter(const char* bytes, int length, std::string& out) {
+    wchar_t wide[2];
+    const int n = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, bytes, length, wide, 2);
+    if (n <= 0) return false;
+    char utf8[8];
+    const int m = WideCharToMultiByte(CP_UTF8, 0, wide, n, utf8, sizeof utf8, nullptr, nullptr);
+    if (m <= 0) return false;
+    out.append(utf8, m);
+    return true;
+}
+
+// Own open of the key for each value, creating it when missing.
+void SetSourceValue(const char* name, DWORD type, const BYTE* data, DWORD size) {
+    HKEY key;
+    LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, SourceKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+                              nullptr, &key, nullptr);
+    if (rc == ERROR_SUCCESS) {
+        rc = RegSetValueExA(key, name, 0, type, data, size);
+        RegCloseKey(key);
+    }
+    if (rc != ERROR_SUCCESS)
+        throw std::runtime_error(std::string("Cannot write the registry value ") + name + " (error " +
+                                 std::to_string(rc) + ").");
+}
+
+WORD EntryType(TEventType type) {
+    switch (type) {
+        case TEventType::Warning: return EVENTLOG_WARNING_TYPE;
+        case TEventType::Error: return EVENTLOG_ERROR_TYPE;
+        case TEventType::Information: break;
+    }
+    return EVENTLOG_INFORMATION_TYPE;
+}
+
+}  // namespace
+
+std::string Cp932ToUtf8(std::string_view cp932) {
+    std::string out;
+    out.reserve(cp932.size() * 3 / 2);
+    for (size_t i = 0; i < cp932.size();) {
+        const auto c = static_cast<unsigned char>(cp932[i]);
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        const int length = IsLeadByte(c) && i + 1 < cp932.size() ? 2 : 1;
+        if (AppendCharacter(cp932.data() + i, length, out)) {
+            i += length;
+        } else {
+            // Mark it and go on after its first byte.
+            out += ReplacementCharacter;
+            ++i;
+        }
+    }
+    return out;
+}
+
+int SyslogPriority(TEventType type) {
+    // The syslog numbers, kept so the portable code means the same everywhere.
+    switch (type) {
+        case TEventType::Warning: return 4;
+        case TEventType::Error: return 3;
+        case TEventType::Information: break;
+    }
+    return 6;
+}
+
+// The message table lives in the executable, so the event viewer shows the
+// texts from there. Written anew at every start.
+void TSyslogEventSink::Open() {
+    char path[MAX_PATH * 2] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    if (length == 0 || length >= sizeof path) throw std::runtime_error("Cannot tell the executable's path.");
+    SetSourceValue("EventMessageFile", REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(path), length + 1);
+    const DWORD types = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
+    SetSourceValue("TypesSupported", REG_DWORD, reinterpret_cast<const BYTE*>(&types), sizeof types);
+}
+
+// A handle per entry: nothing is kept open between messages.
+void TSyslogEventSink::Report(const TEventEntry& entry) {
+    HANDLE source = RegisterEventSourceA(nullptr, "QUOR");
+    if (source == nullptr) throw std::runtime_error("RegisterEventSource failed: " + std::to_string(GetLastError()));
+    const char* strings[1] = {entry.Text.c_str()};
+    const BOOL ok = ReportEventA(source, EntryType(entry.Type), entry.Category, entry.EventId, nullptr, 1, 0,
+                                 strings, nullptr);
+    const DWORD error = GetLastError();
+    DeregisterEventSource(source);
+    if (!ok) throw std::runtime_error("ReportEvent failed: " + std::to_string(error));
+}
+
+TEventSink& SystemEventSink() {
+    static TSyslogEventSink sink;
+    return sink;
+}

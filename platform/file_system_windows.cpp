@@ -1,0 +1,332 @@
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <thread>  // also brings the clocks; <chrono> itself breaks under CP932
+
+#include "platform/file_system.h"
+#include "platform/file_system_internal.h"
+
+using file_system_detail::TPathGuard;
+
+// Other processes are held off by share modes: a reader lets only readers
+// in, a rewrite lets nobody in, and a replace waits (bounded) for the file to
+// be free. The portable code and the test hook speak errno, so Windows
+// errors are carried as the nearest errno with the system's own text.
+
+namespace {
+
+int ErrnoOf(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+            return ENOENT;
+        case ERROR_ACCESS_DENIED:
+            return EACCES;
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+            return EWOULDBLOCK;
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS:
+            return EEXIST;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return ENOSPC;
+        case ERROR_DIRECTORY:
+            return ENOTDIR;
+        default:
+            return EIO;
+    }
+}
+
+std::string WindowsText(DWORD error) {
+    char text[512] = {};
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                                   0, text, sizeof text, nullptr);
+    std::string message(text, n);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+        message.pop_back();
+    return message.empty() ? "System error " + std::to_string(error) : message;
+}
+
+// A failure known by its errno only (the test hook, our own checks).
+std::string ErrnoText(int err) {
+    switch (err) {
+        case EACCES: return WindowsText(ERROR_ACCESS_DENIED);
+        case ENOENT: return WindowsText(ERROR_FILE_NOT_FOUND);
+        case EWOULDBLOCK: return WindowsText(ERROR_SHARING_VIOLATION);
+        default: return std::strerror(err);
+    }
+}
+
+[[noreturn]] void ThrowOpen(const std::string& path, int err, const std::string& text) {
+    throw EFOpenError("Cannot open file \"" + path + "\". " + text, path, err);
+}
+[[noreturn]] void ThrowWrite(const std::string& path, int err, const std::string& text) {
+    throw EInOutError("Cannot write file \"" + path + "\". " + text, path, err);
+}
+[[noreturn]] void ThrowOpenWin(const std::string& path, DWORD error) {
+    ThrowOpen(path, ErrnoOf(error), WindowsText(error));
+}
+[[noreturn]] void ThrowWriteWin(const std::string& path, DWORD error) {
+    ThrowWrite(path, ErrnoOf(error), WindowsText(error));
+}
+[[noreturn]] void ThrowWriteErrno(const std::string& path, int err) { ThrowWrite(path, err, ErrnoText(err)); }
+
+class THandle {
+public:
+    explicit THandle(HANDLE h = INVALID_HANDLE_VALUE) : h_(h) {}
+    ~THandle() { Close(); }
+    THandle(const THandle&) = delete;
+    THandle& operator=(const THandle&) = delete;
+    HANDLE Get() const { return h_; }
+    bool Valid() const { return h_ != INVALID_HANDLE_VALUE; }
+    DWORD Close() {
+        DWORD error = 0;
+        if (h_ != INVALID_HANDLE_VALUE && !CloseHandle(h_)) error = GetLastError();
+        h_ = INVALID_HANDLE_VALUE;
+        return error;
+    }
+
+private:
+    HANDLE h_;
+};
+
+bool IsBusy(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; }
+
+// Retries op while another process holds the file, up to the foreign lock
+// wait. op returns 0 on success or the Windows error.
+template <class Op>
+DWORD WhileBusy(Op op) {
+    std::chrono::steady_clock::time_point deadline{};
+    bool waiting = false;
+    for (;;) {
+        const DWORD error = op();
+        if (!IsBusy(error)) return error;
+        const auto now = std::chrono::steady_clock::now();
+        if (!waiting) {
+            deadline = now + std::chrono::milliseconds(file_system_detail::ForeignLockWaitMs());
+            waiting = true;
+        } else if (now >= deadline) {
+            return error;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+// Opens path, waiting a bounded time while others hold it. Sets error.
+HANDLE OpenShared(const std::string& path, DWORD access, DWORD share, DWORD& error) {
+    HANDLE h = INVALID_HANDLE_VALUE;
+    error = WhileBusy([&]() -> DWORD {
+        h = CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        return h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    });
+    return h;
+}
+
+// Reads everything from h. With block > 0, reads in blocks of that size and
+// keeps of each block only the bytes before its first zero byte.
+DWORD ReadAll(HANDLE h, size_t block, std::string& out) {
+    out.clear();
+    const size_t step = block == 0 ? 8192 : block;
+    std::string buf(step, '\0');
+    for (;;) {
+        size_t used = 0;
+        while (used < step) {
+            DWORD got = 0;
+            if (!ReadFile(h, &buf[used], static_cast<DWORD>(step - used), &got, nullptr)) return GetLastError();
+            if (got == 0) break;
+            used += got;
+            if (block == 0) break;
+        }
+        if (used == 0) return 0;
+        if (block == 0) {
+            out.append(buf.data(), used);
+            continue;
+        }
+        const void* zero = std::memchr(buf.data(), 0, used);
+        out.append(buf.data(), zero ? static_cast<const char*>(zero) - buf.data() : used);
+        if (used < block) return 0;
+    }
+}
+
+std::string DirectoryOf(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    if (slash == std::string::npos) return ".";
+    return path.substr(0, slash);
+}
+
+// Directories and read-only files (the clients' read-only flag) are refused.
+void CheckReplaceable(const std::string& path, DWORD attributes) {
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) ThrowWriteWin(path, ERROR_ACCESS_DENIED);
+    if (attributes & FILE_ATTRIBUTE_READONLY) ThrowWriteWin(path, ERROR_ACCESS_DENIED);
+}
+
+std::atomic<unsigned> tempCounter{0};
+
+int WriteChunks(HANDLE h, const std::string& path, const std::string& bytes, DWORD& winError) {
+    const size_t chunk = std::clamp<size_t>(bytes.size() / 2, 1, 1 << 16);
+    size_t done = 0;
+    do {
+        if (int err = file_system_detail::WriteFault(TWriteStep::Write, path)) return err;
+        const size_t len = std::min(chunk, bytes.size() - done);
+        if (len == 0) break;
+        DWORD put = 0;
+        if (!WriteFile(h, bytes.data() + done, static_cast<DWORD>(len), &put, nullptr)) {
+            winError = GetLastError();
+            return ErrnoOf(winError);
+        }
+        done += put;
+    } while (done < bytes.size());
+    return 0;
+}
+
+// Writes bytes into a fresh temporary file beside path and moves it into
+// place: over the old file when replace is set, otherwise only while path is
+// still absent (returns false when it appeared meanwhile). held, when open,
+// is our own hold on the old file; it is let go before a move that its share
+// mode would block.
+bool InstallNewContent(const std::string& path, const std::string& bytes, bool replace, THandle* held) {
+    using file_system_detail::WriteFault;
+    const std::string temp = DirectoryOf(path) + "/.quor-" + std::to_string(GetCurrentProcessId()) + "-" +
+                             std::to_string(tempCounter.fetch_add(1)) + ".tmp";
+
+    if (int err = WriteFault(TWriteStep::CreateTemp, path)) ThrowWriteErrno(path, err);
+    THandle file(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) ThrowWriteWin(path, GetLastError());
+
+    auto fail = [&](int err, DWORD winError) {
+        file.Close();
+        DeleteFileA(temp.c_str());
+        if (winError != 0) ThrowWriteWin(path, winError);
+        ThrowWriteErrno(path, err);
+    };
+    DWORD winError = 0;
+    if (int err = WriteChunks(file.Get(), path, bytes, winError)) fail(err, winError);
+    if (int err = WriteFault(TWriteStep::Sync, path)) fail(err, 0);
+    if (!FlushFileBuffers(file.Get())) fail(0, GetLastError());
+    if (DWORD error = file.Close()) fail(0, error);
+
+    if (int err = WriteFault(TWriteStep::Rename, path)) fail(err, 0);
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    auto move = [&]() -> DWORD { return MoveFileExA(temp.c_str(), path.c_str(), flags) ? 0 : GetLastError(); };
+    DWORD error = move();
+    if ((IsBusy(error) || error == ERROR_ACCESS_DENIED) && held && held->Valid()) {
+        held->Close();
+        error = move();
+    }
+    if (IsBusy(error) || (replace && error == ERROR_ACCESS_DENIED)) error = WhileBusy(move);
+    if (!replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) {
+        DeleteFileA(temp.c_str());
+        return false;
+    }
+    if (error != 0) fail(0, error);
+    return true;
+}
+
+bool EndsWithText(const std::string& name, const std::string& suffix) {
+    if (name.size() < suffix.size()) return false;
+    const size_t off = name.size() - suffix.size();
+    for (size_t i = 0; i < suffix.size(); ++i) {
+        char a = name[off + i], b = suffix[i];
+        if (a >= 'a' && a <= 'z') a = static_cast<char>(a - 32);
+        if (b >= 'a' && b <= 'z') b = static_cast<char>(b - 32);
+        if (a != b) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void ReadWholeFile(const std::string& path, std::string& content) {
+    TPathGuard guard(path, false);
+    content.clear();
+    DWORD error = 0;
+    THandle file(OpenShared(path, GENERIC_READ, FILE_SHARE_READ, error));
+    if (!file.Valid()) ThrowOpenWin(path, error);
+    if (DWORD err = ReadAll(file.Get(), 0, content)) {
+        content.clear();
+        ThrowOpenWin(path, err);
+    }
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::string content;
+    ReadWholeFile(path, content);
+    return content;
+}
+
+bool FileExists(const std::string& path) {
+    const DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirectoryExists(const std::string& path) {
+    const DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::vector<std::string> FindFilesByExtension(const std::string& directory, const std::string& extension) {
+    std::vector<std::string> names;
+    const std::string pattern = IncludeTrailingPathDelimiter(directory.empty() ? "." : directory) + "*";
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_DIRECTORY ||
+            error == ERROR_INVALID_NAME)
+            return names;
+        ThrowOpenWin(directory, error);
+    }
+    do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        const std::string name = found.cFileName;
+        if (EndsWithText(name, extension)) names.push_back(name);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void ReplaceFileContent(const std::string& path, const std::string& bytes) {
+    TPathGuard guard(path, true);
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) ThrowWriteWin(path, error);
+        if (error == ERROR_PATH_NOT_FOUND) ThrowWriteWin(path, error);
+    } else {
+        CheckReplaceable(path, attributes);
+    }
+    InstallNewContent(path, bytes, true, nullptr);
+}
+
+void RewriteFileContent(const std::string& path,
+                        const std::function<std::string(const std::string* old)>& compose, size_t readBlock) {
+    TPathGuard guard(path, true);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        // Nobody else may read or write while we compose; sharing delete
+        // alone lets our own move replace the file under this hold.
+        DWORD error = 0;
+        THandle file(OpenShared(path, GENERIC_READ, FILE_SHARE_DELETE, error));
+        if (!file.Valid()) {
+            if (error != ERROR_FILE_NOT_FOUND) {
+                if (IsBusy(error)) ThrowWriteWin(path, error);
+                ThrowOpenWin(path, error);
+            }
+            if (InstallNewContent(path, compose(nullptr), false, nullptr)) return;
+            continue;
+        }
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!GetFileInformationByHandle(file.Get(), &info)) ThrowOpenWin(path, GetLastError());
+        CheckReplaceable(path, info.dwFileAttributes);
+        std::string old;
+        if (DWORD err = ReadAll(file.Get(), readBlock, old)) ThrowOpenWin(path, err);
+        InstallNewContent(path, compose(&old), true, &file);
+        return;
+    }
+    ThrowWriteErrno(path, EAGAIN);
+}

@@ -1,0 +1,184 @@
+// What the Windows layer adds to the portable behaviour: share modes against
+// other openers, closed sockets leaving their pollers, the event source's
+// registry values, the service install path. Runs under Wine in CI.
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+#include "platform/event_sink.h"
+#include "platform/file_system.h"
+#include "platform/home_dir.h"
+#include "platform/service_host.h"
+#include "platform/tcp_poller.h"
+#include "platform/tcp_socket.h"
+#include "platform/test_temp_dir.h"
+
+namespace {
+
+// An open of path by someone else, with the given access and share mode.
+class TForeignOpen {
+public:
+    TForeignOpen(const std::string& path, DWORD access, DWORD share)
+        : h_(CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr)) {
+        EXPECT_NE(h_, INVALID_HANDLE_VALUE) << GetLastError();
+    }
+    ~TForeignOpen() { Release(); }
+    void Release() {
+        if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+        h_ = INVALID_HANDLE_VALUE;
+    }
+
+private:
+    HANDLE h_;
+};
+
+class WindowsFiles : public ::testing::Test {
+protected:
+    void SetUp() override { SetForeignLockWait(100); }
+    void TearDown() override { SetForeignLockWait(5000); }
+    TTestTempDir dir;
+};
+
+TEST_F(WindowsFiles, AWriterElsewhereHoldsReadsOffUntilItLetsGo) {
+    dir.Write("a.kvl", "old");
+    const std::string path = dir.File("a.kvl");
+    {
+        TForeignOpen writer(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        EXPECT_THROW(ReadWholeFile(path), EFOpenError);
+    }
+    EXPECT_EQ(ReadWholeFile(path), "old");
+}
+
+TEST_F(WindowsFiles, AReaderElsewhereHoldsReplaceOffAndTheOldContentStays) {
+    dir.Write("a.kvl", "old");
+    const std::string path = dir.File("a.kvl");
+    {
+        TForeignOpen reader(path, GENERIC_READ, FILE_SHARE_READ);
+        EXPECT_THROW(ReplaceFileContent(path, "new"), EInOutError);
+        EXPECT_EQ(dir.Read("a.kvl"), "old");
+    }
+    ReplaceFileContent(path, "new");
+    EXPECT_EQ(dir.Read("a.kvl"), "new");
+    // No temporary file is left behind either way.
+    EXPECT_EQ(FindFilesByExtension(dir.Dir(), ".tmp").size(), 0u);
+}
+
+TEST_F(WindowsFiles, RewriteWaitsForAShortForeignHoldAndThenSucceeds) {
+    dir.Write("a.mil", "tail");
+    const std::string path = dir.File("a.mil");
+    SetForeignLockWait(5000);
+    auto* reader = new TForeignOpen(path, GENERIC_READ, FILE_SHARE_READ);
+    std::thread release([&] {
+        Sleep(200);
+        reader->Release();
+    });
+    RewriteFileContent(path, [](const std::string* old) { return "head" + *old; });
+    release.join();
+    delete reader;
+    EXPECT_EQ(dir.Read("a.mil"), "headtail");
+}
+
+TEST_F(WindowsFiles, ReadOnlyFilesAreRefusedAndSearchSkipsDirectories) {
+    dir.Write("ro.kvl", "keep");
+    ASSERT_TRUE(SetFileAttributesA(dir.File("ro.kvl").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_THROW(ReplaceFileContent(dir.File("ro.kvl"), "x"), EInOutError);
+    EXPECT_EQ(dir.Read("ro.kvl"), "keep");
+    SetFileAttributesA(dir.File("ro.kvl").c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    ASSERT_TRUE(CreateDirectoryA(dir.File("sub.kvl").c_str(), nullptr));
+    dir.Write("B.KVL", "");
+    EXPECT_EQ(FindFilesByExtension(dir.Dir(), ".kvl"), (std::vector<std::string>{"B.KVL", "ro.kvl"}));
+    EXPECT_TRUE(FindFilesByExtension(dir.File("missing"), ".kvl").empty());
+}
+
+TEST(WindowsPoller, AClosedSocketLeavesThePollerSoItsHandleCanComeBack) {
+    TTcpListener listener;
+    listener.Open(0, 5);
+    TTcpPoller poller;
+    int first = 0, second = 0;
+    TTcpSocket a = TTcpSocket::Connect("127.0.0.1", listener.Port());
+    const TSocketHandle handle = a.Handle();
+    poller.Add(handle, PollRead, &first);
+    a.Close();
+    // Whatever socket gets the handle next is watched afresh, not refused.
+    TTcpSocket b = TTcpSocket::Connect("127.0.0.1", listener.Port());
+    poller.Add(b.Handle(), PollRead, &second);
+    TPollEvent events[4];
+    EXPECT_EQ(poller.Wait(events, 0), 0);
+}
+
+TEST(WindowsPoller, TimersAndWakeEndTheWait) {
+    TTcpPoller poller;
+    TPollTimer timer;
+    int tag = 0;
+    poller.Add(timer.Handle(), PollRead, &tag);
+    TPollEvent events[4];
+    EXPECT_EQ(poller.Wait(events, 0), 0);
+    timer.Arm(20);
+    ASSERT_EQ(poller.Wait(events, 10000), 1);
+    EXPECT_EQ(events[0].Tag, &tag);
+    EXPECT_TRUE(timer.Consume());
+    EXPECT_FALSE(timer.Consume());
+    std::thread waker([&] {
+        Sleep(50);
+        poller.Wake();
+    });
+    EXPECT_EQ(poller.Wait(events, 10000), 0);
+    waker.join();
+}
+
+TEST(WindowsEventLog, OpenWritesTheSourceValuesAndReportsSucceed) {
+    TSyslogEventSink sink;
+    sink.Open();
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QUOR",
+                            0, KEY_QUERY_VALUE, &key),
+              ERROR_SUCCESS);
+    char path[MAX_PATH] = {};
+    DWORD type = 0, size = sizeof path;
+    EXPECT_EQ(RegQueryValueExA(key, "EventMessageFile", nullptr, &type, reinterpret_cast<BYTE*>(path), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_EXPAND_SZ));
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    EXPECT_STREQ(path, self);
+    DWORD types = 0;
+    size = sizeof types;
+    EXPECT_EQ(RegQueryValueExA(key, "TypesSupported", nullptr, &type, reinterpret_cast<BYTE*>(&types), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+    EXPECT_EQ(types, 7u);
+    RegCloseKey(key);
+    EXPECT_NO_THROW(sink.Report(TEventEntry{TEventType::Warning, 0, 0x80000002, "警告のテスト"}));
+}
+
+TEST(WindowsHome, ExecutablePathUsesForwardSlashes) {
+    const std::string path = ExecutablePath();
+    EXPECT_EQ(path.find('\\'), std::string::npos);
+    EXPECT_TRUE(FileExists(path));
+    EXPECT_EQ(HomeDirectoryFor(nullptr, path).back(), '/');
+}
+
+// Started by hand, the host runs in the console and still takes its requests.
+TEST(WindowsServiceHost, WithoutTheManagerTheHostRunsInTheConsole) {
+    struct TNull : TService {
+        void ServiceStart(bool& s) override { s = true; }
+        void ServiceStop(bool& s) override { s = true; }
+        void ServicePause(bool& s) override { s = true; }
+        void ServiceContinue(bool& s) override { s = true; }
+        void ServiceShutdown() override {}
+    } service;
+    TServiceHost host(service, "svcMain", {});
+    host.Post(TServiceControl::Pause);
+    host.Post(TServiceControl::Continue);
+    host.Post(TServiceControl::Stop);
+    EXPECT_EQ(host.Run(), 0);
+    EXPECT_EQ(host.State(), TServiceState::Stopped);
+}
+
+}  // namespace

@@ -1,0 +1,156 @@
+#include <windows.h>
+
+#include <ostream>
+#include <stdexcept>
+#include <streambuf>
+
+#include "platform/home_dir.h"
+#include "platform/locale.h"
+#include "platform/service_install.h"
+
+namespace {
+
+constexpr const char* WindowsServiceName = "svcMain";
+
+std::wstring Wide(UINT codePage, std::string_view text) {
+    if (text.empty()) return {};
+    const int n = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(n, L'\0');
+    MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+    return wide;
+}
+
+std::string SystemText(DWORD error) {
+    char text[512] = {};
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                                   0, text, sizeof text, nullptr);
+    std::string message(text, n);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+        message.pop_back();
+    return message.empty() ? "System error " + std::to_string(error) : message;
+}
+
+[[noreturn]] void ThrowLast() { throw std::runtime_error(SystemText(GetLastError())); }
+
+// Collects what the install code writes and shows each flushed text in a
+// message box: the success texts as information, the failures as errors.
+class TMessageBoxBuffer : public std::streambuf {
+public:
+    explicit TMessageBoxBuffer(UINT icon) : icon_(icon) {}
+
+protected:
+    int_type overflow(int_type c) override {
+        if (c != traits_type::eof()) text_ += static_cast<char>(c);
+        return traits_type::not_eof(c);
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        text_.append(s, static_cast<size_t>(n));
+        return n;
+    }
+    int sync() override {
+        while (!text_.empty() && (text_.back() == '\n' || text_.back() == '\r')) text_.pop_back();
+        if (!text_.empty()) {
+            // The texts arrive as UTF-8 (TerminalText), whatever the ANSI code page.
+            MessageBoxW(nullptr, Wide(CP_UTF8, text_).c_str(), Wide(CP_UTF8, ServiceDisplayName).c_str(),
+                        MB_OK | icon_ | MB_SETFOREGROUND);
+        }
+        text_.clear();
+        return 0;
+    }
+
+private:
+    UINT icon_;
+    std::string text_;
+};
+
+class TServiceManager {
+public:
+    TServiceManager() : handle_(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) {
+        if (handle_ == nullptr) ThrowLast();
+    }
+    ~TServiceManager() { CloseServiceHandle(handle_); }
+    TServiceManager(const TServiceManager&) = delete;
+    TServiceManager& operator=(const TServiceManager&) = delete;
+    SC_HANDLE Get() const { return handle_; }
+
+private:
+    SC_HANDLE handle_;
+};
+
+// The path as Windows spells it, quoted when it holds a blank (unquoted,
+// the manager would try each prefix up to a blank as a program of its own).
+std::string BinaryPath(const std::string& path) {
+    std::string native = path;
+    for (size_t i = 0; i < native.size(); ++i) {
+        if (IsLeadByte(static_cast<unsigned char>(native[i])))
+            ++i;
+        else if (native[i] == '/')
+            native[i] = '\\';
+    }
+    if (native.find(' ') != std::string::npos) native = "\"" + native + "\"";
+    return native;
+}
+
+}  // namespace
+
+void InstallService(const TServiceInstallEnv& env) {
+    TServiceManager manager;
+    SC_HANDLE service = CreateServiceA(manager.Get(), WindowsServiceName, ServiceDisplayName, SERVICE_ALL_ACCESS,
+                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                                       BinaryPath(env.ExecutablePath).c_str(), nullptr, nullptr, nullptr,
+                                       nullptr, nullptr);
+    if (service == nullptr) ThrowLast();
+    CloseServiceHandle(service);
+}
+
+void UninstallService(const TServiceInstallEnv& /*env*/) {
+    TServiceManager manager;
+    SC_HANDLE service = OpenServiceA(manager.Get(), WindowsServiceName, SERVICE_ALL_ACCESS);
+    if (service == nullptr) ThrowLast();
+    const BOOL deleted = DeleteService(service);
+    const DWORD error = GetLastError();
+    CloseServiceHandle(service);
+    if (!deleted) throw std::runtime_error(SystemText(error));
+}
+
+TServiceInstallEnv TServiceInstallEnv::System() {
+    static TMessageBoxBuffer information(MB_ICONINFORMATION);
+    static TMessageBoxBuffer failure(MB_ICONERROR);
+    static std::ostream out(&information);
+    static std::ostream err(&failure);
+    TServiceInstallEnv env;
+    env.ExecutablePath = ::ExecutablePath();
+    env.SystemdRunning = [] { return false; };
+    env.RunCommand = [](const std::vector<std::string>& argv) -> int {
+        throw std::runtime_error(argv.empty() ? std::string("no program") : argv[0] + ": not on Windows");
+    };
+    env.Out = &out;
+    env.Err = &err;
+    return env;
+}
+
+std::string TerminalText(std::string_view cp932) {
+    // As elsewhere: UTF-8 out, a byte that does not convert kept as it is.
+    std::string out;
+    for (size_t i = 0; i < cp932.size();) {
+        const auto c = static_cast<unsigned char>(cp932[i]);
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        const int length = IsLeadByte(c) && i + 1 < cp932.size() ? 2 : 1;
+        wchar_t wide[2];
+        const int n = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, cp932.data() + i, length, wide, 2);
+        char utf8[8];
+        const int m = n > 0 ? WideCharToMultiByte(CP_UTF8, 0, wide, n, utf8, sizeof utf8, nullptr, nullptr) : 0;
+        if (m > 0) {
+            out.append(utf8, m);
+            i += length;
+        } else {
+            out += static_cast<char>(c);
+            ++i;
+        }
+    }
+    return out;
+}

@@ -1,0 +1,143 @@
+// Clients that connect and then send nothing, or half a request, must not
+// take the server from everybody else: with 2,000 of them open, ordinary
+// requests are still answered, and the server holds a bounded number of
+// connections and threads instead of one of each per client.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <thread>  // the clocks; <chrono> itself does not compile for CP932
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "tests/server_harness.h"
+
+namespace {
+
+constexpr size_t IdleCount = 2000;
+constexpr size_t OurSpareFiles = 200;
+
+// Raises the soft limit of open files (the server inherits it) to what the
+// test needs; false when the hard limit does not allow it.
+bool EnoughFileDescriptors() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+    const rlim_t need = IdleCount + OurSpareFiles;
+    if (limit.rlim_cur >= need) return true;
+    if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < need) return false;
+    limit.rlim_cur = need;
+    return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
+}
+
+// Non-blocking connections to the port, each opened, none used.
+class TIdleClients {
+public:
+    explicit TIdleClients(std::uint16_t port) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        for (size_t i = 0; i < IdleCount; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            if (fd < 0) break;
+            Fds_.push_back(fd);
+            if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno != EINPROGRESS)
+                ++Refused_;
+        }
+    }
+    ~TIdleClients() {
+        for (int fd : Fds_) ::close(fd);
+    }
+    TIdleClients(const TIdleClients&) = delete;
+    TIdleClients& operator=(const TIdleClients&) = delete;
+
+    // Waits until every connection is made (or patience ends); returns how many are.
+    size_t WaitConnected() {
+        std::vector<bool> done(Fds_.size(), false);
+        size_t connected = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(PatienceMs);
+        while (connected + Refused_ < Fds_.size() && std::chrono::steady_clock::now() < deadline) {
+            std::vector<pollfd> waiting;
+            std::vector<size_t> which;
+            for (size_t i = 0; i < Fds_.size(); ++i)
+                if (!done[i]) {
+                    waiting.push_back({Fds_[i], POLLOUT, 0});
+                    which.push_back(i);
+                }
+            if (::poll(waiting.data(), waiting.size(), 100) <= 0) continue;
+            for (size_t k = 0; k < waiting.size(); ++k) {
+                if (waiting[k].revents == 0) continue;
+                int error = 0;
+                socklen_t length = sizeof error;
+                ::getsockopt(waiting[k].fd, SOL_SOCKET, SO_ERROR, &error, &length);
+                done[which[k]] = true;
+                if (error == 0)
+                    ++connected;
+                else
+                    ++Refused_;
+            }
+        }
+        return connected;
+    }
+
+    // Every step-th connection sends the start of a request and stops there.
+    void SendHalfRequests(size_t step) {
+        const std::string half = "GET /keiziban HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: text/html";
+        for (size_t i = 0; i < Fds_.size(); i += step) ::send(Fds_[i], half.data(), half.size(), MSG_NOSIGNAL);
+    }
+
+    size_t Opened() const { return Fds_.size(); }
+
+private:
+    std::vector<int> Fds_;
+    size_t Refused_ = 0;
+};
+
+size_t OpenFilesOf(pid_t pid) {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
+        ++n;
+    return n;
+}
+
+int ThreadsOf(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("Threads:", 0) == 0) return std::stoi(line.substr(8));
+    return -1;
+}
+
+TEST(IdleConnections, TwoThousandDoNotStopAnOrdinaryRequest) {
+    if (!EnoughFileDescriptors()) GTEST_SKIP() << "the open-file limit is below " << IdleCount + OurSpareFiles;
+    TServerFiles files;
+    TServerProcess server(files);
+    ASSERT_TRUE(server.WaitReady()) << server.EventText();
+
+    TIdleClients idle(files.Port());
+    ASSERT_EQ(idle.Opened(), IdleCount);
+    ASSERT_EQ(idle.WaitConnected(), IdleCount);
+    idle.SendHalfRequests(4);
+
+    for (int i = 0; i < 10; ++i) {
+        const THttpAnswer board = HttpGet(files.Port(), "/keiziban");
+        EXPECT_EQ(board.Status, 200);
+        EXPECT_NE(board.Body.find("</HTML>"), std::string::npos);
+        EXPECT_EQ(HttpGet(files.Port(), "/bg.jpg").Status, 200);
+    }
+    // Bounded, not one per client.
+    EXPECT_LT(OpenFilesOf(server.Pid()), IdleCount);
+    EXPECT_LT(ThreadsOf(server.Pid()), 64);
+
+    const std::string events = server.EventText();
+    EXPECT_EQ(events.find("Sanitizer"), std::string::npos) << events;
+}
+
+}  // namespace
