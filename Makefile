@@ -58,3 +58,17 @@ windows:
 # Its unit tests and the service test, under Wine.
 test-windows:
 	@scripts/windows-test
+
+# Whole-server benchmark against Debian's nginx (bench/server_vs_nginx.sh: about
+# ten minutes; installs wrk and nginx when missing; results in the table it prints).
+.PHONY: bench
+bench: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target quorwell
+	BUILD=$(abspath $(BUILD)) bench/server_vs_nginx.sh
+
+# The soak test, SOAK_SECONDS long (default 60; `make test` runs it for 10).
+SOAK_SECONDS ?= 60
+.PHONY: soak
+soak: bootstrap $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target quorwell soak_test
+	SOAK_SECONDS=$(SOAK_SECONDS) $(BUILD)/tests/soak_test
