@@ -384,6 +384,9 @@ def report(rows, memory, checks, logs, env_lines):
 
 
 def main():
+    # Stopped from outside: still stop the servers (the finally below).
+    for sig in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(sig, lambda number, frame: sys.exit(128 + number))
     os.makedirs(os.path.join(OUT, "raw"), exist_ok=True)
     www = os.path.join(OUT, "www")
     shutil.rmtree(www, ignore_errors=True)
@@ -499,6 +502,12 @@ def main():
             "benchmark itself adds about 2); others' CPU: what processes not ours and steal took, in % of one core "
             f"(a run above {QUIET_MAX:.0f}% was redone up to {RETRIES} times, the quietest attempt kept).",
         ]
+        keys = ["server", "page", "conns", "round", "rps", "requests", "p50", "p99", "errors", "cpu_us", "core_us",
+                "load", "other_pct"]
+        with open(os.path.join(OUT, "rows.tsv"), "w") as f:
+            f.write("\t".join(keys) + "\n")
+            for r in rows:
+                f.write("\t".join(str(r[k]) for k in keys) + "\n")
         text = report(rows, memory, checks, logs, env_lines)
         with open(os.path.join(OUT, "results.md"), "w") as f:
             f.write(text)

@@ -1,7 +1,8 @@
 // Clients that connect and then send nothing, or half a request, must not
 // take the server from everybody else: with 2,000 of them open, ordinary
 // requests are still answered, and the server holds a bounded number of
-// connections and threads instead of one of each per client.
+// connections and threads instead of one of each per client. And the
+// opposite: on a quiet server each lone request is answered by itself.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -138,6 +139,19 @@ TEST(IdleConnections, TwoThousandDoNotStopAnOrdinaryRequest) {
 
     const std::string events = server.EventText();
     EXPECT_EQ(events.find("Sanitizer"), std::string::npos) << events;
+}
+
+// A quiet office: one request now and then, each on a fresh connection. Every
+// one is answered without waiting for the next client to come along.
+TEST(IdleConnections, SparseRequestsAreEachAnsweredOnTheirOwn) {
+    TServerFiles files;
+    TServerProcess server(files);
+    ASSERT_TRUE(server.WaitReady()) << server.EventText();
+    const int pausesMs[] = {0, 1, 3, 10, 30, 100};
+    for (int i = 0; i < 36; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(pausesMs[i % std::size(pausesMs)]));
+        EXPECT_EQ(HttpGet(files.Port(), i % 2 ? "/bg.jpg" : "/uinfo?user=yamada").Status, 200) << "request " << i;
+    }
 }
 
 }  // namespace
