@@ -123,6 +123,13 @@ void TTcpListener::Open(std::uint16_t port, int backlog) {
     if (::getsockname(Fd(s.Handle()), reinterpret_cast<sockaddr*>(&addr), &len) != 0)
         throw ESocketError(ErrorText("getsockname", errno));
     Port_ = ntohs(addr.sin_port);
+#ifdef TCP_DEFER_ACCEPT
+    // Wake us when the request has come, not at the handshake: one wake-up and
+    // no poller registration per connection instead of two, and a connection
+    // that never sends waits in the kernel, not in our connection table.
+    int deferSeconds = 1;
+    ::setsockopt(Fd(s.Handle()), IPPROTO_TCP, TCP_DEFER_ACCEPT, &deferSeconds, sizeof deferSeconds);
+#endif
     Socket_ = std::move(s);
 }
 
