@@ -1,7 +1,10 @@
 #include "data/kavel_env.h"
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
 #include <stdexcept>
+#include <thread>  // the steady clock; <chrono> itself breaks under CP932
 
 #include "data/person_status.h"
 #include "data/persons_list.h"
@@ -13,6 +16,11 @@ namespace {
 
 constexpr double MinutesPerDay = 24 * 60;
 constexpr int PersonsReserve = 300;
+// How long after its start a scan still waits for a person file that another
+// process (or a write of ours) holds; later it skips such a file at once.
+// Meant to ride out a client's brief save; a file held open for long costs a
+// scan this much at most, not the writers' wait for every such file.
+constexpr int ScanLockGraceMs = 100;
 
 // Blanks and control characters, NUL included, separate items and are
 // trimmed from lines.
@@ -252,16 +260,29 @@ void TKavelEnv::ForceReload() {
     std::atomic_load(&Persons_)->SetLoadTime(0);
 }
 
+TDateTime TKavelEnv::NextLoadTime() {
+    const TDateTime now = Clock_.Now();
+    TDateTime last = LastLoadTime_.load();
+    TDateTime next;
+    do next = now > last ? now : std::nextafter(last, std::numeric_limits<TDateTime>::infinity());
+    while (!LastLoadTime_.compare_exchange_weak(last, next));
+    return next;
+}
+
 int TKavelEnv::LoadPersons(TKavelPersonsList& list) {
+    const auto started = std::chrono::steady_clock::now();
     const std::vector<std::string> names = FindFilesByExtension(CommonDirectory_, ".kvl");
-    list.SetLoadTime(Clock_.Now());
+    list.SetLoadTime(NextLoadTime());
     list.Clear();
     list.Reserve(PersonsReserve);
     for (const std::string& name : names) {
+        const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - started);
+        const int wait = std::max(0, ScanLockGraceMs - static_cast<int>(spent.count()));
         try {
-            list.Add(std::make_unique<TKavelPerson>(CommonDirectory_ + name));
+            list.Add(std::make_unique<TKavelPerson>(CommonDirectory_ + name, wait));
         } catch (const std::exception&) {
-            // Held open or gone since the search: next scan tries again.
+            // Held, unreadable or gone since the search: next scan tries again.
         }
     }
     list.ShrinkToFit();

@@ -49,7 +49,11 @@ public:
     // rescan is running right now; the current list's LoadTime becomes 0.
     void ForceReload();
     // Scans the person files into list (skipping those that cannot be
-    // read), sorted; returns the number of persons.
+    // read, or that others hold past the scan's short grace), sorted;
+    // returns the number of persons. The list's LoadTime is the moment the
+    // scan started, but always later than that of any earlier scan of this
+    // environment, so that a page cached from an older list never passes for
+    // current, however coarse or still the clock.
     int LoadPersons(TKavelPersonsList& list);
     void ReadSettings();
     void BuildStatuses();
@@ -76,6 +80,7 @@ public:
 
 private:
     bool RescanDue(const TKavelPersonsList& current) const;
+    TDateTime NextLoadTime();
 
     const TClock& Clock_;
     TNotifyEvent OnLoaded_;
@@ -98,6 +103,9 @@ private:
     // Set by ForceReload; survives a rescan that was already running when
     // the reload was asked for. The first call always scans.
     std::atomic<bool> ReloadPending_{true};
+    // LoadTime of the latest scan; apart from the lists, whose LoadTime
+    // ForceReload sets to 0.
+    std::atomic<TDateTime> LastLoadTime_{0};
     std::unique_ptr<TPersonStatusCollection> Statuses_;
     std::unique_ptr<TKavelProtocol> Protocol_;
 };

@@ -73,6 +73,12 @@ TKavelPerson::TKavelPerson(const std::string& path) {
     Parse(path, content);
 }
 
+TKavelPerson::TKavelPerson(const std::string& path, int lockWaitMs) {
+    thread_local std::string content;
+    ReadWholeFile(path, content, lockWaitMs);
+    Parse(path, content);
+}
+
 void TKavelPerson::LoadPersonFile(const std::string& path) {
     thread_local std::string content;
     ReadWholeFile(path, content);

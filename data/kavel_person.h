@@ -41,6 +41,9 @@ public:
     TKavelPerson() = default;
     // Reads the person file at path; raises EFOpenError when it cannot.
     explicit TKavelPerson(const std::string& path);
+    // The same, giving up on a file held by others after lockWaitMs: for
+    // the directory scan, which skips such a file.
+    TKavelPerson(const std::string& path, int lockWaitMs);
 
     // Fills the record from the file at path. The record is left untouched
     // when the file cannot be read.

@@ -333,6 +333,17 @@ TEST_F(AbsenceTest, DateTimeIsSavedSentToEveryoneAndShownAfterTheRescan) {
     EXPECT_TRUE(sink_.Entries().empty());
 }
 
+// The submit's rescan falls within the clock tick of the board's last one
+// (the clock here stands still): the board must still be built anew.
+TEST_F(AbsenceTest, BoardAfterASubmitInTheSameClockTickShowsIt) {
+    const auto board = [&] { return office_.Maker().MakeBoardPage(TPageTestOffice::Request("/keiziban")); };
+    const std::string before = board();
+    ASSERT_EQ(before.find("直行"), std::string::npos);
+    EXPECT_EQ(Submit("user=tanaka&modoritype=nolimit&statusicon=0&huzairiyu=" + FormEncode("直行")),
+              ClosingPage("田中太郎"));
+    EXPECT_NE(board().find("直行"), std::string::npos);
+}
+
 TEST_F(AbsenceTest, ReasonSurvivesRepeatedSavesThroughTheForm) {
     const std::string reason = Listed("sato").Huzairiyu;
     ASSERT_EQ(reason, "会議\r\n15時まで\r\n");

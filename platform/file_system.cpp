@@ -36,6 +36,12 @@ struct TPathGuard::TEntry {
         std::unique_lock<std::mutex> g(m);
         cv.wait(g, [&] { return TryShared(); });
     }
+    bool LockSharedFor(int waitMs) {
+        if (TryShared()) return true;
+        if (waitMs <= 0) return false;
+        std::unique_lock<std::mutex> g(m);
+        return cv.wait_for(g, std::chrono::milliseconds(waitMs), [&] { return TryShared(); });
+    }
     void UnlockShared() {
         if (state.fetch_sub(1) == 1 && waitingWriters.load() > 0) {
             std::lock_guard<std::mutex> g(m);
@@ -80,7 +86,13 @@ TPathGuard::TPathGuard(const std::string& path, bool exclusive)
     else entry_->LockShared();
 }
 
+TPathGuard::TPathGuard(const std::string& path, TSharedFor wait)
+    : entry_(&EntryFor(path)), exclusive_(false) {
+    if (!entry_->LockSharedFor(wait.WaitMs)) entry_ = nullptr;
+}
+
 TPathGuard::~TPathGuard() {
+    if (!entry_) return;
     if (exclusive_) entry_->Unlock();
     else entry_->UnlockShared();
 }

@@ -37,6 +37,10 @@ public:
 std::string ReadWholeFile(const std::string& path);
 // The same into content, whose capacity is reused: for loops over many files.
 void ReadWholeFile(const std::string& path, std::string& content);
+// The same for directory scans, which skip a busy file rather than stall on
+// it: gives up once the file has been held by another process or by a write
+// of ours for waitMs (0: tries once) instead of the foreign lock wait.
+void ReadWholeFile(const std::string& path, std::string& content, int waitMs);
 
 // True when path names an existing file that is not a directory.
 bool FileExists(const std::string& path);

@@ -15,9 +15,17 @@ namespace file_system_detail {
 class TPathGuard {
 public:
     TPathGuard(const std::string& path, bool exclusive);
+    // A shared hold that waits at most waitMs for a writer of ours; Held()
+    // tells whether it was had.
+    struct TSharedFor {
+        int WaitMs;
+    };
+    TPathGuard(const std::string& path, TSharedFor wait);
     ~TPathGuard();
     TPathGuard(const TPathGuard&) = delete;
     TPathGuard& operator=(const TPathGuard&) = delete;
+
+    bool Held() const { return entry_ != nullptr; }
 
     struct TEntry;
 

@@ -60,10 +60,10 @@ int OpenRetry(const char* path, int flags, mode_t mode = 0) {
     return fd;
 }
 
-// Advisory lock against other processes. Waits a bounded time for a holder
-// to let go; file systems without locks are used unlocked. Returns 0 or the
+// Advisory lock against other processes. Waits up to waitMs for a holder to
+// let go; file systems without locks are used unlocked. Returns 0 or the
 // errno to fail with.
-int LockAgainstOthers(int fd, int op) {
+int LockAgainstOthers(int fd, int op, int waitMs = file_system_detail::ForeignLockWaitMs()) {
     std::chrono::steady_clock::time_point deadline{};
     bool waiting = false;
     for (;;) {
@@ -74,12 +74,12 @@ int LockAgainstOthers(int fd, int op) {
         if (err != EWOULDBLOCK) return err;
         const auto now = std::chrono::steady_clock::now();
         if (!waiting) {
-            deadline = now + std::chrono::milliseconds(file_system_detail::ForeignLockWaitMs());
+            deadline = now + std::chrono::milliseconds(waitMs);
             waiting = true;
-        } else if (now >= deadline) {
-            return EWOULDBLOCK;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (now >= deadline) return EWOULDBLOCK;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            std::chrono::milliseconds(5), deadline - now));
     }
 }
 
@@ -240,11 +240,13 @@ bool IsRegularEntry(const std::string& directory, const dirent* e) {
 
 }  // namespace
 
-void ReadWholeFile(const std::string& path, std::string& content) {
-    TPathGuard guard(path, false);
+namespace {
+
+// The read under a shared hold already taken against our own writers.
+void ReadSharedLocked(const std::string& path, std::string& content, int waitMs) {
     TFd fd(OpenRetry(path.c_str(), O_RDONLY));
     if (!fd.Valid()) ThrowOpen(path, errno);
-    if (int err = LockAgainstOthers(fd.Get(), LOCK_SH)) ThrowOpen(path, err);
+    if (int err = LockAgainstOthers(fd.Get(), LOCK_SH, waitMs)) ThrowOpen(path, err);
     // Person files are small: one read into the stack buffer usually holds
     // all of it. A directory fails here with EISDIR.
     content.clear();
@@ -259,6 +261,22 @@ void ReadWholeFile(const std::string& path, std::string& content) {
         if (got == 0) break;
         content.append(buf, static_cast<size_t>(got));
     }
+}
+
+}  // namespace
+
+void ReadWholeFile(const std::string& path, std::string& content) {
+    TPathGuard guard(path, false);
+    ReadSharedLocked(path, content, file_system_detail::ForeignLockWaitMs());
+}
+
+void ReadWholeFile(const std::string& path, std::string& content, int waitMs) {
+    const auto start = std::chrono::steady_clock::now();
+    TPathGuard guard(path, TPathGuard::TSharedFor{waitMs});
+    if (!guard.Held()) ThrowOpen(path, EWOULDBLOCK);
+    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    ReadSharedLocked(path, content, std::max(0, waitMs - static_cast<int>(spent.count())));
 }
 
 std::string ReadWholeFile(const std::string& path) {

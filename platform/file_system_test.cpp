@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
+#include <memory>
 #include <thread>
 
 #include "platform/test_temp_dir.h"
@@ -264,6 +266,63 @@ TEST_F(FileSystem, ALockHeldElsewhereHoldsOffWritersAndReadersInTurn) {
     EXPECT_EQ("old", dir.Read("p.kvl"));
     ReplaceFileContent(path, "new");
     EXPECT_EQ("new", ReadWholeFile(path));
+}
+
+// Scans read with a wait of their own; the other readers and the writers
+// keep the long one.
+TEST_F(FileSystem, AScanReadGivesUpOnAHeldFileWhileOthersWaitForIt) {
+    dir.Write("p.kvl", "old");
+    const std::string path = dir.File("p.kvl");
+    std::string content = "left over";
+    {
+        TForeignLock shared(path, LOCK_SH);
+        ReadWholeFile(path, content, 0);  // readers still share
+        EXPECT_EQ("old", content);
+    }
+    auto held = std::make_unique<TForeignLock>(path, LOCK_EX);
+    for (int waitMs : {0, 30}) {
+        try {
+            ReadWholeFile(path, content, waitMs);
+            ADD_FAILURE() << "read a held file with wait " << waitMs;
+        } catch (const EFOpenError& e) {
+            EXPECT_EQ(EWOULDBLOCK, e.ErrorCode());
+            EXPECT_EQ(path, e.Path());
+        }
+    }
+    // A plain read waits: it gets the content once the holder lets go.
+    std::thread holder([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        held.reset();
+    });
+    EXPECT_EQ("old", ReadWholeFile(path));
+    holder.join();
+    ReadWholeFile(path, content, 0);
+    EXPECT_EQ("old", content);
+}
+
+TEST_F(FileSystem, AScanReadGivesUpOnAFileOurWriterHolds) {
+    dir.Write("p.kvl", "old");
+    const std::string path = dir.File("p.kvl");
+    int failures = 0;
+    RewriteFileContent(path, [&](const std::string* old) {
+        // From another thread: the hold is not reentrant.
+        std::thread reader([&] {
+            std::string content;
+            for (int waitMs : {0, 20}) {
+                try {
+                    ReadWholeFile(path, content, waitMs);
+                } catch (const EFOpenError& e) {
+                    if (e.ErrorCode() == EWOULDBLOCK) ++failures;
+                }
+            }
+        });
+        reader.join();
+        return *old + "+new";
+    });
+    EXPECT_EQ(2, failures);
+    std::string content;
+    ReadWholeFile(path, content, 0);
+    EXPECT_EQ("old+new", content);
 }
 
 TEST_F(FileSystem, RewriteStartsOverWhenTheFileWasReplacedWhileItWaited) {

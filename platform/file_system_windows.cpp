@@ -97,10 +97,10 @@ private:
 
 bool IsBusy(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; }
 
-// Retries op while another process holds the file, up to the foreign lock
-// wait. op returns 0 on success or the Windows error.
+// Retries op while another process holds the file, up to waitMs. op returns
+// 0 on success or the Windows error.
 template <class Op>
-DWORD WhileBusy(Op op) {
+DWORD WhileBusy(Op op, int waitMs = file_system_detail::ForeignLockWaitMs()) {
     std::chrono::steady_clock::time_point deadline{};
     bool waiting = false;
     for (;;) {
@@ -108,22 +108,25 @@ DWORD WhileBusy(Op op) {
         if (!IsBusy(error)) return error;
         const auto now = std::chrono::steady_clock::now();
         if (!waiting) {
-            deadline = now + std::chrono::milliseconds(file_system_detail::ForeignLockWaitMs());
+            deadline = now + std::chrono::milliseconds(waitMs);
             waiting = true;
-        } else if (now >= deadline) {
-            return error;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (now >= deadline) return error;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            std::chrono::milliseconds(5), deadline - now));
     }
 }
 
-// Opens path, waiting a bounded time while others hold it. Sets error.
-HANDLE OpenShared(const std::string& path, DWORD access, DWORD share, DWORD& error) {
+// Opens path, waiting up to waitMs while others hold it. Sets error.
+HANDLE OpenShared(const std::string& path, DWORD access, DWORD share, DWORD& error,
+                  int waitMs = file_system_detail::ForeignLockWaitMs()) {
     HANDLE h = INVALID_HANDLE_VALUE;
-    error = WhileBusy([&]() -> DWORD {
-        h = CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        return h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
-    });
+    error = WhileBusy(
+        [&]() -> DWORD {
+            h = CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            return h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+        },
+        waitMs);
     return h;
 }
 
@@ -241,16 +244,34 @@ bool EndsWithText(const std::string& name, const std::string& suffix) {
 
 }  // namespace
 
-void ReadWholeFile(const std::string& path, std::string& content) {
-    TPathGuard guard(path, false);
+namespace {
+
+// The read under a shared hold already taken against our own writers.
+void ReadSharedLocked(const std::string& path, std::string& content, int waitMs) {
     content.clear();
     DWORD error = 0;
-    THandle file(OpenShared(path, GENERIC_READ, FILE_SHARE_READ, error));
+    THandle file(OpenShared(path, GENERIC_READ, FILE_SHARE_READ, error, waitMs));
     if (!file.Valid()) ThrowOpenWin(path, error);
     if (DWORD err = ReadAll(file.Get(), 0, content)) {
         content.clear();
         ThrowOpenWin(path, err);
     }
+}
+
+}  // namespace
+
+void ReadWholeFile(const std::string& path, std::string& content) {
+    TPathGuard guard(path, false);
+    ReadSharedLocked(path, content, file_system_detail::ForeignLockWaitMs());
+}
+
+void ReadWholeFile(const std::string& path, std::string& content, int waitMs) {
+    const auto start = std::chrono::steady_clock::now();
+    TPathGuard guard(path, TPathGuard::TSharedFor{waitMs});
+    if (!guard.Held()) ThrowOpenWin(path, ERROR_SHARING_VIOLATION);
+    const auto spent =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    ReadSharedLocked(path, content, std::max(0, waitMs - static_cast<int>(spent.count())));
 }
 
 std::string ReadWholeFile(const std::string& path) {

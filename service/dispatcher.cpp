@@ -10,6 +10,7 @@
 #include "http/http_response_info.h"
 #include "images/jpeg_image.h"
 #include "images/jpeg_list.h"
+#include "pages/html_escape.h"
 #include "pages/page_maker.h"
 #include "service/event_log.h"
 #include "service/log_file.h"
@@ -71,6 +72,22 @@ void AnswerImage(const TDispatchContext& context, const TIdHTTPRequestInfo& requ
     response.BodyStream = std::make_unique<TBodyStream>(std::move(bytes));
 }
 
+// The body of a failed page. Without one the browser leaves the frame blank,
+// and the pages that write (message send, absence submit) answer into a frame.
+std::string FailurePage(const std::string& errorText) {
+    return "<HTML>\r\n"
+           "  <HEAD><TITLE>エラー</TITLE></HEAD>\r\n"
+           "  <BODY>\r\n"
+           "    <CENTER>\r\n"
+           "      <BR><BR><BR><BR>リクエストの処理中にエラーが発生しました。<BR><BR>\r\n"
+           "      " +
+           HtmlEscape(errorText) +
+           "\r\n"
+           "    </CENTER>\r\n"
+           "  </BODY>\r\n"
+           "</HTML>";
+}
+
 void AnswerPage(const TDispatchContext& context, const TIdHTTPRequestInfo& request,
                 TIdHTTPResponseInfo& response) {
     TKavelPageMaker maker(context.Env, context.ContentsCache);
@@ -121,7 +138,9 @@ void webMainCommandGet(const TDispatchContext& context, TIdPeerThread& /*ASender
         AResponseInfo.SetStatus(500);
         AResponseInfo.BodyText.clear();
         AResponseInfo.BodyStream.reset();
+        AResponseInfo.ContentLength = -1;
         AResponseInfo.ResponseCookies.clear();
         AResponseInfo.CustomHeaders.clear();
+        if (!image) AResponseInfo.BodyText = FailurePage(e.what());
     }
 }

@@ -25,6 +25,7 @@ bool IfNoneMatchHolds(std::string_view headerValue, std::string_view tag);
 // The server's one request handler: images from the catalogue and the
 // status marks (answered 304 when the browser already holds this start's
 // version), every other path through the page maker. Failures of an image
-// or a page are logged and answered 500; they never reach the caller.
+// or a page are logged and answered 500, a page's with a short page saying
+// that the request failed and why; they never reach the caller.
 void webMainCommandGet(const TDispatchContext& context, TIdPeerThread& ASender,
                        const TIdHTTPRequestInfo& ARequestInfo, TIdHTTPResponseInfo& AResponseInfo);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -13,10 +14,25 @@
 #include "images/jpeg_list.h"
 #include "pages/contents_cache.h"
 #include "platform/event_sink.h"
+#include "platform/file_system.h"
 #include "platform/test_temp_dir.h"
 #include "service/event_log.h"
 
 namespace {
+
+// What a failed page shows: the browser leaves a frame blank for a 500
+// without a body.
+std::string FailurePage(const std::string& escapedError) {
+    return "<HTML>\r\n"
+           "  <HEAD><TITLE>エラー</TITLE></HEAD>\r\n"
+           "  <BODY>\r\n"
+           "    <CENTER>\r\n"
+           "      <BR><BR><BR><BR>リクエストの処理中にエラーが発生しました。<BR><BR>\r\n"
+           "      " + escapedError + "\r\n"
+           "    </CENTER>\r\n"
+           "  </BODY>\r\n"
+           "</HTML>";
+}
 
 class DispatcherTest : public ::testing::Test {
 protected:
@@ -178,7 +194,9 @@ TEST_F(DispatcherTest, FailingPageIs500WithAnErrorEntry) {
     EXPECT_EQ(response.StatusCode, 500);
     EXPECT_EQ(response.ServerHeader, "Quorwell 0.7");
     EXPECT_EQ(response.ContentType, "text/html; charset=SJIS");
-    EXPECT_TRUE(response.Body().empty());
+    EXPECT_EQ(response.Body(), FailurePage("存在しないユーザ情報を要求されました。"));
+    EXPECT_TRUE(response.ResponseCookies.empty());
+    EXPECT_TRUE(response.CustomHeaders.empty());
 
     const std::string text = "127.0.0.5 /uframeリクエストの処理中にエラーが発生しました。存在しないユーザ情報を要求されました。";
     const std::vector<TEventEntry> entries = Sink.Entries();
@@ -186,6 +204,40 @@ TEST_F(DispatcherTest, FailingPageIs500WithAnErrorEntry) {
     EXPECT_EQ(entries[0].Type, TEventType::Error);
     EXPECT_EQ(entries[0].Text, text);
     EXPECT_EQ(LogLines(), (std::vector<std::string>{"情報　 127.0.0.5 /uframe", "エラー " + text}));
+}
+
+// A failed write (here: the message file is a directory) for a person key
+// with an ampersand: the page shows the error text as text, the length is
+// that of the page, and the log keeps the raw text.
+TEST_F(DispatcherTest, FailurePageShowsTheErrorTextEscaped) {
+    const std::string key = "a&b";
+    Temp.Write(key + ".kvl", "\"ｱ\"\r\n\"A\"\r\n\"g\"\r\n\"\"\r\n\"\"\r\n\"\"\r\n\"\"\r\n\"\"\r\n\"127.0.0.1\"\r\n\"0\"\r\n");
+    const std::string path = Temp.File(key + ".mil");
+    std::filesystem::create_directory(path);
+    std::string error;
+    try {
+        RewriteFileContent(path, [](const std::string*) { return std::string("x"); });
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    ASSERT_NE(error.find(path), std::string::npos) << error;
+    std::string escaped;
+    for (char c : error) escaped += c == '&' ? "&amp;" : c == '"' ? "&quot;" : std::string(1, c);
+
+    Env.ForceReload();
+    TIdHTTPRequestInfo request = Request("/udengonsendresult");
+    request.QueryFields.push_back("user=" + key);
+    request.QueryFields.push_back("sender=x");
+    request.QueryFields.push_back("dengonmessage=y");
+    TIdHTTPResponseInfo response = Answer(request);
+    EXPECT_EQ(response.StatusCode, 500);
+    EXPECT_EQ(response.Body(), FailurePage(escaped));
+    const std::string header = response.WriteHeader();
+    EXPECT_NE(header.find("\r\nContent-Length: " + std::to_string(response.Body().size()) + "\r\n"),
+              std::string::npos)
+        << header;
+    EXPECT_EQ(LogLines().back(),
+              "エラー 127.0.0.5 /udengonsendresultリクエストの処理中にエラーが発生しました。" + error);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Message send and absence submit when the common directory cannot take a
-// write: a full disk and a read-only directory. The user gets an error
-// answer, every file stays as it was, the log names the file and the reason,
+// write: a full disk and a read-only directory. The user gets an error page
+// saying the request failed and why (an empty 500 leaves the browser's frame
+// blank), every file stays as it was, the log names the file and the reason,
 // and the same requests succeed once the directory takes writes again.
 
 #include <fcntl.h>
@@ -12,6 +13,9 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -39,19 +43,40 @@ const std::string AbsenceReason = "[fault-absence-1]";
 // The three writes: a prepend to an existing message file, the first message
 // to a person (a file to create), and an absence (a person file to replace).
 struct TWriteAnswers {
-    int ToYamada = 0;
-    int ToMori = 0;
-    int Absence = 0;
+    THttpAnswer ToYamada;
+    THttpAnswer ToMori;
+    THttpAnswer Absence;
 };
 
 TWriteAnswers SendTheThreeWrites(std::uint16_t port) {
     TWriteAnswers a;
-    a.ToYamada = HttpGet(port, "/udengonsendresult?user=yamada&sender=fault&dengonmessage=" + MessageToYamada).Status;
-    a.ToMori = HttpGet(port, "/udengonsendresult?user=mori&sender=fault&dengonmessage=" + MessageToMori).Status;
+    a.ToYamada = HttpGet(port, "/udengonsendresult?user=yamada&sender=fault&dengonmessage=" + MessageToYamada);
+    a.ToMori = HttpGet(port, "/udengonsendresult?user=mori&sender=fault&dengonmessage=" + MessageToMori);
     a.Absence = HttpGet(port, "/uhuzaisetsubmit?user=aoki&modoritype=nolimit&statusicon=1&huzairiyu=" +
-                                  PercentEncode(AbsenceReason))
-                    .Status;
+                                  PercentEncode(AbsenceReason));
     return a;
+}
+
+// Each failed write answers 500 with a Shift-JIS page that says so and names
+// the file and the reason; nothing of the page that would have closed the
+// window or told of success.
+void ExpectErrorPages(const TWriteAnswers& answers, const std::string& office, const std::vector<int>& reasons) {
+    const std::pair<const THttpAnswer*, std::string> pages[] = {
+        {&answers.ToYamada, office + "yamada.mil"}, {&answers.ToMori, office + "mori.mil"},
+        {&answers.Absence, office + "aoki.kvl"}};
+    for (const auto& [answer, path] : pages) {
+        EXPECT_EQ(answer->Status, 500) << path;
+        EXPECT_EQ(answer->Header("Content-Type"), "text/html; charset=SJIS") << path;
+        EXPECT_EQ(answer->Header("Content-Length"), std::to_string(answer->Body.size())) << path;
+        EXPECT_NE(answer->Body.find("<BODY>"), std::string::npos) << answer->Body;
+        EXPECT_NE(answer->Body.find("リクエストの処理中にエラーが発生しました。"), std::string::npos) << answer->Body;
+        EXPECT_NE(answer->Body.find(path), std::string::npos) << answer->Body;
+        bool named = false;
+        for (int reason : reasons) named = named || answer->Body.find(std::strerror(reason)) != std::string::npos;
+        EXPECT_TRUE(named) << answer->Body;
+        EXPECT_EQ(answer->Body.find("close()"), std::string::npos) << answer->Body;
+        EXPECT_EQ(answer->Body.find("alert("), std::string::npos) << answer->Body;
+    }
 }
 
 // The error records the three failed writes left, one naming each file.
@@ -70,9 +95,9 @@ void ExpectLoggedWhy(const TServerFiles& files, const std::string& office, const
 // Once writable again: each write lands once, and the board shows the absence.
 void ExpectTheWritesLand(const TServerFiles& files, const std::string& office) {
     const TWriteAnswers after = SendTheThreeWrites(files.Port());
-    EXPECT_EQ(after.ToYamada, 200);
-    EXPECT_EQ(after.ToMori, 200);
-    EXPECT_EQ(after.Absence, 200);
+    EXPECT_EQ(after.ToYamada.Status, 200);
+    EXPECT_EQ(after.ToMori.Status, 200);
+    EXPECT_EQ(after.Absence.Status, 200);
     EXPECT_EQ(CountOf(ReadBytes(office + "yamada.mil").value_or(""), MessageToYamada), 1u);
     EXPECT_EQ(CountOf(ReadBytes(office + "mori.mil").value_or(""), MessageToMori), 1u);
     EXPECT_EQ(CountOf(HttpGet(files.Port(), "/uinfo?user=aoki").Body, AbsenceReason), 1u);
@@ -116,9 +141,7 @@ TEST_F(FullDisk, MessageSendAndAbsenceSubmitFailAndLeaveEveryFileAsItWas) {
     Fill();
     const TDirectoryBytes before = DirectoryBytes(Office());
     const TWriteAnswers answers = SendTheThreeWrites(Files.Port());
-    EXPECT_EQ(answers.ToYamada, 500);
-    EXPECT_EQ(answers.ToMori, 500);
-    EXPECT_EQ(answers.Absence, 500);
+    ExpectErrorPages(answers, Office(), {ENOSPC});
     // Not a byte changed, no half-written or temporary file left behind.
     EXPECT_EQ(DirectoryBytes(Office()), before);
     ExpectLoggedWhy(Files, Office(), {ENOSPC});
@@ -164,9 +187,7 @@ TEST_F(ReadOnlyCommonDirectory, MessageSendAndAbsenceSubmitFailAndLeaveEveryFile
     if (!why.empty()) GTEST_SKIP() << "cannot make the directory read-only: " << why;
 
     const TWriteAnswers answers = SendTheThreeWrites(Files.Port());
-    EXPECT_EQ(answers.ToYamada, 500);
-    EXPECT_EQ(answers.ToMori, 500);
-    EXPECT_EQ(answers.Absence, 500);
+    ExpectErrorPages(answers, Files.Office(), {EROFS, EACCES});
     EXPECT_EQ(DirectoryBytes(Files.Office()), before);
     ExpectLoggedWhy(Files, Files.Office(), {EROFS, EACCES});
     EXPECT_EQ(HttpGet(Files.Port(), "/keiziban").Status, 200);

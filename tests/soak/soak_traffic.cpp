@@ -12,6 +12,7 @@ namespace {
 constexpr size_t MaxFaultsKept = 20;
 const char* const UserPages[] = {"/uinfo", "/uframe", "/udengoncheck", "/udengonsend", "/uhuzai", "/uopmenu"};
 const char KanaRows[] = "aksthnmyrw";
+const std::string UnknownUserText = "存在しないユーザ情報を要求されました。";
 
 class TClient {
 public:
@@ -85,7 +86,8 @@ private:
             if (bodyEnd && answer->Body.find(bodyEnd) == std::string::npos) Fault(target + ": page incomplete");
             return TOutcome::Done;
         }
-        if (answer->Status == 500 && mayBeUnlisted && answer->Body.empty()) {
+        // The error page says why: only a missing person may fail.
+        if (answer->Status == 500 && mayBeUnlisted && answer->Body.find(UnknownUserText) != std::string::npos) {
             ++Record_.UnknownUserAnswers;
             return TOutcome::Unlisted;
         }
