@@ -133,6 +133,29 @@ TEST_F(HttpServer, PostBodiesByLengthAndUntilTheClose) {
     EXPECT_EQ(BodyOf(Exchange(port, "POST /s HTTP/1.1\r\n\r\nmsg=1", true)), "msg=1|");
 }
 
+// One worker, so every connection takes over the kept state of an earlier
+// one: a request bigger than the first read buffer, a long answer, then short
+// ones must each see only their own bytes.
+TEST_F(HttpServer, ReusedConnectionsCarryNothingOfTheirLastRequestOrAnswer) {
+    Server.WorkerCount = 1;
+    Handler = [](const TIdHTTPRequestInfo& req, TIdHTTPResponseInfo& res) {
+        if (req.DocumentPath == "/long")
+            res.BodyText = std::string(100000, 'l');
+        else
+            res.BodyText = req.DocumentPath + "|" + std::to_string(req.RawBody.size());
+    };
+    std::uint16_t port = Start();
+    for (int round = 0; round < 3; ++round) {
+        EXPECT_EQ(BodyOf(Exchange(port, "POST /post HTTP/1.1\r\nContent-Length: 30000\r\n\r\n" +
+                                            std::string(30000, 'm'))),
+                  "/post|30000");
+        EXPECT_EQ(BodyOf(Exchange(port, "GET /long HTTP/1.1\r\n\r\n")), std::string(100000, 'l'));
+        const std::string answer = Exchange(port, "GET /s HTTP/1.1\r\n\r\n");
+        EXPECT_EQ(BodyOf(answer), "/s|0");
+        EXPECT_NE(answer.find("\r\nContent-Length: 4\r\n"), std::string::npos) << answer;
+    }
+}
+
 TEST_F(HttpServer, RequestsThatFailToParseAreClosedWithoutAnswer) {
     std::uint16_t port = Start();
     const std::string tooLong = "GET /" + std::string(16400, 'a') + " HTTP/1.1\r\n\r\n";

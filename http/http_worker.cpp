@@ -31,8 +31,9 @@ struct THttpWorker::TConnection {
 
 namespace {
 
+// A connection kept for reuse keeps a read buffer of this size at most; the
+// rare larger request (a message sent) gets its own and gives it back.
 constexpr std::size_t FirstBuffer = 4096;
-constexpr std::size_t KeptBuffer = 65536;  // larger buffers are not kept for the next connection
 constexpr std::size_t KeptFreeConnections = 64;
 constexpr int AcceptBatchSize = 16;
 constexpr auto AcceptBackoff = std::chrono::milliseconds(100);
@@ -334,8 +335,7 @@ void THttpWorker::Finish(TList::iterator c, TClock::time_point now) {
         return;
     }
     c->Socket.ShutdownSend();
-    c->BodyStream.reset();
-    c->Body = {};
+    ReleaseAnswer(*c);
     Move(c, TState::Lingering, Lingering_, now + Config_.LingerTimeout);
     Watch(c, PollRead);
     Drain(c);
@@ -349,6 +349,15 @@ void THttpWorker::Drain(TList::iterator c) {
         Close(c);
         return;
     }
+}
+
+// Each answer brings strings of its own (they are moved in), so a kept
+// capacity would never be reused: let it go as soon as the answer is sent.
+void THttpWorker::ReleaseAnswer(TConnection& c) {
+    std::string().swap(c.Header);
+    std::string().swap(c.BodyText);
+    c.BodyStream.reset();
+    c.Body = {};
 }
 
 void THttpWorker::Move(TList::iterator c, TState state, TList& to, TClock::time_point deadline) {
@@ -370,12 +379,8 @@ void THttpWorker::Watch(TList::iterator c, unsigned events) {
 void THttpWorker::Close(TList::iterator c) {
     c->Socket.Close();  // also leaves the poller
     c->Watched = 0;
-    c->Header.clear();
-    if (c->BodyText.capacity() > KeptBuffer) std::string().swap(c->BodyText);
-    c->BodyText.clear();
-    c->BodyStream.reset();
-    c->Body = {};
-    if (c->Capacity > KeptBuffer) {
+    ReleaseAnswer(*c);
+    if (c->Capacity > FirstBuffer) {
         c->Buffer.reset();
         c->Capacity = 0;
     }

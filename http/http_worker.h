@@ -80,6 +80,7 @@ private:
     void Respond(TList::iterator c, TClock::time_point now);
     void Finish(TList::iterator c, TClock::time_point now);
     void Drain(TList::iterator c);
+    static void ReleaseAnswer(TConnection& c);
     void Move(TList::iterator c, TState state, TList& to, TClock::time_point deadline);
     void Watch(TList::iterator c, unsigned events);
     void Close(TList::iterator c);

@@ -1,5 +1,6 @@
 #include "pages/contents_cache.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "platform/locale.h"
@@ -9,6 +10,10 @@ namespace {
 // Node, index slot and shared text block per entry, roughly; keeps a flood of
 // tiny pages from slipping past the bound.
 constexpr size_t EntryOverhead = 192;
+
+// Slack a stored text may keep before it is copied to its exact size.
+constexpr size_t KeptSlack = 64;
+constexpr size_t LeastReleaseEvery = 1u << 20;
 
 bool IsTrailByte(unsigned char c) { return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC); }
 
@@ -44,17 +49,26 @@ void FoldInPlace(char* text, size_t size) {
     }
 }
 
+bool HasSlack(const std::string& text) { return text.capacity() - text.size() > KeptSlack + text.size() / 32; }
+
+std::shared_ptr<const std::string> ExactText(std::string text) {
+    if (HasSlack(text)) text = std::string(text.data(), text.size());
+    return std::make_shared<const std::string>(std::move(text));
+}
+
 }  // namespace
 
-TContents::TContents(std::string text, TDateTime stamp)
-    : Text(std::make_shared<const std::string>(std::move(text))), Stamp(stamp) {}
+TContents::TContents(std::string text, TDateTime stamp) : Text(ExactText(std::move(text))), Stamp(stamp) {}
 
 void TContents::Assign(const TContents& source) {
     Text = source.Text;
     Stamp = source.Stamp;
 }
 
-TContentsCache::TContentsCache(size_t maxBytes) : maxBytes_(maxBytes) {}
+TContentsCache::TContentsCache(size_t maxBytes, std::function<void()> releaseFreed)
+    : maxBytes_(maxBytes),
+      releaseEvery_(std::max(maxBytes / 8, LeastReleaseEvery)),
+      releaseFreed_(std::move(releaseFreed)) {}
 
 TContentsCache::~TContentsCache() { Clear(); }
 
@@ -92,60 +106,100 @@ std::optional<TContents> TContentsCache::FindContents(std::string_view key, TDat
 }
 
 size_t TContentsCache::AddObject(std::string_view key, TContents item) {
-    if (!item.Text) item.Text = std::make_shared<const std::string>();
+    if (!item.Text)
+        item.Text = std::make_shared<const std::string>();
+    else if (HasSlack(*item.Text))
+        item.Text = std::make_shared<const std::string>(*item.Text);  // a copy is exact
     std::string folded = FoldKey(key);
-    std::lock_guard<std::mutex> hold(lock_);
-    const auto found = index_.find(folded);
-    const size_t cost = item.Text->size() + key.size() + folded.size() + EntryOverhead;
-    if (cost > maxBytes_) {
-        if (found != index_.end()) Remove(found->second);
-        return entries_.size();
+    Dropped dropped;
+    size_t count;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        const auto found = index_.find(folded);
+        const size_t cost = item.Text->size() + key.size() + folded.size() + EntryOverhead;
+        if (cost > maxBytes_) {
+            if (found != index_.end()) Remove(found->second, dropped);
+            count = entries_.size();
+        } else {
+            EntryList::iterator entry;
+            if (found != index_.end()) {
+                entry = found->second;
+                const size_t old = CostOf(*entry);
+                bytes_ -= old;
+                NoteFreed(old, dropped);
+                dropped.Replaced = std::move(entry->Item.Text);
+                entry->Key.assign(key);
+                entry->Item.Assign(item);
+                lru_.splice(lru_.begin(), lru_, entry->Lru);
+            } else {
+                entries_.push_back(Entry{std::string(key), std::move(folded), TContents(), {}});
+                entry = std::prev(entries_.end());
+                entry->Item.Assign(item);
+                lru_.push_front(entry);
+                entry->Lru = lru_.begin();
+                index_.emplace(std::string_view(entry->Folded), entry);
+            }
+            bytes_ += cost;
+            EvictOthers(entry, dropped);
+            count = entries_.size();
+        }
     }
-    EntryList::iterator entry;
-    if (found != index_.end()) {
-        entry = found->second;
-        bytes_ -= CostOf(*entry);
-        entry->Key.assign(key);
-        entry->Item.Assign(item);
-        lru_.splice(lru_.begin(), lru_, entry->Lru);
-    } else {
-        entries_.push_back(Entry{std::string(key), std::move(folded), TContents(), {}});
-        entry = std::prev(entries_.end());
-        entry->Item.Assign(item);
-        lru_.push_front(entry);
-        entry->Lru = lru_.begin();
-        index_.emplace(std::string_view(entry->Folded), entry);
-    }
-    bytes_ += cost;
-    EvictOthers(entry);
-    return entries_.size();
+    Finish(dropped);
+    return count;
 }
 
 // Drops the least recently used entries until the bound holds again. keep is
 // the most recent one and fits on its own, so it is never reached.
-void TContentsCache::EvictOthers(EntryList::iterator keep) {
-    while (bytes_ > maxBytes_ && lru_.back() != keep) Remove(lru_.back());
+void TContentsCache::EvictOthers(EntryList::iterator keep, Dropped& dropped) {
+    while (bytes_ > maxBytes_ && lru_.back() != keep) Remove(lru_.back(), dropped);
 }
 
-void TContentsCache::Remove(EntryList::iterator entry) {
-    bytes_ -= CostOf(*entry);
+void TContentsCache::Remove(EntryList::iterator entry, Dropped& dropped) {
+    const size_t cost = CostOf(*entry);
+    bytes_ -= cost;
+    NoteFreed(cost, dropped);
     index_.erase(std::string_view(entry->Folded));
     lru_.erase(entry->Lru);
-    entries_.erase(entry);
+    dropped.Entries.splice(dropped.Entries.end(), entries_, entry);
+}
+
+void TContentsCache::NoteFreed(size_t bytes, Dropped& dropped) {
+    freedSinceRelease_ += bytes;
+    if (freedSinceRelease_ < releaseEvery_) return;
+    freedSinceRelease_ = 0;
+    dropped.Release = true;
+}
+
+// Outside the lock: the pages go first, then the allocator is asked to let
+// their memory go. A page still being sent is freed by its last sender and
+// released the next time.
+void TContentsCache::Finish(Dropped& dropped) {
+    dropped.Entries.clear();
+    dropped.Replaced.reset();
+    if (dropped.Release && releaseFreed_) releaseFreed_();
 }
 
 void TContentsCache::Delete(size_t index) {
-    std::lock_guard<std::mutex> hold(lock_);
-    if (index >= entries_.size()) throw std::out_of_range("TContentsCache::Delete: index out of range");
-    Remove(std::next(entries_.begin(), static_cast<std::ptrdiff_t>(index)));
+    Dropped dropped;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (index >= entries_.size()) throw std::out_of_range("TContentsCache::Delete: index out of range");
+        Remove(std::next(entries_.begin(), static_cast<std::ptrdiff_t>(index)), dropped);
+    }
+    Finish(dropped);
 }
 
 void TContentsCache::Clear() {
-    std::lock_guard<std::mutex> hold(lock_);
-    index_.clear();
-    lru_.clear();
-    entries_.clear();
-    bytes_ = 0;
+    Dropped dropped;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        index_.clear();
+        lru_.clear();
+        NoteFreed(bytes_, dropped);
+        dropped.Entries.swap(entries_);
+        bytes_ = 0;
+    }
+    Finish(dropped);
 }
 
 size_t TContentsCache::Count() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -11,10 +12,12 @@
 #include <vector>
 
 #include "platform/date_time.h"
+#include "platform/memory.h"
 
 // One generated page and the LoadTime of the persons list it was built from.
 // The text is shared and never changed, so a cache hit hands it out without
-// copying the page while the cache is locked.
+// copying the page while the cache is locked. It is kept in an allocation of
+// its own size: a page built by appending may hold twice its length.
 class TContents {
 public:
     TContents() = default;
@@ -34,11 +37,18 @@ public:
 // the bytes held are bounded and the least recently used entries go first.
 // Every operation takes the cache's own lock, so page kinds guarded by
 // different page locks may use one cache at the same time.
+//
+// Pages are built and dropped on many threads, and the allocator keeps what
+// was freed in the heap of each thread; so once the entries dropped or
+// replaced since the last time add up to an eighth of the bound (1 MiB at
+// least), the operation that dropped them calls releaseFreed after letting go
+// of the lock and of those entries.
 class TContentsCache {
 public:
     static constexpr size_t DefaultMaxBytes = 32u * 1024 * 1024;
 
-    explicit TContentsCache(size_t maxBytes = DefaultMaxBytes);
+    explicit TContentsCache(size_t maxBytes = DefaultMaxBytes,
+                            std::function<void()> releaseFreed = ReleaseFreeMemory);
     ~TContentsCache();
     TContentsCache(const TContentsCache&) = delete;
     TContentsCache& operator=(const TContentsCache&) = delete;
@@ -59,6 +69,7 @@ public:
     size_t Count() const;
     size_t Bytes() const;  // what the bound is measured against
     size_t MaxBytes() const { return maxBytes_; }
+    size_t ReleaseEvery() const { return releaseEvery_; }  // bytes dropped between two releaseFreed
     std::vector<std::string> Keys() const;  // in order
 
     // The form of key under which it is looked up: ASCII letters and the hex
@@ -77,14 +88,26 @@ private:
         LruList::iterator Lru;
     };
 
+    // What an operation drops, freed once the lock is let go.
+    struct Dropped {
+        EntryList Entries;
+        std::shared_ptr<const std::string> Replaced;
+        bool Release = false;
+    };
+
     static size_t CostOf(const Entry& entry);
-    void Remove(EntryList::iterator entry);
-    void EvictOthers(EntryList::iterator keep);
+    void Remove(EntryList::iterator entry, Dropped& dropped);
+    void EvictOthers(EntryList::iterator keep, Dropped& dropped);
+    void NoteFreed(size_t bytes, Dropped& dropped);
+    void Finish(Dropped& dropped);
 
     const size_t maxBytes_;
+    const size_t releaseEvery_;
+    const std::function<void()> releaseFreed_;
     mutable std::mutex lock_;
     EntryList entries_;  // order of first adding
     LruList lru_;        // most recently used first
     std::unordered_map<std::string_view, EntryList::iterator> index_;  // by Folded
     size_t bytes_ = 0;
+    size_t freedSinceRelease_ = 0;
 };

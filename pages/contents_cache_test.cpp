@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -141,6 +142,81 @@ TEST(ContentsCache, ItemBiggerThanTheBoundIsNotKept) {
     EXPECT_FALSE(cache.FindContents("/keiziban", 0));
     // ...and the other entries stay.
     EXPECT_EQ(TextOf(cache.FindContents("/controls", 1)), "small");
+}
+
+// A page is built into a generous reservation; thousands are kept, so the
+// cache must not keep the reservation with them.
+TEST(ContentsCache, StoresPagesWithoutTheirSpareCapacity) {
+    std::string built;
+    built.reserve(12 * 1024);
+    built.assign(7600, 'b');
+    const TContents item(std::move(built), 1);
+    EXPECT_EQ(*item.Text, std::string(7600, 'b'));
+    EXPECT_LE(item.Text->capacity(), 7600u + 7600u / 16);
+
+    // Handed a shared text with room to spare, the cache keeps a tight copy.
+    std::string roomy(100, 'r');
+    roomy.reserve(64 * 1024);
+    TContents shared;
+    shared.Text = std::make_shared<const std::string>(std::move(roomy));
+    shared.Stamp = 1;
+    TContentsCache cache;
+    cache.AddObject("/uinfo?user=a", shared);
+    const auto hit = cache.FindContents("/uinfo?user=a", 1);
+    ASSERT_TRUE(hit);
+    EXPECT_EQ(*hit->Text, std::string(100, 'r'));
+    EXPECT_LE(hit->Text->capacity(), 1024u);
+    EXPECT_LE(cache.Bytes(), 1024u);
+}
+
+// Dropped pages stay resident in the allocator's heaps unless it is told to
+// let them go; telling it walks every heap, so it happens once per eighth of
+// the bound dropped, never on a hit, and after the lock and the pages are gone.
+TEST(ContentsCache, AsksForFreedMemoryBackOncePerEighthOfTheBoundDropped) {
+    int releases = 0;
+    std::weak_ptr<const std::string> rebuilt;
+    bool rebuiltGone = false;
+    size_t countSeen = 0;
+    std::unique_ptr<TContentsCache> cache;
+    cache = std::make_unique<TContentsCache>(8u << 20, [&] {
+        ++releases;
+        rebuiltGone = rebuilt.expired();
+        countSeen = cache->Count();  // would hang were the cache still locked
+    });
+    ASSERT_EQ(cache->ReleaseEvery(), 1u << 20);
+    const std::string page(64 * 1024, 'p');
+    auto key = [](int i) { return "/keiziban?n=" + std::to_string(1000 + i); };  // all of one length
+
+    size_t added = 0;
+    for (; cache->Count() == added; ++added) cache->AddObject(key(static_cast<int>(added)), TContents(page, 1));
+    // The last one pushed the first one out.
+    ASSERT_FALSE(cache->FindContents(key(0), 1));
+    const size_t cost = cache->Bytes() / cache->Count();
+    const size_t perRelease = (cache->ReleaseEvery() + cost - 1) / cost;
+    ASSERT_GT(perRelease, 3u);
+    for (size_t i = 1; i < added; ++i) ASSERT_TRUE(cache->FindContents(key(static_cast<int>(i)), 1));
+    EXPECT_EQ(releases, 0);  // never for hits
+
+    // A page rebuilt in place drops its old text as well; this one is the
+    // most recently used and stays.
+    {
+        TContents again(page, 2);
+        rebuilt = again.Text;
+        cache->AddObject(key(static_cast<int>(added - 1)), again);
+    }
+    // Dropped so far: two entries' worth. Each new page pushes one more out.
+    int next = static_cast<int>(added);
+    for (size_t i = 0; i + 3 < perRelease; ++i) cache->AddObject(key(next++), TContents(page, 1));
+    EXPECT_EQ(releases, 0);
+    cache->AddObject(key(next++), TContents(page, 1));
+    EXPECT_EQ(releases, 1);
+    EXPECT_GT(countSeen, 0u);
+    EXPECT_FALSE(rebuiltGone);
+
+    cache->Clear();  // 8 MiB at once
+    EXPECT_EQ(releases, 2);
+    EXPECT_TRUE(rebuiltGone);  // the pages are freed before the allocator is asked
+    EXPECT_EQ(countSeen, 0u);
 }
 
 // Page kinds under different page locks share one cache; every hit must be

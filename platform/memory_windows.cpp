@@ -1,0 +1,5 @@
+#include "platform/memory.h"
+
+#include <malloc.h>
+
+void ReleaseFreeMemory() { _heapmin(); }
