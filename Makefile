@@ -16,9 +16,17 @@ $(BUILD)/CMakeCache.txt:
 build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
+# After the Linux suite, `make test` builds the Windows service and runs its
+# tests under Wine (scripts/windows-test, as `make test-windows`); WINDOWS=0
+# leaves that out.
+WINDOWS ?= 1
+
 test: bootstrap
 	@$(MAKE) --no-print-directory build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+ifneq ($(WINDOWS),0)
+	@JOBS=$(JOBS) scripts/windows-test
+endif
 
 # The server on a fresh sample office at http://127.0.0.1:8080/ until Ctrl-C.
 demo: bootstrap
@@ -53,11 +61,11 @@ install: $(BUILD)/CMakeCache.txt
 # missing; see docs/windows.md).
 .PHONY: windows test-windows
 windows:
-	@scripts/windows
+	@JOBS=$(JOBS) scripts/windows
 
-# Its unit tests and the service test, under Wine.
+# Its unit tests and the service test, under Wine (also part of `make test`).
 test-windows:
-	@scripts/windows-test
+	@JOBS=$(JOBS) scripts/windows-test
 
 # Whole-server benchmark against Debian's nginx (bench/server_vs_nginx.sh: about
 # ten minutes; installs wrk and nginx when missing; results in the table it prints).

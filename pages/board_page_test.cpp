@@ -269,6 +269,9 @@ TEST_F(BoardPage, CellTexts) {
 }
 
 TEST_F(BoardPage, HostileOfficeReachesThePageOnlyEscaped) {
+#ifdef _WIN32
+    GTEST_SKIP() << "a Windows file name cannot hold the key's < and >";
+#endif
     TTestPerson present;
     present.Key = "x<b>&#+ %q";
     present.Furigana = "ｱ";

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -83,6 +84,73 @@ TEST_F(WindowsFiles, RewriteWaitsForAShortForeignHoldAndThenSucceeds) {
     EXPECT_EQ(dir.Read("a.mil"), "headtail");
 }
 
+// A prepend holds the file unshared: nobody reads the old message file
+// while the new one is composed from it.
+TEST_F(WindowsFiles, RewriteHoldsEveryOtherOpenerOffWhileItComposes) {
+    dir.Write("a.mil", "tail");
+    const std::string path = dir.File("a.mil");
+    DWORD readError = 0, writeError = 0;
+    RewriteFileContent(path, [&](const std::string* old) {
+        const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+        HANDLE reader = CreateFileA(path.c_str(), GENERIC_READ, all, nullptr, OPEN_EXISTING, 0, nullptr);
+        readError = reader == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+        if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
+        HANDLE writer = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+        writeError = writer == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+        if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+        return "head" + *old;
+    });
+    EXPECT_EQ(readError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(writeError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(dir.Read("a.mil"), "headtail");
+    // Once it is done the file is free again.
+    TForeignOpen after(path, GENERIC_WRITE, 0);
+}
+
+// A client reading the file the way Windows programs do sees the old content
+// or the new, whole, never a mix or a cut; an open that meets the move fails.
+TEST_F(WindowsFiles, ReplaceIsAtomicForOtherReaders) {
+    const std::string a(100000, 'a'), b(150000, 'b');
+    dir.Write("p.kvl", a);
+    const std::string path = dir.File("p.kvl");
+    std::atomic<bool> done{false};
+    std::atomic<int> torn{0}, reads{0};
+    std::thread reader([&] {
+        std::string content(200000, '\0');
+        while (!done.load()) {
+            HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+            if (h == INVALID_HANDLE_VALUE) continue;
+            size_t used = 0;
+            DWORD got = 0;
+            while (ReadFile(h, &content[used], static_cast<DWORD>(content.size() - used), &got, nullptr) && got > 0)
+                used += got;
+            CloseHandle(h);
+            ++reads;
+            const std::string seen = content.substr(0, used);
+            if (seen != a && seen != b) ++torn;
+            Sleep(1);  // a gap for the writer, as between a client's reads
+        }
+    });
+    int replaced = 0;
+    for (int i = 0; i < 100; ++i) {
+        try {
+            ReplaceFileContent(path, i % 2 ? a : b);
+            ++replaced;
+        } catch (const EInOutError&) {
+            // The reader held it past the wait: the old content stays.
+        }
+    }
+    done = true;
+    reader.join();
+    EXPECT_EQ(torn.load(), 0);
+    EXPECT_GT(reads.load(), 0);
+    EXPECT_GT(replaced, 0);
+    const std::string last = dir.Read("p.kvl");
+    EXPECT_TRUE(last == a || last == b);
+    EXPECT_EQ(FindFilesByExtension(dir.Dir(), ".tmp").size(), 0u);
+}
+
 TEST_F(WindowsFiles, ReadOnlyFilesAreRefusedAndSearchSkipsDirectories) {
     dir.Write("ro.kvl", "keep");
     ASSERT_TRUE(SetFileAttributesA(dir.File("ro.kvl").c_str(), FILE_ATTRIBUTE_READONLY));
@@ -119,12 +187,11 @@ TEST(WindowsPoller, TimersAndWakeEndTheWait) {
     poller.Add(timer.Handle(), PollRead, &tag);
     TPollEvent events[4];
     EXPECT_EQ(poller.Wait(events, 0), 0);
+    // Arming signals the watching pollers only to look again: the wait goes
+    // on until the timer expires, as it does on a timer handle elsewhere.
+    timer.Arm(100000);
     timer.Arm(20);
-    // Arming wakes the pollers that watch the timer, so the first wait may
-    // come back empty.
-    int n = 0;
-    for (int i = 0; i < 3 && n == 0; ++i) n = poller.Wait(events, 10000);
-    ASSERT_EQ(n, 1);
+    ASSERT_EQ(poller.Wait(events, 10000), 1);
     EXPECT_EQ(events[0].Tag, &tag);
     EXPECT_TRUE(timer.Consume());
     EXPECT_FALSE(timer.Consume());
@@ -134,6 +201,25 @@ TEST(WindowsPoller, TimersAndWakeEndTheWait) {
     });
     EXPECT_EQ(poller.Wait(events, 10000), 0);
     waker.join();
+}
+
+// A socket added while another thread waits is watched by that same wait.
+TEST(WindowsPoller, ASocketAddedDuringAWaitIsReportedByIt) {
+    TTcpListener listener;
+    listener.Open(0, 5);
+    TTcpPoller poller;
+    int tag = 0;
+    TTcpSocket client = TTcpSocket::Connect("127.0.0.1", listener.Port());
+    std::thread adder([&] {
+        Sleep(50);
+        poller.Add(listener.Handle(), PollRead, &tag);
+    });
+    TPollEvent events[4];
+    const int n = poller.Wait(events, 10000);
+    adder.join();
+    ASSERT_EQ(n, 1);
+    EXPECT_EQ(events[0].Tag, &tag);
+    EXPECT_TRUE(events[0].Events & PollRead);
 }
 
 TEST(WindowsEventLog, OpenWritesTheSourceValuesAndReportsSucceed) {
@@ -158,14 +244,45 @@ TEST(WindowsEventLog, OpenWritesTheSourceValuesAndReportsSucceed) {
     EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
     EXPECT_EQ(types, 7u);
     RegCloseKey(key);
-    EXPECT_NO_THROW(sink.Report(TEventEntry{TEventType::Warning, 0, 0x80000002, "警告のテスト"}));
+    for (const TEventEntry& entry : {TEventEntry{TEventType::Information, 0, 0x40000000, "情報のテスト"},
+                                     TEventEntry{TEventType::Warning, 0, 0x80000002, "警告のテスト"},
+                                     TEventEntry{TEventType::Error, 0, 0xC0000001, "エラーのテスト"}})
+        EXPECT_NO_THROW(sink.Report(entry)) << entry.EventId;
 }
 
-TEST(WindowsHome, ExecutablePathUsesForwardSlashes) {
+// The values follow the executable: opening from another path rewrites them.
+TEST(WindowsEventLog, EveryOpenWritesTheValuesAgain) {
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QUOR",
+                              0, nullptr, 0, KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const char stale[] = "C:\\old\\quorwell.exe";
+    ASSERT_EQ(RegSetValueExA(key, "EventMessageFile", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(stale),
+                             sizeof stale),
+              ERROR_SUCCESS);
+    TSyslogEventSink().Open();
+    char path[MAX_PATH] = {};
+    DWORD size = sizeof path;
+    EXPECT_EQ(RegQueryValueExA(key, "EventMessageFile", nullptr, nullptr, reinterpret_cast<BYTE*>(path), &size),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    EXPECT_STREQ(path, self);
+}
+
+TEST(WindowsHome, ExecutablePathIsTheModuleWithForwardSlashes) {
     const std::string path = ExecutablePath();
     EXPECT_EQ(path.find('\\'), std::string::npos);
     EXPECT_TRUE(FileExists(path));
-    EXPECT_EQ(HomeDirectoryFor(nullptr, path).back(), '/');
+    char self[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
+    std::string expected(self, length);
+    for (char& c : expected)
+        if (c == '\\') c = '/';
+    EXPECT_EQ(path, expected);
+    // quor.ini and QUOR.LOG go beside it.
+    EXPECT_EQ(HomeDirectoryFor(nullptr, path), expected.substr(0, expected.rfind('/') + 1));
 }
 
 // Started by hand, the host runs in the console and still takes its requests.

@@ -31,6 +31,14 @@ void StartWinsock() {
 
 std::int64_t NowMs() { return static_cast<std::int64_t>(GetTickCount64()); }
 
+// What a byte on a poller's wake socket asks for: Wake() ends the wait; a
+// change of the watched set or of a timer's deadline only makes the poller
+// look again, as a change under epoll would.
+constexpr char WakeByte = 'w';
+constexpr char RefreshByte = 'r';
+
+void Signal(SOCKET wake, char byte) { ::send(wake, &byte, 1, 0); }
+
 struct TTimerState {
     std::atomic<std::int64_t> Deadline{0};  // 0: not armed
 };
@@ -116,10 +124,7 @@ void WakeWatchersOf(TSocketHandle timer) {
             std::lock_guard<std::mutex> holdSet(set->Lock);
             for (const TEntry& e : set->Entries) watching = watching || e.Socket == timer;
         }
-        if (watching) {
-            const char one = 1;
-            ::send(set->Wake, &one, 1, 0);
-        }
+        if (watching) Signal(set->Wake, RefreshByte);
     }
 }
 
@@ -177,7 +182,7 @@ void TTcpPoller::Add(TSocketHandle socket, unsigned events, void* tag, bool /*ex
             }
         Impl_->Entries.push_back({socket, events, tag, FindTimer(socket)});
     }
-    if (Impl_->Waiting.load()) Wake();
+    if (Impl_->Waiting.load()) Signal(Impl_->Wake, RefreshByte);
 }
 
 void TTcpPoller::Modify(TSocketHandle socket, unsigned events, void* tag) {
@@ -192,7 +197,7 @@ void TTcpPoller::Modify(TSocketHandle socket, unsigned events, void* tag) {
         it->Events = events;
         it->Tag = tag;
     }
-    if (Impl_->Waiting.load()) Wake();
+    if (Impl_->Waiting.load()) Signal(Impl_->Wake, RefreshByte);
 }
 
 void TTcpPoller::Remove(TSocketHandle socket) noexcept {
@@ -201,67 +206,71 @@ void TTcpPoller::Remove(TSocketHandle socket) noexcept {
 }
 
 int TTcpPoller::Wait(std::span<TPollEvent> out, int timeoutMs) {
-    std::vector<TEntry> entries;
-    {
-        std::lock_guard<std::mutex> hold(Impl_->Lock);
-        entries = Impl_->Entries;
-    }
-    std::vector<WSAPOLLFD> fds;
-    std::vector<const TEntry*> owners;
-    fds.push_back({Impl_->Wake, POLLRDNORM, 0});
-    owners.push_back(nullptr);
     const std::int64_t start = NowMs();
-    std::int64_t nearest = -1;
-    int filled = 0;
-    auto expiredTimers = [&](std::int64_t now) {
+    for (;;) {
+        std::vector<TEntry> entries;
+        {
+            std::lock_guard<std::mutex> hold(Impl_->Lock);
+            entries = Impl_->Entries;
+        }
+        std::vector<WSAPOLLFD> fds;
+        std::vector<const TEntry*> owners;
+        fds.push_back({Impl_->Wake, POLLRDNORM, 0});
+        owners.push_back(nullptr);
+        const std::int64_t now = NowMs();
+        std::int64_t nearest = -1;
+        int filled = 0;
+        auto expiredTimers = [&](std::int64_t at) {
+            for (const TEntry& e : entries) {
+                if (!e.Timer || !(e.Events & PollRead) || filled == static_cast<int>(out.size())) continue;
+                const std::int64_t deadline = e.Timer->Deadline.load();
+                if (deadline != 0 && deadline <= at) out[filled++] = {e.Tag, PollRead};
+            }
+        };
         for (const TEntry& e : entries) {
-            if (!e.Timer || !(e.Events & PollRead) || filled == static_cast<int>(out.size())) continue;
-            const std::int64_t deadline = e.Timer->Deadline.load();
-            if (deadline != 0 && deadline <= now) out[filled++] = {e.Tag, PollRead};
+            if (e.Timer) {
+                const std::int64_t deadline = e.Timer->Deadline.load();
+                if ((e.Events & PollRead) && deadline != 0 && (nearest < 0 || deadline < nearest)) nearest = deadline;
+                continue;
+            }
+            fds.push_back({static_cast<SOCKET>(e.Socket), ToPoll(e.Events), 0});
+            owners.push_back(&e);
         }
-    };
-    for (const TEntry& e : entries) {
-        if (e.Timer) {
-            const std::int64_t deadline = e.Timer->Deadline.load();
-            if ((e.Events & PollRead) && deadline != 0 && (nearest < 0 || deadline < nearest)) nearest = deadline;
-            continue;
+        int wait = timeoutMs < 0 ? -1 : static_cast<int>(std::max<std::int64_t>(0, start + timeoutMs - now));
+        if (nearest >= 0) {
+            const std::int64_t untilTimer = std::max<std::int64_t>(0, nearest - now);
+            if (wait < 0 || untilTimer < wait) wait = static_cast<int>(untilTimer);
         }
-        fds.push_back({static_cast<SOCKET>(e.Socket), ToPoll(e.Events), 0});
-        owners.push_back(&e);
-    }
-    int wait = timeoutMs;
-    if (nearest >= 0) {
-        const std::int64_t untilTimer = std::max<std::int64_t>(0, nearest - start);
-        if (wait < 0 || untilTimer < wait) wait = static_cast<int>(untilTimer);
-    }
-    Impl_->Waiting.store(true);
-    const int n = ::WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), wait);
-    Impl_->Waiting.store(false);
-    if (n == SOCKET_ERROR) {
-        if (WSAGetLastError() == WSAEINTR) return 0;
-        Fail("WSAPoll");
-    }
-    if (fds[0].revents != 0) {
-        char drain[64];
-        while (::recv(Impl_->Wake, drain, sizeof drain, 0) > 0) {
+        Impl_->Waiting.store(true);
+        const int n = ::WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), wait);
+        Impl_->Waiting.store(false);
+        if (n == SOCKET_ERROR) {
+            if (WSAGetLastError() == WSAEINTR) return 0;
+            Fail("WSAPoll");
         }
+        bool woken = false;
+        if (fds[0].revents != 0) {
+            char drain[64];
+            for (int got; (got = ::recv(Impl_->Wake, drain, sizeof drain, 0)) > 0;)
+                woken = woken || std::find(drain, drain + got, WakeByte) != drain + got;
+        }
+        for (size_t i = 1; i < fds.size() && filled < static_cast<int>(out.size()); ++i) {
+            if (fds[i].revents == 0) continue;
+            // Left the poller (closed or removed) while we waited: not ours to report.
+            if (!Watches(*Impl_, fds[i].fd, owners[i]->Tag)) continue;
+            out[filled].Tag = owners[i]->Tag;
+            out[filled].Events = FromPoll(fds[i].revents);
+            ++filled;
+        }
+        const std::int64_t after = NowMs();
+        expiredTimers(after);
+        // Otherwise a refresh, a poll that ended a tick before the timer's
+        // deadline, or only sockets that left meanwhile: look again.
+        if (filled > 0 || woken || (timeoutMs >= 0 && after - start >= timeoutMs)) return filled;
     }
-    for (size_t i = 1; i < fds.size() && filled < static_cast<int>(out.size()); ++i) {
-        if (fds[i].revents == 0) continue;
-        // Left the poller (closed or removed) while we waited: not ours to report.
-        if (!Watches(*Impl_, fds[i].fd, owners[i]->Tag)) continue;
-        out[filled].Tag = owners[i]->Tag;
-        out[filled].Events = FromPoll(fds[i].revents);
-        ++filled;
-    }
-    expiredTimers(NowMs());
-    return filled;
 }
 
-void TTcpPoller::Wake() noexcept {
-    const char one = 1;
-    ::send(Impl_->Wake, &one, 1, 0);
-}
+void TTcpPoller::Wake() noexcept { Signal(Impl_->Wake, WakeByte); }
 
 TPollTimer::TPollTimer() {
     const SOCKET s = PlaceholderSocket();

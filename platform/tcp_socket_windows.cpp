@@ -155,8 +155,16 @@ void TTcpListener::Open(std::uint16_t port, int backlog) {
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_ANY);
     addr.sin_port = htons(port);
-    if (::bind(Sock(s.Handle()), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-        throw ESocketError(ErrorText("Could not bind socket to port " + std::to_string(port), WSAGetLastError()));
+    // With the exclusive option a connection of ours that is still closing
+    // (a straggler of a stop that timed out) holds the port for a moment:
+    // a reopen waits that long before it gives up.
+    for (int waited = 0;; waited += 20) {
+        if (::bind(Sock(s.Handle()), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) break;
+        const int error = WSAGetLastError();
+        if (port == 0 || (error != WSAEACCES && error != WSAEADDRINUSE) || waited >= 2000)
+            throw ESocketError(ErrorText("Could not bind socket to port " + std::to_string(port), error));
+        Sleep(20);
+    }
     if (::listen(Sock(s.Handle()), backlog) != 0)
         throw ESocketError(ErrorText("Could not listen on port " + std::to_string(port), WSAGetLastError()));
     int len = sizeof addr;

@@ -1,10 +1,12 @@
 #include "platform/udp_socket.h"
 
 #include <gtest/gtest.h>
-#include <fcntl.h>
+#ifndef _WIN32
 #include <sys/socket.h>
+#endif
 
 #include <cerrno>
+#include <system_error>
 #include <vector>
 
 #include "platform/udp_test_receiver.h"
@@ -66,8 +68,15 @@ TEST(UdpSocket, OpensOnFirstSendWithBroadcastOffAndSendsTheBytesAsTheyAre) {
     ASSERT_TRUE(socket.IsOpen());
 
     int broadcast = -1;
+#ifdef _WIN32
+    int length = sizeof broadcast;
+    ASSERT_EQ(getsockopt(static_cast<SOCKET>(socket.Handle()), SOL_SOCKET, SO_BROADCAST,
+                         reinterpret_cast<char*>(&broadcast), &length),
+              0);
+#else
     socklen_t length = sizeof broadcast;
     ASSERT_EQ(getsockopt(socket.Handle(), SOL_SOCKET, SO_BROADCAST, &broadcast, &length), 0);
+#endif
     EXPECT_EQ(broadcast, 0);
 
     const auto got = receiver.Receive();
@@ -103,8 +112,14 @@ TEST(UdpSocket, FailuresRaiseTheirTexts) {
         errno = ++calls == 1 ? EINTR : ENETUNREACH;
         return -1L;
     });
+#ifdef _WIN32
+    // The C runtime has no text of its own for the errno values beyond ERANGE.
+    const std::string unreachable = std::generic_category().message(ENETUNREACH);
+#else
+    const std::string unreachable = "Network is unreachable";
+#endif
     EXPECT_EQ(SendError(socket, 1990, "abc"),
-              "Socket Error # " + std::to_string(ENETUNREACH) + "\r\nNetwork is unreachable");
+              "Socket Error # " + std::to_string(ENETUNREACH) + "\r\n" + unreachable);
     EXPECT_EQ(calls, 2);
 
     // A port that does not fit is refused, not truncated to another one.

@@ -1,12 +1,13 @@
 #include "service/quor_ini.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
+
+#include "platform/test_temp_dir.h"
 
 namespace {
 
@@ -53,18 +54,13 @@ TEST(QuorIni, QuotedValues) {
 class QuorIniFile : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/quor_ini_test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override {
-        std::remove((dir_ + "/quor.ini").c_str());
-        rmdir((dir_ + "/quor.ini").c_str());
-        rmdir(dir_.c_str());
+        dir_ = temp_.Dir();
+        dir_.pop_back();
     }
     void Write(const std::string& content) {
         std::ofstream(dir_ + "/quor.ini", std::ios::binary) << content;
     }
+    TTestTempDir temp_;
     std::string dir_;
 };
 
@@ -83,7 +79,7 @@ TEST_F(QuorIniFile, MissingFileNamesItsPath) {
     } catch (const std::runtime_error& e) {
         EXPECT_EQ(std::string(e.what()), "以下のパスに初期化ファイルがありません。\r\n" + path);
     }
-    ASSERT_EQ(mkdir(path.c_str(), 0755), 0);  // a directory is no settings file
+    ASSERT_TRUE(std::filesystem::create_directory(path));  // a directory is no settings file
     EXPECT_THROW(ReadQuorCommonDirectory(path), std::runtime_error);
 }
 
