@@ -1,9 +1,11 @@
 #include "platform/file_system.h"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <condition_variable>
 #include <functional>
+#include <thread>  // also brings the clocks; <chrono> itself breaks under CP932
 
 #include "platform/file_system_internal.h"
 
@@ -156,4 +158,24 @@ std::string ExtractFileBaseName(const std::string& path) {
 std::string IncludeTrailingPathDelimiter(const std::string& directory) {
     if (!directory.empty() && directory.back() == '/') return directory;
     return directory + '/';
+}
+
+void ReadWholeFile(const std::string& path, std::string& content) {
+    file_system_detail::TPathGuard guard(path, false);
+    file_system_detail::ReadSharedLocked(path, content, file_system_detail::ForeignLockWaitMs());
+}
+
+void ReadWholeFile(const std::string& path, std::string& content, int waitMs) {
+    const auto start = std::chrono::steady_clock::now();
+    file_system_detail::TPathGuard guard(path, file_system_detail::TPathGuard::TSharedFor{waitMs});
+    if (!guard.Held()) file_system_detail::ThrowHeldByUs(path);
+    const auto spent =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    file_system_detail::ReadSharedLocked(path, content, std::max(0, waitMs - static_cast<int>(spent.count())));
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::string content;
+    ReadWholeFile(path, content);
+    return content;
 }

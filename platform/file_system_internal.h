@@ -38,4 +38,10 @@ private:
 int WriteFault(TWriteStep step, const std::string& path);
 int ForeignLockWaitMs();
 
+// The read under a shared hold already taken against our own writers; waits
+// at most waitMs for other processes' writers.
+void ReadSharedLocked(const std::string& path, std::string& content, int waitMs);
+// The open error of a file one of our own writers holds.
+[[noreturn]] void ThrowHeldByUs(const std::string& path);
+
 }  // namespace file_system_detail

@@ -240,9 +240,8 @@ bool IsRegularEntry(const std::string& directory, const dirent* e) {
 
 }  // namespace
 
-namespace {
+namespace file_system_detail {
 
-// The read under a shared hold already taken against our own writers.
 void ReadSharedLocked(const std::string& path, std::string& content, int waitMs) {
     TFd fd(OpenRetry(path.c_str(), O_RDONLY));
     if (!fd.Valid()) ThrowOpen(path, errno);
@@ -265,25 +264,7 @@ void ReadSharedLocked(const std::string& path, std::string& content, int waitMs)
 
 }  // namespace
 
-void ReadWholeFile(const std::string& path, std::string& content) {
-    TPathGuard guard(path, false);
-    ReadSharedLocked(path, content, file_system_detail::ForeignLockWaitMs());
-}
-
-void ReadWholeFile(const std::string& path, std::string& content, int waitMs) {
-    const auto start = std::chrono::steady_clock::now();
-    TPathGuard guard(path, TPathGuard::TSharedFor{waitMs});
-    if (!guard.Held()) ThrowOpen(path, EWOULDBLOCK);
-    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - start);
-    ReadSharedLocked(path, content, std::max(0, waitMs - static_cast<int>(spent.count())));
-}
-
-std::string ReadWholeFile(const std::string& path) {
-    std::string content;
-    ReadWholeFile(path, content);
-    return content;
-}
+[[noreturn]] void file_system_detail::ThrowHeldByUs(const std::string& path) { ThrowOpen(path, EWOULDBLOCK); }
 
 bool FileExists(const std::string& path) {
     struct stat st;

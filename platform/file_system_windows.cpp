@@ -244,9 +244,8 @@ bool EndsWithText(const std::string& name, const std::string& suffix) {
 
 }  // namespace
 
-namespace {
+namespace file_system_detail {
 
-// The read under a shared hold already taken against our own writers.
 void ReadSharedLocked(const std::string& path, std::string& content, int waitMs) {
     content.clear();
     DWORD error = 0;
@@ -260,24 +259,8 @@ void ReadSharedLocked(const std::string& path, std::string& content, int waitMs)
 
 }  // namespace
 
-void ReadWholeFile(const std::string& path, std::string& content) {
-    TPathGuard guard(path, false);
-    ReadSharedLocked(path, content, file_system_detail::ForeignLockWaitMs());
-}
-
-void ReadWholeFile(const std::string& path, std::string& content, int waitMs) {
-    const auto start = std::chrono::steady_clock::now();
-    TPathGuard guard(path, TPathGuard::TSharedFor{waitMs});
-    if (!guard.Held()) ThrowOpenWin(path, ERROR_SHARING_VIOLATION);
-    const auto spent =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-    ReadSharedLocked(path, content, std::max(0, waitMs - static_cast<int>(spent.count())));
-}
-
-std::string ReadWholeFile(const std::string& path) {
-    std::string content;
-    ReadWholeFile(path, content);
-    return content;
+[[noreturn]] void file_system_detail::ThrowHeldByUs(const std::string& path) {
+    ThrowOpenWin(path, ERROR_SHARING_VIOLATION);
 }
 
 bool FileExists(const std::string& path) {
