@@ -30,6 +30,8 @@ import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "bench"))
+import server_bench  # noqa: E402  (the office and request helpers)
 BUSY_PAGES = ["/keiziban", "/uinfo?user=yamada", "/bg.jpg", "/uframe?user=yamada"]
 BUSY_CONNS = [16, 64]
 MAX_BUSY_SECONDS = 30
@@ -37,15 +39,6 @@ MAX_BUSY_SECONDS = 30
 
 def say(text):
     print(text, file=sys.stderr, flush=True)
-
-
-def memory_kib(pid):
-    out = {}
-    with open(f"/proc/{pid}/status") as f:
-        for line in f:
-            if line.startswith(("VmRSS:", "VmHWM:")):
-                out[line.split(":")[0]] = int(line.split()[1])
-    return out
 
 
 def cpu_seconds(pid):
@@ -56,16 +49,7 @@ def cpu_seconds(pid):
 
 
 def http_get(port, target, timeout=10.0):
-    with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
-        s.sendall(f"GET {target} HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n".encode())
-        data = b""
-        while True:
-            chunk = s.recv(65536)
-            if not chunk:
-                break
-            data += chunk
-    head = data.partition(b"\r\n\r\n")[0].decode("latin-1")
-    return int(head.split("\r\n")[0].split()[1])
+    return server_bench.http_get(port, target, timeout)[0]
 
 
 def free_port():
@@ -74,25 +58,9 @@ def free_port():
         return s.getsockname()[1]
 
 
-def make_office(work, port):
-    office = os.path.join(work, "office")
-    home = os.path.join(work, "home")
-    shutil.copytree(os.path.join(ROOT, "examples", "office"), office)
-    os.makedirs(home)
-    ini = os.path.join(office, "kavel.ini")
-    with open(ini, "rb") as f:
-        text = f.read()
-    text = re.sub(rb"(?m)^QUOR_Port=[^\r\n]*", b"QUOR_Port=%d" % port, text)
-    with open(ini, "wb") as f:
-        f.write(text)
-    with open(os.path.join(home, "quor.ini"), "wb") as f:
-        f.write(b"QUOR_CommonDirectory=" + office.encode() + b"/\r\n")
-    return home
-
-
 class Server:
     def __init__(self, build, work, port, cpu=None):
-        home = make_office(work, port)
+        home = server_bench.make_office(work, port)
         env = {k: v for k, v in os.environ.items() if not k.startswith("QUORWELL_") and k != "NOTIFY_SOCKET"}
         env.update(QUORWELL_HOME=home + "/", QUORWELL_EVENT_LOG="stderr")
         self.err_path = os.path.join(work, "quorwell.err")
@@ -112,19 +80,13 @@ class Server:
         sys.exit(f"quorwell did not answer on port {port}; see {work}/quorwell.err")
 
     def memory(self):
-        return memory_kib(self.proc.pid)
+        return server_bench.resident_kib(self.proc.pid)
 
     def cpu(self):
         return cpu_seconds(self.proc.pid)
 
     def stop(self):
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        server_bench.stop_process(self.proc)
         self.err.close()
         # A sanitizer build reports on its standard error.
         with open(self.err_path, "rb") as f:

@@ -139,6 +139,17 @@ def resident_kib(pid):
 
 # ------------------------------------------------------------------ servers
 
+def stop_process(proc):
+    """SIGTERM, then SIGKILL after 10 s: only the process we started."""
+    if proc.poll() is None:
+        proc.send_signal(signal.SIGTERM)
+        try:
+            proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+
+
 class Server:
     def __init__(self, name, argv, env=None, log=None):
         self.name = name
@@ -153,13 +164,7 @@ class Server:
         return [self.proc.pid] + children_of(self.proc.pid)
 
     def stop(self):
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        stop_process(self.proc)
         say(f"stopped {self.name} pid {self.proc.pid}")
 
 
@@ -196,9 +201,12 @@ def wait_up(port, proc, target="/bg.jpg"):
     return False
 
 
-def make_office():
-    office = os.path.join(OUT, "office")
-    home = os.path.join(OUT, "home")
+def make_office(work=None, port=None):
+    """A fresh copy of the sample office in work, its kavel.ini on port; returns the home folder."""
+    work = work or OUT
+    port = port or PORT
+    office = os.path.join(work, "office")
+    home = os.path.join(work, "home")
     shutil.rmtree(office, ignore_errors=True)
     shutil.rmtree(home, ignore_errors=True)
     shutil.copytree(os.path.join(ROOT, "examples", "office"), office)
@@ -206,7 +214,7 @@ def make_office():
     ini = os.path.join(office, "kavel.ini")
     with open(ini, "rb") as f:
         text = f.read()
-    text = re.sub(rb"(?m)^QUOR_Port=[^\r\n]*", b"QUOR_Port=%d" % PORT, text)
+    text = re.sub(rb"(?m)^QUOR_Port=[^\r\n]*", b"QUOR_Port=%d" % port, text)
     with open(ini, "wb") as f:
         f.write(text)
     with open(os.path.join(home, "quor.ini"), "wb") as f:
