@@ -134,42 +134,14 @@ def busy_period(port, seconds):
 
 
 def distinct_queries(server, total, seconds, sample):
-    counter = iter(range(total))
-    lock = threading.Lock()
-    failed = [0]
-    done = threading.Event()
-    deadline = time.time() + seconds
     highest = [0]
 
-    def client():
-        while time.time() < deadline:
-            with lock:
-                i = next(counter, None)
-            if i is None:
-                return
-            try:
-                status = http_get(server.port, f"/keiziban?furiganaFilter=&groupFilter=&n={i}")
-            except OSError:
-                status = 0
-            if status != 200:
-                with lock:
-                    failed[0] += 1
-
-    def sampler():
+    def sampler(done):
         while not done.wait(sample):
             highest[0] = max(highest[0], server.memory().get("VmRSS", 0))
 
-    threads = [threading.Thread(target=client) for _ in range(4)]
-    watch = threading.Thread(target=sampler)
-    watch.start()
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    done.set()
-    watch.join()
-    sent = total - sum(1 for _ in counter)
-    return sent, failed[0], highest[0]
+    sent, failed = server_bench.distinct_board_queries(server.port, total, seconds, sampler)
+    return sent, failed, highest[0]
 
 
 def mib(kib):

@@ -300,13 +300,14 @@ def one_wrk(server, port, target, conns, log_name):
     return row
 
 
-def memory_phase(server):
-    """MEMORY_QUERIES distinct board queries from a few client threads."""
-    before = resident_kib(server.proc.pid)
-    counter = iter(range(MEMORY_QUERIES))
+def distinct_board_queries(port, total, seconds, during=None):
+    """Up to total board queries, each a page cache key of its own, from four
+    client threads within seconds; during() runs beside them until they end.
+    Returns (queries sent, queries not answered 200)."""
+    counter = iter(range(total))
     lock = threading.Lock()
     bad = [0]
-    deadline = time.time() + MEMORY_SECONDS
+    deadline = time.time() + seconds
 
     def client():
         while time.time() < deadline:
@@ -315,22 +316,34 @@ def memory_phase(server):
             if i is None:
                 return
             try:
-                status = http_get(PORT, f"/keiziban?furiganaFilter=&groupFilter=&n={i}", 10.0)[0]
+                status = http_get(port, f"/keiziban?furiganaFilter=&groupFilter=&n={i}", 10.0)[0]
             except OSError:
                 status = 0
             if status != 200:
                 with lock:
                     bad[0] += 1
 
-    started = time.time()
+    done = threading.Event()
     threads = [threading.Thread(target=client) for _ in range(4)]
+    if during:
+        threads.append(threading.Thread(target=during, args=(done,)))
     for t in threads:
         t.start()
-    for t in threads:
+    for t in threads[:4]:
         t.join()
-    sent = MEMORY_QUERIES - sum(1 for _ in counter)
+    done.set()
+    for t in threads[4:]:
+        t.join()
+    return total - sum(1 for _ in counter), bad[0]
+
+
+def memory_phase(server):
+    """MEMORY_QUERIES distinct board queries from a few client threads."""
+    before = resident_kib(server.proc.pid)
+    started = time.time()
+    sent, bad = distinct_board_queries(PORT, MEMORY_QUERIES, MEMORY_SECONDS)
     after = resident_kib(server.proc.pid)
-    return {"queries": sent, "failed": bad[0], "seconds": time.time() - started, "before": before, "after": after}
+    return {"queries": sent, "failed": bad, "seconds": time.time() - started, "before": before, "after": after}
 
 
 # ------------------------------------------------------------------ report
@@ -493,14 +506,16 @@ def main():
         try:
             with open(os.path.join(BUILD, "CMakeCache.txt")) as f:
                 m = re.search(r"^CMAKE_BUILD_TYPE:STRING=(.*)$", f.read(), re.M)
-                build_type = m.group(1) if m else "?"
+                build_type = m.group(1) if m and m.group(1) else "?"
         except OSError:
             pass
+        commit = subprocess.run(["git", "-C", os.path.dirname(os.path.abspath(__file__)), "describe",
+                                 "--always", "--dirty"], capture_output=True, text=True).stdout.strip() or "?"
         wrk_version = subprocess.run(["wrk", "-v"], capture_output=True, text=True).stdout.splitlines()[0:1]
         nginx_version = subprocess.run(["nginx", "-v"], capture_output=True, text=True).stderr.strip()
         env_lines = [
             f"Measured {datetime.datetime.now().astimezone().isoformat(timespec='seconds')} on "
-            f"{os.cpu_count()} CPUs ({cpu}), Linux {platform.release()}; quorwell built {build_type}; "
+            f"{os.cpu_count()} CPUs ({cpu}), Linux {platform.release()}; quorwell {commit} built {build_type}; "
             f"{nginx_version}; {' '.join(wrk_version)}.",
             f"wrk -t1 -cN -d{DURATION}s -H 'Connection: close' --latency; server on CPU {SERVER_CPU}, wrk on CPU "
             f"{CLIENT_CPU}; {RUNS} rounds, the two servers alternating on every (page, connections) pair; medians "
