@@ -115,10 +115,7 @@ void TKavelPerson::Parse(const std::string& path, std::string_view content) {
     });
     FilePath = path;
     thread_local std::string marker;
-    marker = path;
-    const size_t slash = marker.find_last_of('/');
-    const size_t dot = marker.find_last_of('.');
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) marker.resize(dot);
+    marker.assign(WithoutFileExt(path));
     marker += ".off";
     PowerOFF = FileExists(marker);
 }

@@ -5,19 +5,10 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/file_system.h"
 #include "platform/locale.h"
 
 namespace {
-
-// Person key of a path without building a string: name after the last '/'
-// up to its last '.'.
-std::string_view BaseNameView(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    const size_t start = slash == std::string::npos ? 0 : slash + 1;
-    const size_t dot = path.find_last_of('.');
-    const size_t end = (dot == std::string::npos || dot < start) ? path.size() : dot;
-    return std::string_view(path).substr(start, end - start);
-}
 
 [[noreturn]] void ThrowNoCount() { throw EConvertError("'' is not a valid integer value"); }
 
@@ -176,6 +167,6 @@ void TKavelPersonsList::Sort() {
 
 TKavelPerson* TKavelPersonsList::FindPerson(const std::string& key) const {
     for (const auto& p : items_)
-        if (BaseNameView(p->FilePath) == key) return p.get();
+        if (FileBaseNameView(p->FilePath) == key) return p.get();
     return nullptr;
 }

@@ -83,8 +83,7 @@ size_t TContentsCache::CostOf(const Entry& entry) {
 }
 
 std::optional<TContents> TContentsCache::FindContents(std::string_view key, TDateTime stamp) {
-    // Every connection has its own short-lived thread: fold on the stack so
-    // that a hit costs no allocation.
+    // Folded on the stack: a hit costs no allocation.
     char buffer[512];
     std::string large;
     char* text = buffer;

@@ -43,6 +43,12 @@ private:
 // The process's one syslog sink.
 TEventSink& SystemEventSink();
 
+// Writes an error entry under a source of the given name rather than the
+// server's own: the service framework's reports, under "svcMain". False
+// where the platform keeps no such sources (one syslog ident); the caller
+// then writes it to the server's log.
+bool ReportErrorUnderSource(const std::string& source, const std::string& text);
+
 // syslog priority for a type (LOG_INFO, LOG_WARNING, LOG_ERR).
 int SyslogPriority(TEventType type);
 

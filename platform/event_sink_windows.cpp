@@ -105,6 +105,15 @@ void TSyslogEventSink::Report(const TEventEntry& entry) {
     if (!ok) throw std::runtime_error("ReportEvent failed: " + std::to_string(error));
 }
 
+bool ReportErrorUnderSource(const std::string& source, const std::string& text) {
+    HANDLE handle = RegisterEventSourceA(nullptr, source.c_str());
+    if (handle == nullptr) return false;
+    const char* strings[1] = {text.c_str()};
+    const BOOL ok = ReportEventA(handle, EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 1, 0, strings, nullptr);
+    DeregisterEventSource(handle);
+    return ok != FALSE;
+}
+
 TEventSink& SystemEventSink() {
     static TSyslogEventSink sink;
     return sink;

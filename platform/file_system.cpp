@@ -8,6 +8,7 @@
 #include <thread>  // also brings the clocks; <chrono> itself breaks under CP932
 
 #include "platform/file_system_internal.h"
+#include "platform/locale.h"
 
 namespace file_system_detail {
 
@@ -124,15 +125,32 @@ void SetForeignLockWait(int milliseconds) {
     file_system_detail::lockWaitMs.store(milliseconds);
 }
 
-namespace {
-
-size_t NameStart(const std::string& path) {
+size_t file_system_detail::NameStart(std::string_view path) {
+#ifdef _WIN32
+    // '\\' is also the second byte of some two-byte characters (表 is 95 5C),
+    // so the path is read character by character.
+    size_t start = 0;
+    for (size_t i = 0; i < path.size(); ++i) {
+        const auto c = static_cast<unsigned char>(path[i]);
+        if (IsLeadByte(c) && i + 1 < path.size())
+            ++i;
+        else if (c == '\\' || c == '/' || c == ':')
+            start = i + 1;
+    }
+    return start;
+#else
     const size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? 0 : slash + 1;
+#endif
 }
 
-// Position of the extension's dot within the file name, or npos.
-size_t ExtensionDot(const std::string& path) {
+namespace {
+
+using file_system_detail::NameStart;
+
+// Position of the extension's dot within the file name, or npos. A dot is
+// never the second byte of a two-byte character.
+size_t ExtensionDot(std::string_view path) {
     const size_t start = NameStart(path);
     const size_t dot = path.find_last_of('.');
     return (dot == std::string::npos || dot < start) ? std::string::npos : dot;
@@ -140,23 +158,26 @@ size_t ExtensionDot(const std::string& path) {
 
 }  // namespace
 
-std::string ChangeFileExt(const std::string& path, const std::string& extension) {
+std::string_view FileBaseNameView(std::string_view path) {
+    const size_t start = NameStart(path);
     const size_t dot = ExtensionDot(path);
-    return (dot == std::string::npos ? path : path.substr(0, dot)) + extension;
+    return path.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+}
+
+std::string_view WithoutFileExt(std::string_view path) { return path.substr(0, ExtensionDot(path)); }
+
+std::string ChangeFileExt(const std::string& path, const std::string& extension) {
+    return std::string(WithoutFileExt(path)) + extension;
 }
 
 std::string ExtractFileName(const std::string& path) {
     return path.substr(NameStart(path));
 }
 
-std::string ExtractFileBaseName(const std::string& path) {
-    const size_t start = NameStart(path);
-    const size_t dot = ExtensionDot(path);
-    return path.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
-}
+std::string ExtractFileBaseName(const std::string& path) { return std::string(FileBaseNameView(path)); }
 
 std::string IncludeTrailingPathDelimiter(const std::string& directory) {
-    if (!directory.empty() && directory.back() == '/') return directory;
+    if (!directory.empty() && NameStart(directory) == directory.size()) return directory;
     return directory + '/';
 }
 

@@ -3,6 +3,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // A file operation failed. The message names the path and carries the
@@ -60,6 +61,10 @@ std::string ChangeFileExt(const std::string& path, const std::string& extension)
 std::string ExtractFileName(const std::string& path);
 std::string ExtractFileBaseName(const std::string& path);
 std::string IncludeTrailingPathDelimiter(const std::string& directory);
+// The same parts as views into path, for loops that must not allocate: the
+// file name without directory and extension; path without the extension.
+std::string_view FileBaseNameView(std::string_view path);
+std::string_view WithoutFileExt(std::string_view path);
 
 // Replaces the file's content with bytes: written to a temporary file in the
 // same directory, flushed to disk and renamed over the target, so a failure

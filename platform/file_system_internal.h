@@ -34,6 +34,10 @@ private:
     bool exclusive_;
 };
 
+// Where the file name starts in path: after the last '/', and on Windows also
+// after the last '\\' or drive colon that is not part of a two-byte character.
+size_t NameStart(std::string_view path);
+
 // errno value the test hook asks for at this step, 0 to go on.
 int WriteFault(TWriteStep step, const std::string& path);
 int ForeignLockWaitMs();

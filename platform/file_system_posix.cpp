@@ -161,9 +161,10 @@ int WriteChunks(int fd, const std::string& path, const std::string& bytes) {
 
 // Writes bytes into a fresh temporary file beside path and moves it into
 // place: over the old file when replace is set, otherwise only while path is
-// still absent (returns false when it appeared meanwhile).
+// still absent (returns false when it appeared meanwhile). With unchanged,
+// the old file must still be the one at path (false when not).
 bool InstallNewContent(const std::string& path, const std::string& bytes, bool replace,
-                       const struct stat* old) {
+                       const struct stat* old, bool unchanged = false) {
     using file_system_detail::WriteFault;
     const std::string dir = DirectoryOf(path);
     const std::string temp = dir + "/.quor-" + std::to_string(::getpid()) + "-" +
@@ -191,6 +192,16 @@ bool InstallNewContent(const std::string& path, const std::string& bytes, bool r
     if (int err = fd.Close()) fail(err);
 
     if (int err = WriteFault(TWriteStep::Rename, path)) fail(err);
+    if (unchanged && old) {
+        // A client may have moved or replaced the file while we composed (the
+        // lock does not stop a rename): moving ours in now would bring back
+        // what it took away.
+        struct stat now;
+        if (::stat(path.c_str(), &now) != 0 || now.st_ino != old->st_ino || now.st_dev != old->st_dev) {
+            ::unlink(temp.c_str());
+            return false;
+        }
+    }
     if (replace) {
         if (::rename(temp.c_str(), path.c_str()) != 0) fail(errno);
     } else {
@@ -332,8 +343,7 @@ void RewriteFileContent(const std::string& path,
         std::string old;
         if (int err = ReadAll(fd.Get(), readBlock, static_cast<size_t>(held.st_size), old))
             ThrowOpen(path, err);
-        InstallNewContent(path, compose(&old), true, &held);
-        return;
+        if (InstallNewContent(path, compose(&old), true, &held, true)) return;
     }
     ThrowWrite(path, EAGAIN);
 }

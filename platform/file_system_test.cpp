@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -209,6 +210,26 @@ TEST_F(FileSystem, CreatingNeverOverwritesAFileThatAppearedMeanwhile) {
     EXPECT_TRUE(raced);
     EXPECT_EQ("new+theirs", dir.Read("m.mil"));
     EXPECT_TRUE(Leftovers({"m.mil"}).empty());
+}
+
+// A client moves its read messages from .mil to .old whenever it likes; a
+// prepend that had read them first must not bring them back.
+TEST_F(FileSystem, RewriteStartsOverWhenTheFileWasMovedAwayWhileItComposed) {
+    dir.Write("m.mil", "read");
+    const std::string path = dir.File("m.mil");
+    bool moved = false;
+    SetWriteFaultHook([&](TWriteStep step, const std::string&) {
+        if (step == TWriteStep::Rename && !moved) {
+            moved = true;
+            EXPECT_EQ(std::rename(path.c_str(), dir.File("m.old").c_str()), 0);
+        }
+        return 0;
+    });
+    RewriteFileContent(path, [](const std::string* old) { return old ? "new+" + *old : std::string("new"); });
+    EXPECT_TRUE(moved);
+    EXPECT_EQ(dir.Read("m.mil"), "new");
+    EXPECT_EQ(dir.Read("m.old"), "read");
+    EXPECT_TRUE(Leftovers({"m.mil", "m.old"}).empty());
 }
 
 TEST_F(FileSystem, RewriteReadsBlocksUpToTheirFirstZeroByte) {

@@ -156,10 +156,14 @@ DWORD ReadAll(HANDLE h, size_t block, std::string& out) {
     }
 }
 
-std::string DirectoryOf(const std::string& path) {
-    const size_t slash = path.find_last_of("/\\");
-    if (slash == std::string::npos) return ".";
-    return path.substr(0, slash);
+// Whether path still names the file open as held.
+bool SameFile(const THandle& held, const std::string& path) {
+    THandle now(CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION a, b;
+    return now.Valid() && GetFileInformationByHandle(held.Get(), &a) && GetFileInformationByHandle(now.Get(), &b) &&
+           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
 }
 
 // Directories and read-only files (the clients' read-only flag) are refused.
@@ -191,11 +195,13 @@ int WriteChunks(HANDLE h, const std::string& path, const std::string& bytes, DWO
 // place: over the old file when replace is set, otherwise only while path is
 // still absent (returns false when it appeared meanwhile). held, when open,
 // is our own hold on the old file; it is let go before a move that its share
-// mode would block.
+// mode would block, and the move is made only while path still names that
+// file (false when not).
 bool InstallNewContent(const std::string& path, const std::string& bytes, bool replace, THandle* held) {
     using file_system_detail::WriteFault;
-    const std::string temp = DirectoryOf(path) + "/.quor-" + std::to_string(GetCurrentProcessId()) + "-" +
-                             std::to_string(tempCounter.fetch_add(1)) + ".tmp";
+    const std::string temp = path.substr(0, file_system_detail::NameStart(path)) + ".quor-" +
+                             std::to_string(GetCurrentProcessId()) + "-" + std::to_string(tempCounter.fetch_add(1)) +
+                             ".tmp";
 
     if (int err = WriteFault(TWriteStep::CreateTemp, path)) ThrowWriteErrno(path, err);
     THandle file(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -214,6 +220,12 @@ bool InstallNewContent(const std::string& path, const std::string& bytes, bool r
     if (DWORD error = file.Close()) fail(0, error);
 
     if (int err = WriteFault(TWriteStep::Rename, path)) fail(err, 0);
+    if (held && held->Valid() && !SameFile(*held, path)) {
+        // A client moved or replaced it while we composed (our hold shares
+        // delete): moving ours in now would bring back what it took away.
+        DeleteFileA(temp.c_str());
+        return false;
+    }
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
     auto move = [&]() -> DWORD { return MoveFileExA(temp.c_str(), path.c_str(), flags) ? 0 : GetLastError(); };
     DWORD error = move();
@@ -329,8 +341,7 @@ void RewriteFileContent(const std::string& path,
         CheckReplaceable(path, info.dwFileAttributes);
         std::string old;
         if (DWORD err = ReadAll(file.Get(), readBlock, old)) ThrowOpenWin(path, err);
-        InstallNewContent(path, compose(&old), true, &file);
-        return;
+        if (InstallNewContent(path, compose(&old), true, &file)) return;
     }
     ThrowWriteErrno(path, EAGAIN);
 }

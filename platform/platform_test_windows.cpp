@@ -108,6 +108,24 @@ TEST_F(WindowsFiles, RewriteHoldsEveryOtherOpenerOffWhileItComposes) {
     TForeignOpen after(path, GENERIC_WRITE, 0);
 }
 
+// A client may move its read messages to .old while we compose (our hold
+// shares delete for our own move): they must not come back.
+TEST_F(WindowsFiles, RewriteStartsOverWhenTheFileWasMovedAwayWhileItComposed) {
+    dir.Write("m.mil", "read");
+    const std::string path = dir.File("m.mil");
+    bool moved = false;
+    RewriteFileContent(path, [&](const std::string* old) {
+        if (!moved) {
+            moved = true;
+            EXPECT_TRUE(MoveFileA(path.c_str(), dir.File("m.old").c_str())) << GetLastError();
+        }
+        return old ? "new+" + *old : std::string("new");
+    });
+    EXPECT_EQ(dir.Read("m.mil"), "new");
+    EXPECT_EQ(dir.Read("m.old"), "read");
+    EXPECT_TRUE(FindFilesByExtension(dir.Dir(), ".tmp").empty());
+}
+
 // A client reading the file the way Windows programs do sees the old content
 // or the new, whole, never a mix or a cut; an open that meets the move fails.
 TEST_F(WindowsFiles, ReplaceIsAtomicForOtherReaders) {
@@ -149,6 +167,31 @@ TEST_F(WindowsFiles, ReplaceIsAtomicForOtherReaders) {
     const std::string last = dir.Read("p.kvl");
     EXPECT_TRUE(last == a || last == b);
     EXPECT_EQ(FindFilesByExtension(dir.Dir(), ".tmp").size(), 0u);
+}
+
+// The common directory is named the Windows way ("D:\\Kavel\\"); a person's
+// key is the file name alone, and 0x5C inside a two-byte character (表 is
+// 95 5C) is no separator.
+TEST(WindowsPaths, NamesPartAtBackslashesButNotInsideATwoByteCharacter) {
+    EXPECT_EQ(ExtractFileBaseName("C:\\office\\aoki.kvl"), "aoki");
+    EXPECT_EQ(ExtractFileBaseName("C:\\office\\表.kvl"), "表");
+    EXPECT_EQ(ExtractFileBaseName("C:\\表\\aoki.kvl"), "aoki");
+    EXPECT_EQ(ExtractFileName("C:aoki.kvl"), "aoki.kvl");
+    EXPECT_EQ(ChangeFileExt("C:\\off.ice\\aoki", ".mil"), "C:\\off.ice\\aoki.mil");
+    EXPECT_EQ(ChangeFileExt("C:\\office\\表.kvl", ".mil"), "C:\\office\\表.mil");
+    EXPECT_EQ(IncludeTrailingPathDelimiter("C:\\office\\"), "C:\\office\\");
+    EXPECT_EQ(IncludeTrailingPathDelimiter("C:\\表"), "C:\\表/");
+}
+
+TEST_F(WindowsFiles, BackslashPathsAreSearchedAndReplacedInPlace) {
+    std::string office = dir.Dir();
+    for (char& c : office)
+        if (c == '/') c = '\\';
+    dir.Write("a.kvl", "old");
+    ReplaceFileContent(office + "a.kvl", "new");
+    EXPECT_EQ(dir.Read("a.kvl"), "new");
+    EXPECT_EQ(FindFilesByExtension(office, ".kvl"), (std::vector<std::string>{"a.kvl"}));
+    EXPECT_TRUE(FindFilesByExtension(office, ".tmp").empty());
 }
 
 TEST_F(WindowsFiles, ReadOnlyFilesAreRefusedAndSearchSkipsDirectories) {
@@ -248,6 +291,11 @@ TEST(WindowsEventLog, OpenWritesTheSourceValuesAndReportsSucceed) {
                                      TEventEntry{TEventType::Warning, 0, 0x80000002, "警告のテスト"},
                                      TEventEntry{TEventType::Error, 0, 0xC0000001, "エラーのテスト"}})
         EXPECT_NO_THROW(sink.Report(entry)) << entry.EventId;
+}
+
+// The service framework's failures go under a source of their own.
+TEST(WindowsEventLog, FrameworkFailuresAreReportedUnderTheirOwnSource) {
+    EXPECT_TRUE(ReportErrorUnderSource("svcMain", "サービス失敗 停止: テスト"));
 }
 
 // The values follow the executable: opening from another path rewrites them.

@@ -61,8 +61,10 @@ TEventSink& ChosenEventSink() {
 
 int RunService() {
     TSvcMain service(HomeDirectory());
-    TServiceHost host(service, ServiceName, [](const std::string& /*source*/, const std::string& text) {
-        WriteEventLog(text, EventError, 0);
+    // The framework's own reports: under their own source where the platform
+    // has one (the Windows event log), else in the server's log.
+    TServiceHost host(service, ServiceName, [](const std::string& source, const std::string& text) {
+        if (!ReportErrorUnderSource(source, text)) WriteEventLog(text, EventError, 0);
     });
     return host.Run();
 }
