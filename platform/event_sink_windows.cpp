@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <stdexcept>
+#include <string>
 
 #include "platform/event_sink.h"
 #include "platform/locale.h"
@@ -37,6 +38,33 @@ void SetSourceValue(const char* name, DWORD type, const BYTE* data, DWORD size) 
     if (rc != ERROR_SUCCESS)
         throw std::runtime_error(std::string("Cannot write the registry value ") + name + " (error " +
                                  std::to_string(rc) + ").");
+}
+
+// The texts are Shift-JIS whatever the system's ANSI code page: the log is
+// given them as UTF-16.
+std::wstring FromCp932(const std::string& text) {
+    if (text.empty()) return {};
+    const int n = MultiByteToWideChar(932, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0) MultiByteToWideChar(932, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+    return wide;
+}
+
+// One entry through a handle of its own: nothing is kept open between
+// messages. False when it could not be written.
+bool ReportUnder(const wchar_t* source, WORD type, WORD category, DWORD id, const std::string& text,
+                 DWORD& error) {
+    HANDLE handle = RegisterEventSourceW(nullptr, source);
+    if (handle == nullptr) {
+        error = GetLastError();
+        return false;
+    }
+    const std::wstring wide = FromCp932(text);
+    const wchar_t* strings[1] = {wide.c_str()};
+    const BOOL ok = ReportEventW(handle, type, category, id, nullptr, 1, 0, strings, nullptr);
+    error = ok ? 0 : GetLastError();
+    DeregisterEventSource(handle);
+    return ok != FALSE;
 }
 
 WORD EntryType(TEventType type) {
@@ -93,25 +121,15 @@ void TSyslogEventSink::Open() {
     SetSourceValue("TypesSupported", REG_DWORD, reinterpret_cast<const BYTE*>(&types), sizeof types);
 }
 
-// A handle per entry: nothing is kept open between messages.
 void TSyslogEventSink::Report(const TEventEntry& entry) {
-    HANDLE source = RegisterEventSourceA(nullptr, "QUOR");
-    if (source == nullptr) throw std::runtime_error("RegisterEventSource failed: " + std::to_string(GetLastError()));
-    const char* strings[1] = {entry.Text.c_str()};
-    const BOOL ok = ReportEventA(source, EntryType(entry.Type), entry.Category, entry.EventId, nullptr, 1, 0,
-                                 strings, nullptr);
-    const DWORD error = GetLastError();
-    DeregisterEventSource(source);
-    if (!ok) throw std::runtime_error("ReportEvent failed: " + std::to_string(error));
+    DWORD error = 0;
+    if (!ReportUnder(L"QUOR", EntryType(entry.Type), entry.Category, entry.EventId, entry.Text, error))
+        throw std::runtime_error("ReportEvent failed: " + std::to_string(error));
 }
 
 bool ReportErrorUnderSource(const std::string& source, const std::string& text) {
-    HANDLE handle = RegisterEventSourceA(nullptr, source.c_str());
-    if (handle == nullptr) return false;
-    const char* strings[1] = {text.c_str()};
-    const BOOL ok = ReportEventA(handle, EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 1, 0, strings, nullptr);
-    DeregisterEventSource(handle);
-    return ok != FALSE;
+    DWORD error = 0;
+    return ReportUnder(FromCp932(source).c_str(), EVENTLOG_ERROR_TYPE, 0, 0, text, error);
 }
 
 TEventSink& SystemEventSink() {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -43,13 +44,15 @@ struct TTimerState {
     std::atomic<std::int64_t> Deadline{0};  // 0: not armed
 };
 
+// Shared: a poller's copy of its entries may still read a timer that is
+// being destroyed.
 std::mutex timersLock;
-std::map<TSocketHandle, TTimerState*>& Timers() {
-    static auto* timers = new std::map<TSocketHandle, TTimerState*>;
+std::map<TSocketHandle, std::shared_ptr<TTimerState>>& Timers() {
+    static auto* timers = new std::map<TSocketHandle, std::shared_ptr<TTimerState>>;
     return *timers;
 }
 
-TTimerState* FindTimer(TSocketHandle handle) {
+std::shared_ptr<TTimerState> FindTimer(TSocketHandle handle) {
     std::lock_guard<std::mutex> hold(timersLock);
     auto it = Timers().find(handle);
     return it == Timers().end() ? nullptr : it->second;
@@ -64,7 +67,7 @@ struct TEntry {
     TSocketHandle Socket;
     unsigned Events;
     void* Tag;
-    TTimerState* Timer;  // set for a TPollTimer
+    std::shared_ptr<TTimerState> Timer;  // set for a TPollTimer
 };
 
 short ToPoll(unsigned events) {
@@ -94,6 +97,10 @@ struct TWatchSet {
 
 struct TTcpPoller::TImpl : TWatchSet {
     std::atomic<bool> Waiting{false};
+    // Counts changes to Entries. A waiter that took its copy before a change
+    // it was not told of (Waiting not yet set) sees the count move and looks
+    // again instead of sleeping without the new socket.
+    std::atomic<std::uint64_t> Changes{0};
 };
 
 namespace {
@@ -181,6 +188,7 @@ void TTcpPoller::Add(TSocketHandle socket, unsigned events, void* tag, bool /*ex
                 Fail("poll add");
             }
         Impl_->Entries.push_back({socket, events, tag, FindTimer(socket)});
+        Impl_->Changes.fetch_add(1);
     }
     if (Impl_->Waiting.load()) Signal(Impl_->Wake, RefreshByte);
 }
@@ -196,6 +204,7 @@ void TTcpPoller::Modify(TSocketHandle socket, unsigned events, void* tag) {
         }
         it->Events = events;
         it->Tag = tag;
+        Impl_->Changes.fetch_add(1);
     }
     if (Impl_->Waiting.load()) Signal(Impl_->Wake, RefreshByte);
 }
@@ -209,9 +218,11 @@ int TTcpPoller::Wait(std::span<TPollEvent> out, int timeoutMs) {
     const std::int64_t start = NowMs();
     for (;;) {
         std::vector<TEntry> entries;
+        std::uint64_t changes;
         {
             std::lock_guard<std::mutex> hold(Impl_->Lock);
             entries = Impl_->Entries;
+            changes = Impl_->Changes.load();
         }
         std::vector<WSAPOLLFD> fds;
         std::vector<const TEntry*> owners;
@@ -242,6 +253,10 @@ int TTcpPoller::Wait(std::span<TPollEvent> out, int timeoutMs) {
             if (wait < 0 || untilTimer < wait) wait = static_cast<int>(untilTimer);
         }
         Impl_->Waiting.store(true);
+        if (Impl_->Changes.load() != changes) {
+            Impl_->Waiting.store(false);
+            continue;
+        }
         const int n = ::WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), wait);
         Impl_->Waiting.store(false);
         if (n == SOCKET_ERROR) {
@@ -277,30 +292,28 @@ TPollTimer::TPollTimer() {
     if (s == INVALID_SOCKET) Fail("timer socket");
     Handle_ = static_cast<TSocketHandle>(s);
     std::lock_guard<std::mutex> hold(timersLock);
-    Timers()[Handle_] = new TTimerState;
+    Timers()[Handle_] = std::make_shared<TTimerState>();
 }
 
 TPollTimer::~TPollTimer() {
+    // Like a closing socket, it leaves every poller before its handle goes.
+    ForgetPolledSocket(Handle_);
     {
         std::lock_guard<std::mutex> hold(timersLock);
-        auto it = Timers().find(Handle_);
-        if (it != Timers().end()) {
-            delete it->second;
-            Timers().erase(it);
-        }
+        Timers().erase(Handle_);
     }
     ::closesocket(static_cast<SOCKET>(Handle_));
 }
 
 void TPollTimer::Arm(int ms) noexcept {
-    TTimerState* timer = FindTimer(Handle_);
+    const std::shared_ptr<TTimerState> timer = FindTimer(Handle_);
     if (!timer) return;
     timer->Deadline.store(ms > 0 ? NowMs() + ms : 0);
     if (ms > 0) WakeWatchersOf(Handle_);
 }
 
 bool TPollTimer::Consume() noexcept {
-    TTimerState* timer = FindTimer(Handle_);
+    const std::shared_ptr<TTimerState> timer = FindTimer(Handle_);
     if (!timer) return false;
     std::int64_t deadline = timer->Deadline.load();
     while (deadline != 0 && deadline <= NowMs()) {
