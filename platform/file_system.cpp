@@ -8,7 +8,6 @@
 #include <thread>  // also brings the clocks; <chrono> itself breaks under CP932
 
 #include "platform/file_system_internal.h"
-#include "platform/locale.h"
 
 namespace file_system_detail {
 
@@ -123,25 +122,6 @@ void SetWriteFaultHook(TWriteFaultHook hook) {
 
 void SetForeignLockWait(int milliseconds) {
     file_system_detail::lockWaitMs.store(milliseconds);
-}
-
-size_t file_system_detail::NameStart(std::string_view path) {
-#ifdef _WIN32
-    // '\\' is also the second byte of some two-byte characters (表 is 95 5C),
-    // so the path is read character by character.
-    size_t start = 0;
-    for (size_t i = 0; i < path.size(); ++i) {
-        const auto c = static_cast<unsigned char>(path[i]);
-        if (IsLeadByte(c) && i + 1 < path.size())
-            ++i;
-        else if (c == '\\' || c == '/' || c == ':')
-            start = i + 1;
-    }
-    return start;
-#else
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? 0 : slash + 1;
-#endif
 }
 
 namespace {

@@ -347,3 +347,8 @@ void RewriteFileContent(const std::string& path,
     }
     ThrowWrite(path, EAGAIN);
 }
+
+size_t file_system_detail::NameStart(std::string_view path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string_view::npos ? 0 : slash + 1;
+}

@@ -8,6 +8,7 @@
 
 #include "platform/file_system.h"
 #include "platform/file_system_internal.h"
+#include "platform/locale.h"
 
 using file_system_detail::TPathGuard;
 
@@ -344,4 +345,18 @@ void RewriteFileContent(const std::string& path,
         if (InstallNewContent(path, compose(&old), true, &file)) return;
     }
     ThrowWriteErrno(path, EAGAIN);
+}
+
+size_t file_system_detail::NameStart(std::string_view path) {
+    // '\\' is also the second byte of some two-byte characters (表 is 95 5C),
+    // so the path is read character by character.
+    size_t start = 0;
+    for (size_t i = 0; i < path.size(); ++i) {
+        const auto c = static_cast<unsigned char>(path[i]);
+        if (IsLeadByte(c) && i + 1 < path.size())
+            ++i;
+        else if (c == '\\' || c == '/' || c == ':')
+            start = i + 1;
+    }
+    return start;
 }
