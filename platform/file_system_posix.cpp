@@ -124,10 +124,10 @@ int ReadAll(int fd, size_t block, size_t sizeHint, std::string& out) {
 }
 
 std::string DirectoryOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
+    const size_t start = file_system_detail::NameStart(path);
+    if (start == 0) return ".";
+    if (start == 1) return "/";
+    return path.substr(0, start - 1);
 }
 
 // Refuses targets we must not replace: directories and files without write
