@@ -21,6 +21,9 @@ constexpr int PersonsReserve = 300;
 // Meant to ride out a client's brief save; a file held open for long costs a
 // scan this much at most, not the writers' wait for every such file.
 constexpr int ScanLockGraceMs = 100;
+// Far beyond any write of ours, which renames its temporary file within
+// seconds.
+constexpr int StaleTempSeconds = 60;
 
 // Blanks and control characters, NUL included, separate items and are
 // trimmed from lines.
@@ -287,5 +290,7 @@ int TKavelEnv::LoadPersons(TKavelPersonsList& list) {
     }
     list.ShrinkToFit();
     list.Sort();
+    // Our writes that a crash cut off leave their temporary files behind.
+    RemoveStaleTempFiles(CommonDirectory_, StaleTempSeconds);
     return list.Count();
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "data/store_gate.h"
 #include "data/text_file.h"
 #include "platform/file_system.h"
 #include "platform/locale.h"
@@ -55,12 +56,13 @@ int32_t IntOrZero(std::string_view s) {
     return static_cast<int32_t>(v);
 }
 
-std::string Quoted(const std::string& value) {
-    std::string out = "\"";
-    for (char c : value) {
-        if (c == '"') out += '"';
-        out += c;
-    }
+// The reader strips one quote from each end of a value and undoubles
+// nothing, so a value goes between its quotes as it is.
+std::string Quoted(std::string_view value) {
+    std::string out;
+    out.reserve(value.size() + 2);
+    out += '"';
+    out += value;
     out += '"';
     return out;
 }
@@ -122,8 +124,13 @@ void TKavelPerson::Parse(const std::string& path, std::string_view content) {
 
 std::string TKavelPerson::PersonFileText() const {
     std::string text;
-    for (const std::string* value : {&Furigana, &Name, &Group, &Memo, &Huzairiyu, &ModoriDate,
-                                     &ModoriTime, &Tel, &IP}) {
+    for (const std::string* value : {&Furigana, &Name, &Group, &Memo}) {
+        text += Quoted(*value);
+        text += CRLF;
+    }
+    text += Quoted(ReasonBetweenQuotes(Huzairiyu));
+    text += CRLF;
+    for (const std::string* value : {&ModoriDate, &ModoriTime, &Tel, &IP}) {
         text += Quoted(*value);
         text += CRLF;
     }
@@ -136,7 +143,10 @@ std::string TKavelPerson::PersonFileText() const {
     return text;
 }
 
-void TKavelPerson::SavePersonFile() const { WriteTextFile(FilePath, PersonFileText()); }
+void TKavelPerson::SavePersonFile() const {
+    CheckStorable(*this);
+    WriteTextFile(FilePath, PersonFileText());
+}
 
 void TKavelPerson::Clear() { *this = TKavelPerson(); }
 
@@ -187,6 +197,11 @@ std::string TKavelPerson::ReturnText(TDateTime now) const {
 std::string TKavelPerson::ReasonHead(int n) const { return HeadOfText(Huzairiyu, n); }
 
 std::string TKavelPerson::MemoHead(int n) const { return HeadOfText(Memo, n); }
+
+std::string_view ReasonBetweenQuotes(std::string_view reason) {
+    if (reason.ends_with(CRLF)) reason.remove_suffix(2);
+    return reason;
+}
 
 bool IsDateTimeText(const std::string& text) {
     TDateTime d;

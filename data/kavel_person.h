@@ -48,7 +48,8 @@ public:
     // Fills the record from the file at path. The record is left untouched
     // when the file cannot be read.
     void LoadPersonFile(const std::string& path);
-    // Writes the record to FilePath; raises EInOutError.
+    // Writes the record to FilePath; raises ERefusedValue for a record that
+    // would not read back as itself (see data/store_gate.h), EInOutError.
     void SavePersonFile() const;
     // The bytes SavePersonFile writes.
     std::string PersonFileText() const;
@@ -73,6 +74,12 @@ private:
     // The return moment, or false when ModoriDate does not convert.
     bool ReturnMoment(TDateTime& moment) const;
 };
+
+// The reason as it stands between its quotes in the file: without the CR LF
+// that ends the last line, which the reader adds back. Written whole, that
+// break would put the closing quote on a line of its own and the reason would
+// grow by an empty line at every save.
+std::string_view ReasonBetweenQuotes(std::string_view reason);
 
 // True when text converts as a date with optional time (the first
 // conversion ReturnState tries).

@@ -8,15 +8,15 @@ bool WriteTextFile(const std::string& path, const std::string& text) {
 }
 
 bool PrependToFile(const std::string& path, const std::string& text) {
-    constexpr size_t BlockSize = 8195;
-    RewriteFileContent(
-        path,
-        [&](const std::string* old) {
-            std::string content = text;
-            content += "\r\n\r\n";
-            if (old) content += *old;
-            return content;
-        },
-        BlockSize);
+    // The old content is kept byte for byte, zero bytes included: a client's
+    // stray zero must not cost the unread messages behind it.
+    RewriteFileContent(path, [&](const std::string* old) {
+        std::string content;
+        content.reserve(text.size() + 4 + (old ? old->size() : 0));
+        content = text;
+        content += "\r\n\r\n";
+        if (old) content += *old;
+        return content;
+    });
     return true;
 }

@@ -7,8 +7,8 @@
 // Returns true; raises EInOutError on failure.
 bool WriteTextFile(const std::string& path, const std::string& text);
 
-// Makes the file hold text, CR LF, CR LF, then its previous content (read in
-// 8,195-byte blocks, each cut at its first zero byte). A missing file is
+// Makes the file hold text, CR LF, CR LF, then its previous content, byte for
+// byte. A missing file is
 // created. Concurrent prepends to the same path from this process wait for
 // each other; other processes are held off by an advisory lock. Returns
 // true; raises EInOutError / EFOpenError on failure.

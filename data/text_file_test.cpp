@@ -30,15 +30,13 @@ TEST(TextFile, PrependPutsTheTextAndAnEmptyLineInFront) {
     EXPECT_EQ("\r\n\r\nsecond\r\n\r\nfirst\r\n\r\n", dir.Read("yamada.mil"));
 }
 
-TEST(TextFile, PrependDropsWhatFollowsAZeroByteWithinEachBlock) {
+// Cut at a zero byte, the old content lost every message behind it.
+TEST(TextFile, PrependKeepsTheOldContentByteForByte) {
     TTestTempDir dir;
-    // Two blocks of 8,195 bytes: the first is cut at its zero byte, the
-    // second is kept whole, the third holds the tail.
-    const std::string block1 = std::string("abc") + '\0' + std::string(8191, 'x');
-    const std::string block2(8195, 'y');
-    dir.Write("m.mil", block1 + block2 + "tail");
+    const std::string old = std::string("abc") + '\0' + std::string(9000, 'x') + '\0' + "tail";
+    dir.Write("m.mil", old);
     PrependToFile(dir.File("m.mil"), "new");
-    EXPECT_EQ("new\r\n\r\nabc" + block2 + "tail", dir.Read("m.mil"));
+    EXPECT_EQ("new\r\n\r\n" + old, dir.Read("m.mil"));
 }
 
 TEST(TextFile, ConcurrentPrependsAllArrive) {

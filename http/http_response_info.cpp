@@ -6,6 +6,7 @@ std::string ReasonPhraseOf(int code) {
     switch (code) {
         case 200: return "OK";
         case 304: return "Not Modified";
+        case 400: return "Bad Request";
         case 404: return "Not Found";
         case 500: return "Internal Server Error";
         case 501: return "実装されていません。";

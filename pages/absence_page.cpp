@@ -6,6 +6,7 @@
 #include "data/kavel_person.h"
 #include "data/person_status.h"
 #include "data/persons_list.h"
+#include "data/store_gate.h"
 #include "http/http_request_info.h"
 #include "pages/html_escape.h"
 #include "pages/page_maker.h"
@@ -119,10 +120,16 @@ TKavelPerson ApplyAbsenceForm(const TKavelPerson& current, const TIdHTTPRequestI
     const TIdStringList& form = request.QueryFields;
     const std::string kind = form.ValueOf("modoritype");
     TKavelPerson result(current);
-    result.ModoriDate = form.ValueOf("modoridate");
-    result.ModoriTime = form.ValueOf("modoritime");
-    result.Huzairiyu = form.ValueOf("huzairiyu");
+    if (kind == "reset") {
+        // The form's other fields are dropped, so they are not judged either.
+        result.ModoriDate.clear();
+        result.ModoriTime.clear();
+        result.Huzairiyu.clear();
+        result.StatusIcon = 0;
+        return result;
+    }
     result.StatusIcon = NumberOrZero(form.ValueOf("statusicon"));
+    result.Huzairiyu = AdmitReason(form.ValueOf("huzairiyu"));
     if (kind == "nolimit") {
         const int64_t index = int64_t{result.StatusIcon} + FirstAbsenceEntry;
         if (index < 0 || index >= statuses.Count())
@@ -130,11 +137,9 @@ TKavelPerson ApplyAbsenceForm(const TKavelPerson& current, const TIdHTTPRequestI
                                     std::to_string(index) + ")");
         result.ModoriDate = statuses.Items(static_cast<int>(index)).Caption;
         result.ModoriTime.clear();
-    } else if (kind == "reset") {
-        result.ModoriDate.clear();
-        result.ModoriTime.clear();
-        result.Huzairiyu.clear();
-        result.StatusIcon = 0;
+    } else {
+        result.ModoriDate = AdmitText("戻り日付", form.ValueOf("modoridate"), TValueShape::OneLine);
+        result.ModoriTime = AdmitText("戻り時刻", form.ValueOf("modoritime"), TValueShape::OneLine);
     }
     return result;
 }
@@ -207,12 +212,9 @@ std::string TKavelPageMaker::MakeAbsencePage(const TIdHTTPRequestInfo& request) 
         "                <TR>\r\n"
         "                  <TD STYLE=\"HEIGHT:26pt;\">\r\n"
         "                    <TEXTAREA CLASS=\"WidthMax\" NAME=\"huzairiyu\" ROWS=\"12\">";
-    // A reason read from a person file ends in CR LF (every line is kept with
-    // one); offered back unchanged, each save through this form would add an
-    // empty line to it.
-    std::string_view reason = person.Huzairiyu;
-    if (reason.size() >= 2 && reason.substr(reason.size() - 2) == "\r\n") reason.remove_suffix(2);
-    page += HtmlEscape(reason);
+    // Offered as the file holds it, so that sending the form back unchanged
+    // stores the same reason.
+    page += HtmlEscapeBlock(ReasonBetweenQuotes(person.Huzairiyu));
     page +=
         "</TEXTAREA>\r\n"
         "                  </TD>\r\n"

@@ -20,6 +20,7 @@ std::string AbsenceStatusList(const TPersonStatusCollection& statuses, int32_t s
 // The record the submitted absence form asks for, built on a copy of
 // current ("datetime", "nolimit" or "reset" in "modoritype"). Raises
 // "リストのインデックスが範囲を超えています (n)" for a "nolimit" mark that names
-// no catalogue entry.
+// no catalogue entry, ERefusedValue for a value the person file or the
+// datagram cannot carry (the fields are admitted through data/store_gate.h).
 TKavelPerson ApplyAbsenceForm(const TKavelPerson& current, const TIdHTTPRequestInfo& request,
                               const TPersonStatusCollection& statuses);

@@ -15,6 +15,11 @@ std::string HtmlEscape(std::string_view text) {
     return out;
 }
 
+std::string HtmlEscapeBlock(std::string_view text) {
+    if (text.empty() || (text[0] != '\r' && text[0] != '\n')) return HtmlEscape(text);
+    return "\r\n" + HtmlEscape(text);
+}
+
 std::string HtmlEscapeTooltip(std::string_view text) {
     std::string escaped = HtmlEscape(text);
     std::string out;

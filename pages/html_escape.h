@@ -7,6 +7,11 @@
 // inside a double-byte character.
 std::string HtmlEscape(std::string_view text);
 
+// HtmlEscape for the content of <pre> or <textarea>: the parser drops one
+// line break right after either start tag, so a text that starts with one
+// gets an extra break in front and shows (and submits) as it is.
+std::string HtmlEscapeBlock(std::string_view text);
+
 // HtmlEscape, then CR LF as "&#13&#10" (the board's tooltips).
 std::string HtmlEscapeTooltip(std::string_view text);
 

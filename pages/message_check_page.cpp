@@ -34,13 +34,10 @@ const char* const StyleSheet =
 
 bool IsHeaderLine(const std::string& line) { return line.rfind(HeaderMark, 0) == 0; }
 
-// A <pre> element around escaped text. The parser drops one line break right
-// after <pre> (an <xmp> keeps it), so a text that starts with one gets an
-// extra break to look the same.
+// A <pre> element around escaped text, shown as an <xmp> would show it raw.
 void AppendPre(std::string& out, const std::string& openTag, const std::string& text) {
     out += openTag;
-    if (!text.empty() && (text[0] == '\r' || text[0] == '\n')) out += CRLF;
-    out += HtmlEscape(text);
+    out += HtmlEscapeBlock(text);
     out += "</pre>";
 }
 

@@ -5,6 +5,7 @@
 #include "data/kavel_env.h"
 #include "data/kavel_person.h"
 #include "data/persons_list.h"
+#include "data/store_gate.h"
 #include "data/text_file.h"
 #include "http/http_request_info.h"
 #include "pages/html_escape.h"
@@ -61,6 +62,8 @@ std::string MessageHeaderLine(const std::string& sender, TDateTime sendTime) {
 }
 
 void DeliverMessage(TKavelEnv& env, const TKavelPerson& person, const std::string& text) {
+    // Refused before anything is stored: the entry must not go in unannounced.
+    CheckDatagramValue("人物ファイル名", person.FileName());
     PrependToFile(ChangeFileExt(person.FilePath, ".mil"), text);
     try {
         env.Protocol().NotifyMessage(person);
@@ -110,8 +113,8 @@ std::string TKavelPageMaker::MakeMessageSentPage(const TIdHTTPRequestInfo& reque
     const TKavelPerson& person = RequestedPerson(*persons, request);
 
     std::string sender = request.QueryFields.ValueOf("sender");
-    const std::string message = request.QueryFields.ValueOf("dengonmessage");
-    if (IsBlankText(sender)) sender = GuestName;
+    sender = IsBlankText(sender) ? GuestName : AdmitText("送信者の名前", sender, TValueShape::OneLine);
+    const std::string message = AdmitMessageBody(request.QueryFields.ValueOf("dengonmessage"));
 
     DeliverMessage(Env(), person, MessageHeaderLine(sender, Env().Clock().Now()) + "\r\n" + message);
     return SentPage;

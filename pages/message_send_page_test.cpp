@@ -17,6 +17,7 @@
 
 #include "data/kavel_person.h"
 #include "data/persons_list.h"
+#include "data/store_gate.h"
 #include "pages/message_check_page.h"
 #include "pages/page_test_clients.h"
 #include "pages/page_test_office.h"
@@ -269,4 +270,31 @@ TEST_F(MessageSendTest, ConcurrentSendsAllLandWholeAndInOrder) {
     }
     EXPECT_EQ(lastSeen.size(), static_cast<size_t>(Threads));
     EXPECT_EQ(notices.load(), Threads * PerThread);
+}
+
+// A sender with a line break wrote lines of its own into the file, a forged
+// entry header among them; a body line could pose as one; a zero byte cut
+// off the messages behind it at the next send.
+TEST_F(MessageSendTest, NoValueCanForgeEntriesOrHideMessages) {
+    office_.Maker().MakeMessageSentPage(SendRequest("sato", "太郎", "先の伝言"));
+    const std::string before = Mil("sato");
+    // (The URL decoder drops %00; a raw zero byte still arrives.)
+    const std::string nul(1, '\0');
+    for (const std::string& query : {
+             "&sender=" + FormEncode("太郎\r\n○社長(伝言)    送信日時:2020年01月01日(水) 00時00分00秒"),
+             "&sender=" + FormEncode("太郎\n") + "&dengonmessage=x",
+             "&sender=x&dengonmessage=a" + nul + "b",
+             "&sender=x" + nul + "&dengonmessage=b",
+             std::string("&sender=x&dengonmessage=a%01Kvl3_Eod"),
+         }) {
+        EXPECT_THROW(office_.Maker().MakeMessageSentPage(
+                         TPageTestOffice::Request("/udengonsendresult?user=sato" + query)),
+                     ERefusedValue)
+            << query;
+    }
+    EXPECT_EQ(Mil("sato"), before);
+
+    office_.Maker().MakeMessageSentPage(SendRequest("sato", "花子", "了解\r\n○社長(伝言)    送信日時:偽"));
+    EXPECT_EQ(Mil("sato"), "○花子" + At + "\r\n了解\r\n　○社長(伝言)    送信日時:偽\r\n\r\n" + before);
+    EXPECT_EQ(Sent().size(), 2u);
 }

@@ -5,6 +5,9 @@
 #include <mutex>
 #include <condition_variable>
 #include <functional>
+#include <memory>
+#include <random>
+#include <unordered_map>
 #include <thread>  // also brings the clocks; <chrono> itself breaks under CP932
 
 #include "platform/file_system_internal.h"
@@ -12,16 +15,18 @@
 namespace file_system_detail {
 
 // Readers share, writers exclude; a waiting writer stops new readers, so a
-// steady stream of board reads cannot starve a save. Uncontended readers only
-// touch the atomics. Paths hash onto a fixed set of entries: two paths may
-// share one, which only serialises a little more, and nothing is allocated
-// per call. A thread holds one entry at most.
+// steady stream of board reads cannot starve a save. Every path held has an
+// entry of its own, made on first hold and dropped with the last: a write of
+// ours never holds off a read of another file (a scan would take that file
+// for busy). Uncontended holds cost one map look-up under the shard's mutex.
 struct TPathGuard::TEntry {
     static constexpr int Writer = -1;
     std::atomic<int> state{0};  // readers holding it, or Writer
     std::atomic<int> waitingWriters{0};
     std::mutex m;
     std::condition_variable cv;  // every change that may free a waiter notifies under m
+    int holders = 0;             // guards using this entry; under the shard's mutex
+    const std::string* key = nullptr;
 
     bool TryShared() {
         int s = state.load();
@@ -65,11 +70,34 @@ struct TPathGuard::TEntry {
 
 namespace {
 
-constexpr size_t EntryCount = 257;
+struct TShard {
+    std::mutex m;
+    std::unordered_map<std::string, std::unique_ptr<TPathGuard::TEntry>> entries;
+};
 
-TPathGuard::TEntry& EntryFor(const std::string& path) {
-    static TPathGuard::TEntry entries[EntryCount];
-    return entries[std::hash<std::string>{}(path) % EntryCount];
+constexpr size_t ShardCount = 64;
+
+TShard& ShardFor(const std::string& path) {
+    static TShard shards[ShardCount];
+    return shards[std::hash<std::string>{}(path) % ShardCount];
+}
+
+TPathGuard::TEntry* Acquire(const std::string& path) {
+    TShard& shard = ShardFor(path);
+    std::lock_guard<std::mutex> g(shard.m);
+    auto [it, made] = shard.entries.try_emplace(path);
+    if (made) {
+        it->second = std::make_unique<TPathGuard::TEntry>();
+        it->second->key = &it->first;
+    }
+    ++it->second->holders;
+    return it->second.get();
+}
+
+void Release(TPathGuard::TEntry* entry) {
+    TShard& shard = ShardFor(*entry->key);
+    std::lock_guard<std::mutex> g(shard.m);
+    if (--entry->holders == 0) shard.entries.erase(*entry->key);
 }
 
 std::mutex hookLock;
@@ -83,20 +111,24 @@ std::atomic<int> lockWaitMs{5000};
 }  // namespace
 
 TPathGuard::TPathGuard(const std::string& path, bool exclusive)
-    : entry_(&EntryFor(path)), exclusive_(exclusive) {
+    : entry_(Acquire(path)), exclusive_(exclusive) {
     if (exclusive_) entry_->Lock();
     else entry_->LockShared();
 }
 
 TPathGuard::TPathGuard(const std::string& path, TSharedFor wait)
-    : entry_(&EntryFor(path)), exclusive_(false) {
-    if (!entry_->LockSharedFor(wait.WaitMs)) entry_ = nullptr;
+    : entry_(Acquire(path)), exclusive_(false) {
+    if (!entry_->LockSharedFor(wait.WaitMs)) {
+        Release(entry_);
+        entry_ = nullptr;
+    }
 }
 
 TPathGuard::~TPathGuard() {
     if (!entry_) return;
     if (exclusive_) entry_->Unlock();
     else entry_->UnlockShared();
+    Release(entry_);
 }
 
 int WriteFault(TWriteStep step, const std::string& path) {
@@ -111,7 +143,28 @@ int WriteFault(TWriteStep step, const std::string& path) {
 
 int ForeignLockWaitMs() { return lockWaitMs.load(); }
 
+void ThrowOpenError(const std::string& path, int err, const std::string& reason) {
+    throw EFOpenError("ファイル \"" + path + "\". " + reason + " は開けません", path, err);
+}
+
+void ThrowCreateError(const std::string& path, int err, const std::string& reason) {
+    throw EInOutError("ファイル \"" + path + "\". " + reason + " を作成できません", path, err);
+}
+
+std::string TempFilePath(const std::string& directory) {
+    thread_local std::mt19937_64 random{(uint64_t{std::random_device{}()} << 32) ^ std::random_device{}()};
+    static const char digits[] = "0123456789abcdef";
+    std::string name = directory + ".quor-";
+    for (uint64_t bits = random(), i = 0; i < 16; ++i, bits >>= 4) name += digits[bits & 15];
+    name += ".tmp";
+    return name;
+}
+
 }  // namespace file_system_detail
+
+bool IsOwnTempFileName(std::string_view name) {
+    return name.size() > 10 && name.starts_with(".quor-") && name.ends_with(".tmp");
+}
 
 void SetWriteFaultHook(TWriteFaultHook hook) {
     using namespace file_system_detail;

@@ -20,13 +20,13 @@ private:
     int errorCode_;
 };
 
-// Opening or reading failed ("Cannot open file ...").
+// Opening or reading failed ("ファイル "path". reason は開けません").
 class EFOpenError : public EFileError {
 public:
     using EFileError::EFileError;
 };
 
-// Creating, writing or replacing failed.
+// Creating, writing or replacing failed ("ファイル "path". reason を作成できません").
 class EInOutError : public EFileError {
 public:
     using EFileError::EFileError;
@@ -86,6 +86,14 @@ void ReplaceFileContent(const std::string& path, const std::string& bytes);
 void RewriteFileContent(const std::string& path,
                         const std::function<std::string(const std::string* old)>& compose,
                         size_t readBlock = 0);
+
+// True for the names of the temporary files our writes make beside their
+// targets (".quor-" ... ".tmp"), whichever run made them.
+bool IsOwnTempFileName(std::string_view name);
+// Removes, from directory, our temporary files older than maxAgeSeconds: the
+// leftovers of writes cut off by a crash. Never touches another name; a file
+// that cannot be removed stays. Returns how many went.
+int RemoveStaleTempFiles(const std::string& directory, int maxAgeSeconds);
 
 // How long to wait, in milliseconds, for an advisory lock held by another
 // process before the operation fails. Default 5000.

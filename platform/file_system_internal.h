@@ -38,6 +38,19 @@ private:
 // after the last '\\' or drive colon that is not part of a two-byte character.
 size_t NameStart(std::string_view path);
 
+// The errors with the texts the pages and the log show: the path and the
+// system's reason.
+[[noreturn]] void ThrowOpenError(const std::string& path, int err, const std::string& reason);
+[[noreturn]] void ThrowCreateError(const std::string& path, int err, const std::string& reason);
+
+// A fresh name for a temporary file beside the files of directory (which
+// ends in its delimiter): random, so that no run, this one or an earlier one
+// under the same process id, can reach a name still lying about; recognised
+// by IsOwnTempFileName.
+std::string TempFilePath(const std::string& directory);
+// Tries for a fresh temporary name before a write gives up.
+constexpr int TempNameTries = 8;
+
 // errno value the test hook asks for at this step, 0 to go on.
 int WriteFault(TWriteStep step, const std::string& path);
 int ForeignLockWaitMs();

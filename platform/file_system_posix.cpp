@@ -26,11 +26,11 @@ std::string ErrorText(int err) {
 }
 
 [[noreturn]] void ThrowOpen(const std::string& path, int err) {
-    throw EFOpenError("Cannot open file \"" + path + "\". " + ErrorText(err), path, err);
+    file_system_detail::ThrowOpenError(path, err, ErrorText(err));
 }
 
 [[noreturn]] void ThrowWrite(const std::string& path, int err) {
-    throw EInOutError("Cannot write file \"" + path + "\". " + ErrorText(err), path, err);
+    file_system_detail::ThrowCreateError(path, err, ErrorText(err));
 }
 
 class TFd {
@@ -138,8 +138,6 @@ void CheckReplaceable(const std::string& path, const struct stat& st) {
         ThrowWrite(path, EACCES);
 }
 
-std::atomic<unsigned> tempCounter{0};
-
 int WriteChunks(int fd, const std::string& path, const std::string& bytes) {
     // At least two writes even for short texts, so a failure between them can
     // be simulated.
@@ -167,12 +165,16 @@ bool InstallNewContent(const std::string& path, const std::string& bytes, bool r
                        const struct stat* old, bool unchanged = false) {
     using file_system_detail::WriteFault;
     const std::string dir = DirectoryOf(path);
-    const std::string temp = dir + "/.quor-" + std::to_string(::getpid()) + "-" +
-                             std::to_string(tempCounter.fetch_add(1)) + ".tmp";
-
+    std::string temp;
     if (int err = WriteFault(TWriteStep::CreateTemp, path)) ThrowWrite(path, err);
-    TFd fd(OpenRetry(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
-    if (!fd.Valid()) ThrowWrite(path, errno);
+    int created = -1;
+    for (int tries = 1; created < 0; ++tries) {
+        temp = file_system_detail::TempFilePath(dir + "/");
+        created = OpenRetry(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+        if (created < 0 && (errno != EEXIST || tries == file_system_detail::TempNameTries))
+            ThrowWrite(path, errno);
+    }
+    TFd fd(created);
 
     auto fail = [&](int err) {
         fd.Close();
@@ -304,6 +306,23 @@ std::vector<std::string> FindFilesByExtension(const std::string& directory,
     ::closedir(dir);
     std::sort(names.begin(), names.end());
     return names;
+}
+
+int RemoveStaleTempFiles(const std::string& directory, int maxAgeSeconds) {
+    const std::string dirPath = IncludeTrailingPathDelimiter(directory.empty() ? "." : directory);
+    DIR* dir = ::opendir(dirPath.c_str());
+    if (!dir) return 0;
+    const time_t oldest = ::time(nullptr) - maxAgeSeconds;
+    int removed = 0;
+    while (const dirent* e = ::readdir(dir)) {
+        if (!IsOwnTempFileName(e->d_name)) continue;
+        const std::string path = dirPath + e->d_name;
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_mtime >= oldest) continue;
+        if (::unlink(path.c_str()) == 0) ++removed;
+    }
+    ::closedir(dir);
+    return removed;
 }
 
 void ReplaceFileContent(const std::string& path, const std::string& bytes) {

@@ -64,10 +64,10 @@ std::string ErrnoText(int err) {
 }
 
 [[noreturn]] void ThrowOpen(const std::string& path, int err, const std::string& text) {
-    throw EFOpenError("Cannot open file \"" + path + "\". " + text, path, err);
+    file_system_detail::ThrowOpenError(path, err, text);
 }
 [[noreturn]] void ThrowWrite(const std::string& path, int err, const std::string& text) {
-    throw EInOutError("Cannot write file \"" + path + "\". " + text, path, err);
+    file_system_detail::ThrowCreateError(path, err, text);
 }
 [[noreturn]] void ThrowOpenWin(const std::string& path, DWORD error) {
     ThrowOpen(path, ErrnoOf(error), WindowsText(error));
@@ -173,8 +173,6 @@ void CheckReplaceable(const std::string& path, DWORD attributes) {
     if (attributes & FILE_ATTRIBUTE_READONLY) ThrowWriteWin(path, ERROR_ACCESS_DENIED);
 }
 
-std::atomic<unsigned> tempCounter{0};
-
 int WriteChunks(HANDLE h, const std::string& path, const std::string& bytes, DWORD& winError) {
     const size_t chunk = std::clamp<size_t>(bytes.size() / 2, 1, 1 << 16);
     size_t done = 0;
@@ -200,13 +198,19 @@ int WriteChunks(HANDLE h, const std::string& path, const std::string& bytes, DWO
 // file (false when not).
 bool InstallNewContent(const std::string& path, const std::string& bytes, bool replace, THandle* held) {
     using file_system_detail::WriteFault;
-    const std::string temp = path.substr(0, file_system_detail::NameStart(path)) + ".quor-" +
-                             std::to_string(GetCurrentProcessId()) + "-" + std::to_string(tempCounter.fetch_add(1)) +
-                             ".tmp";
-
+    const std::string dir = path.substr(0, file_system_detail::NameStart(path));
+    std::string temp;
     if (int err = WriteFault(TWriteStep::CreateTemp, path)) ThrowWriteErrno(path, err);
-    THandle file(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid()) ThrowWriteWin(path, GetLastError());
+    HANDLE created = INVALID_HANDLE_VALUE;
+    for (int tries = 1; created == INVALID_HANDLE_VALUE; ++tries) {
+        temp = file_system_detail::TempFilePath(dir);
+        created = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (created == INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_FILE_EXISTS || tries == file_system_detail::TempNameTries) ThrowWriteWin(path, error);
+        }
+    }
+    THandle file(created);
 
     auto fail = [&](int err, DWORD winError) {
         file.Close();
@@ -306,6 +310,25 @@ std::vector<std::string> FindFilesByExtension(const std::string& directory, cons
     FindClose(search);
     std::sort(names.begin(), names.end());
     return names;
+}
+
+int RemoveStaleTempFiles(const std::string& directory, int maxAgeSeconds) {
+    const std::string dir = IncludeTrailingPathDelimiter(directory.empty() ? "." : directory);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((dir + ".quor-*.tmp").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    auto ticks = [](const FILETIME& t) { return (uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime; };
+    const uint64_t oldest = ticks(now) - uint64_t(maxAgeSeconds) * 10000000u;  // 100 ns units
+    int removed = 0;
+    do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        if (!IsOwnTempFileName(found.cFileName) || ticks(found.ftLastWriteTime) >= oldest) continue;
+        if (DeleteFileA((dir + found.cFileName).c_str())) ++removed;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return removed;
 }
 
 void ReplaceFileContent(const std::string& path, const std::string& bytes) {

@@ -1,6 +1,7 @@
 #include "protocol/kavel_protocol.h"
 
 #include "data/kavel_person.h"
+#include "data/store_gate.h"
 #include "platform/file_system.h"
 
 namespace {
@@ -15,6 +16,13 @@ std::string UpperAsciiBytes(std::string text) {
 void AppendKey(std::string& datagram, const char* key) {
     datagram += '\x01';
     datagram += key;
+}
+
+// A value runs to the next 0x01: one inside it would start a key of the
+// sender's choosing.
+void AppendValue(std::string& datagram, std::string_view label, std::string_view value) {
+    CheckDatagramValue(label, value);
+    datagram += value;
 }
 
 }  // namespace
@@ -46,7 +54,7 @@ TIdUDPClient& TKavelProtocol::UdpClient() {
 std::string TKavelProtocol::MessageNotice(const TKavelPerson& person) {
     std::string datagram;
     AppendKey(datagram, "Kvl3_Msg");
-    datagram += person.FileName();
+    AppendValue(datagram, "人物ファイル名", person.FileName());
     AppendKey(datagram, "Kvl3_Eod");
     return datagram;
 }
@@ -54,15 +62,15 @@ std::string TKavelProtocol::MessageNotice(const TKavelPerson& person) {
 std::string TKavelProtocol::PersonData(const TKavelPerson& person) {
     std::string datagram;
     AppendKey(datagram, "Kvl3_Dat");
-    datagram += UpperAsciiBytes(ChangeFileExt(person.FilePath, ""));
+    AppendValue(datagram, "人物ファイルのパス", UpperAsciiBytes(ChangeFileExt(person.FilePath, "")));
     AppendKey(datagram, "Kvl3_Date");
-    datagram += person.ModoriDate;
+    AppendValue(datagram, "戻り日付", person.ModoriDate);
     AppendKey(datagram, "Kvl3_Time");
-    datagram += person.ModoriTime;
+    AppendValue(datagram, "戻り時刻", person.ModoriTime);
     AppendKey(datagram, "Kvl3_Icon");
     datagram += std::to_string(person.StatusIcon);
     AppendKey(datagram, "Kvl3_Locate");
-    datagram += person.Huzairiyu;
+    AppendValue(datagram, "不在理由", person.Huzairiyu);
     AppendKey(datagram, "Kvl3_Eod");
     return datagram;
 }

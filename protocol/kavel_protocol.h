@@ -41,7 +41,8 @@ public:
     // The person's absence state to address.
     void SendPersonData(const TKavelPerson& person, const std::string& address);
 
-    // The datagrams as sent.
+    // The datagrams as sent. Raise ERefusedValue for a value holding the
+    // separator 0x01 (nothing is sent).
     static std::string MessageNotice(const TKavelPerson& person);
     static std::string PersonData(const TKavelPerson& person);
 

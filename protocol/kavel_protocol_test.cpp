@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "data/kavel_person.h"
+#include "data/store_gate.h"
 #include "platform/udp_test_receiver.h"
 
 namespace {
@@ -86,16 +87,19 @@ TEST(KavelProtocolDatagram, PathIsUpperCasedByteByByteWithoutItsExtension) {
     EXPECT_EQ(plain.substr(0, 29), "\x01Kvl3_Dat/HOME/OFFICE/YAMADA\x01");
 }
 
-TEST(KavelProtocolDatagram, ValuesTravelRawWithSignsLineEndsAndControlBytes) {
+TEST(KavelProtocolDatagram, ValuesTravelRawWithSignsAndLineEndsButNeverTheSeparator) {
     TKavelPerson p = Person("/c/b.kvl");
     p.StatusIcon = -3;
     p.Huzairiyu = "外出\r\n直帰\r\n";
-    p.ModoriTime = std::string("1\x01" "2");
+    p.ModoriTime = "1\t2";
     const std::string got = TKavelProtocol::PersonData(p);
-    EXPECT_NE(got.find(std::string("\x01Kvl3_Time1\x01" "2\x01Kvl3_Icon-3\x01Kvl3_Locate")),
-              std::string::npos);
+    EXPECT_NE(got.find("\x01Kvl3_Time1\t2\x01Kvl3_Icon-3\x01Kvl3_Locate"), std::string::npos);
     EXPECT_NE(got.find("\x01Kvl3_Locate外出\r\n直帰\r\n\x01Kvl3_Eod"), std::string::npos);
     EXPECT_EQ(got.substr(got.size() - 9), "\x01Kvl3_Eod");
+
+    // A value holding 0x01 would append keys of the sender's choosing.
+    p.ModoriTime = "1\x01Kvl3_Eod";
+    EXPECT_THROW(TKavelProtocol::PersonData(p), ERefusedValue);
 }
 
 TEST_F(TKavelProtocolTest, AddressesResolveAsTheClientsExpect) {

@@ -5,6 +5,7 @@
 
 #include "data/kavel_env.h"
 #include "data/person_status.h"
+#include "data/store_gate.h"
 #include "http/http_body_stream.h"
 #include "http/http_request_info.h"
 #include "http/http_response_info.h"
@@ -88,6 +89,15 @@ std::string FailurePage(const std::string& errorText) {
            "</HTML>";
 }
 
+// Drops whatever a failed handler had put into the answer.
+void ClearAnswer(TIdHTTPResponseInfo& response) {
+    response.BodyText.clear();
+    response.BodyStream.reset();
+    response.ContentLength = -1;
+    response.ResponseCookies.clear();
+    response.CustomHeaders.clear();
+}
+
 void AnswerPage(const TDispatchContext& context, const TIdHTTPRequestInfo& request,
                 TIdHTTPResponseInfo& response) {
     TKavelPageMaker maker(context.Env, context.ContentsCache);
@@ -131,16 +141,18 @@ void webMainCommandGet(const TDispatchContext& context, TIdPeerThread& /*ASender
             AnswerImage(context, ARequestInfo, AResponseInfo);
         else
             AnswerPage(context, ARequestInfo, AResponseInfo);
+    } catch (const ERefusedValue& e) {
+        // The user's own input, refused before anything was stored or sent.
+        WriteEventLog(ARequestInfo.RemoteAddress + " " + EscapeLogText(path) + " " + e.what(), EventWarning, 0);
+        ClearAnswer(AResponseInfo);
+        AResponseInfo.SetStatus(400);
+        AResponseInfo.BodyText = FailurePage(e.what());
     } catch (const std::exception& e) {
         WriteEventLog(ARequestInfo.RemoteAddress + " " + EscapeLogText(path) +
                           "リクエストの処理中にエラーが発生しました。" + e.what(),
                       EventError, 0);
+        ClearAnswer(AResponseInfo);
         AResponseInfo.SetStatus(500);
-        AResponseInfo.BodyText.clear();
-        AResponseInfo.BodyStream.reset();
-        AResponseInfo.ContentLength = -1;
-        AResponseInfo.ResponseCookies.clear();
-        AResponseInfo.CustomHeaders.clear();
         if (!image) AResponseInfo.BodyText = FailurePage(e.what());
     }
 }

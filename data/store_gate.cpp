@@ -1,0 +1,137 @@
+#include "data/store_gate.h"
+
+#include <cstdio>
+
+#include "data/kavel_person.h"
+#include "platform/file_system.h"
+
+namespace {
+
+constexpr std::string_view CRLF = "\r\n";
+constexpr std::string_view EntryMark = "○";       // 0x81 0x9B
+constexpr std::string_view WideBlank = "　";      // 0x81 0x40
+constexpr char DatagramSeparator = '\x01';
+
+[[noreturn]] void RefuseControl(std::string_view label, unsigned char c) {
+    char code[8];
+    std::snprintf(code, sizeof code, "0x%02X", c);
+    throw ERefusedValue(std::string(label),
+                        std::string(label) + "に制御文字 (" + code + ") は使えません。");
+}
+
+[[noreturn]] void RefuseLineBreak(std::string_view label) {
+    throw ERefusedValue(std::string(label), std::string(label) + "に改行は使えません。");
+}
+
+// Calls line(text, last) for each CR LF separated line of text.
+template <typename F>
+void ForEachCrLfLine(std::string_view text, F line) {
+    size_t start = 0;
+    for (;;) {
+        const size_t end = text.find(CRLF, start);
+        if (end == std::string_view::npos) {
+            line(text.substr(start), true);
+            return;
+        }
+        line(text.substr(start, end - start), false);
+        start = end + CRLF.size();
+    }
+}
+
+void CheckOneLine(std::string_view label, std::string_view value) {
+    for (char c : value) {
+        if (c == '\r' || c == '\n') RefuseLineBreak(label);
+        if (c == '\0') RefuseControl(label, 0);
+    }
+}
+
+}  // namespace
+
+ERefusedValue::ERefusedValue(std::string field, const std::string& why)
+    : std::runtime_error(why), field_(std::move(field)) {}
+
+std::string AdmitText(std::string_view label, std::string_view value, TValueShape shape) {
+    // Control bytes are never the second byte of a two-byte character, so a
+    // byte-wise look is exact for Shift-JIS.
+    std::string out;
+    out.reserve(value.size());
+    for (size_t i = 0; i < value.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(value[i]);
+        if (c == '\r' || c == '\n') {
+            if (shape == TValueShape::OneLine) RefuseLineBreak(label);
+            if (c == '\r' && i + 1 < value.size() && value[i + 1] == '\n') ++i;
+            out += CRLF;
+        } else if (c == '\t') {
+            out += ' ';
+        } else if (c < 0x20) {
+            RefuseControl(label, c);
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+std::string AdmitReason(std::string_view value) {
+    const std::string text = AdmitText("不在理由", value, TValueShape::Lines);
+    // The lines as the file will hold them between the quotes.
+    const std::string_view written = ReasonBetweenQuotes(text);
+    std::string out;
+    out.reserve(text.size() + 8);
+    ForEachCrLfLine(written, [&](std::string_view line, bool last) {
+        out += line;
+        if (!last && line.ends_with('"')) out += ' ';
+        if (!last) out += CRLF;
+    });
+    out += std::string_view(text).substr(written.size());
+    return out;
+}
+
+std::string AdmitMessageBody(std::string_view value) {
+    const std::string text = AdmitText("伝言の内容", value, TValueShape::Lines);
+    std::string out;
+    out.reserve(text.size() + 8);
+    ForEachCrLfLine(text, [&](std::string_view line, bool last) {
+        if (line.starts_with(EntryMark)) out += WideBlank;
+        out += line;
+        if (!last) out += CRLF;
+    });
+    return out;
+}
+
+void CheckDatagramValue(std::string_view label, std::string_view value) {
+    if (value.find(DatagramSeparator) != std::string_view::npos)
+        throw ERefusedValue(std::string(label), std::string(label) +
+                                                    "に区切りの制御文字 (0x01) があるため送信できません。");
+}
+
+void CheckStorable(const TKavelPerson& person) {
+    const struct {
+        const char* label;
+        const std::string* value;
+    } oneLine[] = {{"ふりがな", &person.Furigana}, {"名前", &person.Name},
+                   {"グループ", &person.Group},    {"内線・備考", &person.Memo},
+                   {"戻り日付", &person.ModoriDate}, {"戻り時刻", &person.ModoriTime},
+                   {"連絡先", &person.Tel},        {"IP Address", &person.IP}};
+    for (const auto& field : oneLine) CheckOneLine(field.label, *field.value);
+    for (const std::string& line : person.Unknown) CheckOneLine("人物ファイルの行", line);
+
+    const std::string_view written = ReasonBetweenQuotes(person.Huzairiyu);
+    if (written.find('\0') != std::string_view::npos) RefuseControl("不在理由", 0);
+    ForEachCrLfLine(written, [](std::string_view line, bool last) {
+        if (line.find_first_of("\r\n") != std::string_view::npos) RefuseLineBreak("不在理由の一行");
+        if (!last && line.ends_with('"'))
+            throw ERefusedValue("不在理由", "不在理由の途中の行を \" で終えることはできません。");
+    });
+
+    CheckDatagramValue("人物ファイルのパス", WithoutFileExt(person.FilePath));
+    CheckDatagramValue("戻り日付", person.ModoriDate);
+    CheckDatagramValue("戻り時刻", person.ModoriTime);
+    CheckDatagramValue("不在理由", person.Huzairiyu);
+}
+
+std::string ReasonAsRead(std::string_view reason) {
+    std::string out(ReasonBetweenQuotes(reason));
+    out += CRLF;
+    return out;
+}
