@@ -218,6 +218,23 @@ TEST_F(Env, CustomIconsBecomeStatusEntriesAfterTheBuiltIns) {
     EXPECT_THROW(garbage.SetCommonDirectory(dir.Dir()), std::exception);
 }
 
+// A crash in the middle of one of our writes leaves its temporary file in
+// the clients' share; the start and every scan clear those of a minute ago.
+TEST_F(Env, StartAndScansRemoveOurStaleTemporaryFilesOnly) {
+    const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::minutes(2);
+    for (const char* name : {".quor-7-0.tmp", "a.kvl.tmp", "b.tmp"}) {
+        dir.Write(name, "x");
+        std::filesystem::last_write_time(dir.File(name), old);
+    }
+    Start("QUOR_Interval,ReloadAllFile=0\r\n");
+    EXPECT_FALSE(FileExists(dir.File(".quor-7-0.tmp")));
+    dir.Write(".quor-0123456789abcdef.tmp", "x");
+    std::filesystem::last_write_time(dir.File(".quor-0123456789abcdef.tmp"), old);
+    env.GetPersons();
+    EXPECT_FALSE(FileExists(dir.File(".quor-0123456789abcdef.tmp")));
+    EXPECT_TRUE(FileExists(dir.File("a.kvl.tmp")) && FileExists(dir.File("b.tmp")));
+}
+
 TEST_F(Env, EveryCallRescansWithIntervalZeroOrLess) {
     for (const char* interval : {"0", "-3"}) {
         TKavelEnv e(clock);

@@ -207,6 +207,26 @@ TEST_F(WindowsFiles, ReadOnlyFilesAreRefusedAndSearchSkipsDirectories) {
     EXPECT_TRUE(FindFilesByExtension(dir.File("missing"), ".kvl").empty());
 }
 
+TEST_F(WindowsFiles, ErrorsSpeakThePagesLanguageAndStaleTemporariesGo) {
+    try {
+        ReplaceFileContent(dir.File("no\\such.kvl"), "x");
+        ADD_FAILURE() << "no error";
+    } catch (const EInOutError& e) {
+        const std::string text = e.what();
+        EXPECT_EQ(text.rfind("ファイル \"" + dir.File("no\\such.kvl") + "\". ", 0), 0u) << text;
+        EXPECT_TRUE(text.ends_with(" を作成できません")) << text;
+    }
+    EXPECT_THROW(ReadWholeFile(dir.File("none.kvl")), EFOpenError);
+
+    dir.Write(".quor-1-0.tmp", "left");
+    dir.Write("a.kvl", "client");
+    for (int i = 0; i < 20; ++i) ReplaceFileContent(dir.File("p.kvl"), std::to_string(i));
+    EXPECT_EQ(RemoveStaleTempFiles(dir.Dir(), 60), 0);  // fresh: may be a write in progress
+    EXPECT_EQ(RemoveStaleTempFiles(dir.Dir(), -1), 1);
+    EXPECT_EQ(dir.Read("a.kvl"), "client");
+    EXPECT_EQ(dir.Read("p.kvl"), "19");
+}
+
 TEST(WindowsPoller, AClosedSocketLeavesThePollerSoItsHandleCanComeBack) {
     TTcpListener listener;
     listener.Open(0, 5);

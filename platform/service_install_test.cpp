@@ -132,7 +132,7 @@ TEST_F(ServiceInstall, FailuresGoToStandardErrorEvenWhenSilent) {
     err_.str("");
     env_.UnitDirectory = dir_ + "/missing";
     EXPECT_EQ(Run({"/install"}), 1);
-    EXPECT_EQ(err_.str().rfind("\"Cannot write file \"" + dir_ + "/missing/quorwell.service\".", 0), 0u)
+    EXPECT_EQ(err_.str().rfind(Utf8(u8"\"ファイル \"") + dir_ + "/missing/quorwell.service\".", 0), 0u)
         << err_.str();
     EXPECT_NE(err_.str().find(Utf8(u8"\" : サービス \"Quorwell\" の登録は失敗しました。\n")),
               std::string::npos);

@@ -240,4 +240,19 @@ TEST_F(DispatcherTest, FailurePageShowsTheErrorTextEscaped) {
               "エラー 127.0.0.5 /udengonsendresultリクエストの処理中にエラーが発生しました。" + error);
 }
 
+// A value the clients' files cannot carry is the user's to mend: 400, the
+// field and the reason on the page, a warning in the log, nothing stored.
+TEST_F(DispatcherTest, RefusedValueIs400NamingTheField) {
+    Temp.Write("a.kvl", "\"ｱ\"\r\n\"A\"\r\n\"g\"\r\n\"\"\r\n\"\"\r\n\"\"\r\n\"\"\r\n\"\"\r\n\"127.0.0.1\"\r\n\"0\"\r\n");
+    Env.ForceReload();
+    TIdHTTPRequestInfo request = Request("/udengonsendresult");
+    request.QueryFields.push_back("user=a");
+    request.QueryFields.push_back("sender=x\r\ny");
+    const TIdHTTPResponseInfo response = Answer(request);
+    EXPECT_EQ(response.StatusCode, 400);
+    EXPECT_EQ(response.Body(), FailurePage("送信者の名前に改行は使えません。"));
+    EXPECT_FALSE(FileExists(Temp.File("a.mil")));
+    EXPECT_EQ(LogLines().back(), "警告　 127.0.0.5 /udengonsendresult 送信者の名前に改行は使えません。");
+}
+
 }  // namespace
