@@ -103,7 +103,7 @@ bool TKavelPageMaker::MakePage(const TIdHTTPRequestInfo& request, TIdHTTPRespons
         {"/keiziban", &TKavelPageMaker::SharedBoardPage, nullptr},
         {"/uframe", nullptr, &TKavelPageMaker::MakeUserFramePage},
         {"/uinfo", nullptr, &TKavelPageMaker::MakeInfoPage},
-        {"/udengoncheck", nullptr, &TKavelPageMaker::MakeMessageCheckPage},
+        {"/udengoncheck", &TKavelPageMaker::SharedMessageCheckPage, nullptr},
         {"/udengonsend", nullptr, &TKavelPageMaker::MakeMessageSendPage},
         {"/udengonsendresult", nullptr, &TKavelPageMaker::MakeMessageSentPage},
         {"/uopmenu", nullptr, &TKavelPageMaker::MakeOperationMenuPage},

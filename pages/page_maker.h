@@ -59,6 +59,8 @@ private:
     TSharedText SharedFramesetPage(const TIdHTTPRequestInfo& request);
     TSharedText SharedControlsPage(const TIdHTTPRequestInfo& request);
     TSharedText SharedBoardPage(const TIdHTTPRequestInfo& request);
+    // Not cached, but shared by the answers of one version of the files.
+    TSharedText SharedMessageCheckPage(const TIdHTTPRequestInfo& request);
 
     TKavelEnv& Env_;
     TContentsCache& Cache_;

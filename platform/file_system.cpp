@@ -175,6 +175,13 @@ void ReadWholeFile(const std::string& path, std::string& content, int waitMs) {
     file_system_detail::ReadSharedLocked(path, content, std::max(0, waitMs - static_cast<int>(spent.count())));
 }
 
+void ReadFileBlocks(const std::string& path, const std::function<void(std::string_view)>& consume,
+                    size_t blockSize) {
+    file_system_detail::TPathGuard guard(path, false);
+    file_system_detail::ReadSharedLockedBlocks(path, consume, std::max<size_t>(1, blockSize),
+                                               file_system_detail::ForeignLockWaitMs());
+}
+
 std::string ReadWholeFile(const std::string& path) {
     std::string content;
     ReadWholeFile(path, content);

@@ -43,6 +43,10 @@ void ReadWholeFile(const std::string& path, std::string& content);
 // of ours for waitMs (0: tries once) instead of the foreign lock wait.
 void ReadWholeFile(const std::string& path, std::string& content, int waitMs);
 
+// The same in blocks of at most blockSize bytes handed to consume in order,
+// for files too large to hold twice; writers are held off until the last.
+void ReadFileBlocks(const std::string& path, const std::function<void(std::string_view block)>& consume,
+                    size_t blockSize = 1u << 20);
 // True when path names an existing file that is not a directory.
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);

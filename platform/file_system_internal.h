@@ -2,6 +2,7 @@
 
 // Shared between the portable file code and its per-OS implementation.
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -45,6 +46,9 @@ int ForeignLockWaitMs();
 // The read under a shared hold already taken against our own writers; waits
 // at most waitMs for other processes' writers.
 void ReadSharedLocked(const std::string& path, std::string& content, int waitMs);
+// The same, handing the content on in blocks.
+void ReadSharedLockedBlocks(const std::string& path, const std::function<void(std::string_view)>& consume,
+                            size_t blockSize, int waitMs);
 // The open error of a file one of our own writers holds.
 [[noreturn]] void ThrowHeldByUs(const std::string& path);
 

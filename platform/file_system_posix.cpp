@@ -273,6 +273,23 @@ void ReadSharedLocked(const std::string& path, std::string& content, int waitMs)
     }
 }
 
+void ReadSharedLockedBlocks(const std::string& path, const std::function<void(std::string_view)>& consume,
+                            size_t blockSize, int waitMs) {
+    TFd fd(OpenRetry(path.c_str(), O_RDONLY));
+    if (!fd.Valid()) ThrowOpen(path, errno);
+    if (int err = LockAgainstOthers(fd.Get(), LOCK_SH, waitMs)) ThrowOpen(path, err);
+    std::unique_ptr<char[]> buf(new char[blockSize]);
+    for (;;) {
+        const ssize_t got = ::read(fd.Get(), buf.get(), blockSize);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            ThrowOpen(path, errno);
+        }
+        if (got == 0) break;
+        consume(std::string_view(buf.get(), static_cast<size_t>(got)));
+    }
+}
+
 }  // namespace
 
 [[noreturn]] void file_system_detail::ThrowHeldByUs(const std::string& path) { ThrowOpen(path, EWOULDBLOCK); }

@@ -270,6 +270,21 @@ void ReadSharedLocked(const std::string& path, std::string& content, int waitMs)
     }
 }
 
+void ReadSharedLockedBlocks(const std::string& path, const std::function<void(std::string_view)>& consume,
+                            size_t blockSize, int waitMs) {
+    DWORD error = 0;
+    THandle file(OpenShared(path, GENERIC_READ, FILE_SHARE_READ, error, waitMs));
+    if (!file.Valid()) ThrowOpenWin(path, error);
+    std::string buf(blockSize, '\0');
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file.Get(), buf.data(), static_cast<DWORD>(blockSize), &got, nullptr))
+            ThrowOpenWin(path, GetLastError());
+        if (got == 0) break;
+        consume(std::string_view(buf.data(), got));
+    }
+}
+
 }  // namespace
 
 [[noreturn]] void file_system_detail::ThrowHeldByUs(const std::string& path) {
