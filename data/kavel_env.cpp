@@ -244,18 +244,56 @@ TKavelEnv::TPersonsPtr TKavelEnv::GetPersons() {
         return std::atomic_load(&Persons_);
     TReloadingGuard guard(Reloading_);
     TPersonsPtr current = std::atomic_load(&Persons_);
+    const bool lost = ShareLostSince_.load() != 0;
+    const bool probe = ProbeDue();
+    if (lost && !probe) return current;
     const bool forced = ReloadPending_.exchange(false);
-    if (!forced && !RescanDue(*current)) return current;
+    if (!lost && !forced && !RescanDue(*current)) {
+        if (probe && !ShareReadable()) MarkShare(false, CommonDirectory_ + "kavel.ini" + "が見つかりません");
+        return current;
+    }
+    // A directory that vanishes lists as empty: only a scan of a share that
+    // is still readable afterwards may replace the list.
     auto fresh = std::make_shared<TKavelPersonsList>();
+    std::string failure;
     try {
         LoadPersons(*fresh);
-    } catch (...) {
+    } catch (const EFileError& e) {
+        failure = e.what();  // the directory itself could not be listed
+    } catch (const std::exception&) {
+        if (ShareReadable()) {
+            if (forced) ReloadPending_.store(true);
+            throw;
+        }
+    }
+    if (failure.empty() && !ShareReadable()) failure = CommonDirectory_ + "kavel.ini" + "が見つかりません";
+    if (!failure.empty()) {
         if (forced) ReloadPending_.store(true);
-        throw;
+        MarkShare(false, failure);
+        return current;
     }
     std::atomic_store(&Persons_, fresh);
     SparePersons_ = std::move(current);
+    MarkShare(true, std::string());
     return fresh;
+}
+
+bool TKavelEnv::ProbeDue() {
+    const long long now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now().time_since_epoch())
+                              .count();
+    if (now - LastProbeMs_ < ShareProbeMs_) return false;
+    LastProbeMs_ = now;
+    return true;
+}
+
+bool TKavelEnv::ShareReadable() const { return FileExists(CommonDirectory_ + "kavel.ini"); }
+
+void TKavelEnv::MarkShare(bool readable, const std::string& detail) {
+    const bool wasLost = ShareLostSince_.load() != 0;
+    if (readable == !wasLost) return;
+    ShareLostSince_.store(readable ? 0 : Clock_.Now());
+    if (OnShareChanged_) OnShareChanged_(readable, detail);
 }
 
 void TKavelEnv::ForceReload() {

@@ -30,6 +30,9 @@ class TKavelEnv {
 public:
     using TNotifyEvent = std::function<void(TKavelEnv& sender)>;
     using TPersonsPtr = std::shared_ptr<TKavelPersonsList>;
+    // Told once when the common directory can no longer be read (reachable
+    // false, detail says why) and once when it can again.
+    using TShareEvent = std::function<void(bool reachable, const std::string& detail)>;
 
     explicit TKavelEnv(const TClock& clock = SystemClock());
     ~TKavelEnv();
@@ -40,6 +43,19 @@ public:
     // marks and scans the person files once. Raises on failure.
     void SetCommonDirectory(const std::string& directory);
     void SetOnLoaded(TNotifyEvent handler);
+    void SetOnShareChanged(TShareEvent handler) { OnShareChanged_ = std::move(handler); }
+
+    // A rescan that cannot read the common directory (gone, unreadable, its
+    // kavel.ini missing) keeps the last good list and marks the share lost;
+    // an empty directory that is there is still an empty list. While the
+    // share is lost every GetPersons may try again, at most once per
+    // ShareProbeMs, so the board is back as soon as the directory is; a
+    // healthy share is looked at that often too, between rescans.
+    // The time the share was found lost, or 0 while it is readable.
+    TDateTime ShareLostSince() const { return ShareLostSince_.load(); }
+    void SetShareProbeMs(int milliseconds) { ShareProbeMs_ = milliseconds; }
+    // Looks now: whether kavel.ini of the common directory can be found.
+    bool ShareReadable() const;
 
     // The current persons list, rescanned first when older than the reload
     // interval. Never blocks on a rescan run by another thread. The caller
@@ -80,6 +96,8 @@ public:
 
 private:
     bool RescanDue(const TKavelPersonsList& current) const;
+    bool ProbeDue();
+    void MarkShare(bool readable, const std::string& detail);
     TDateTime NextLoadTime();
 
     const TClock& Clock_;
@@ -106,6 +124,12 @@ private:
     // LoadTime of the latest scan; apart from the lists, whose LoadTime
     // ForceReload sets to 0.
     std::atomic<TDateTime> LastLoadTime_{0};
+    TShareEvent OnShareChanged_;
+    std::atomic<TDateTime> ShareLostSince_{0};
+    int ShareProbeMs_ = 500;
+    // Steady-clock milliseconds of the last look at the share; under the
+    // Reloading flag only.
+    long long LastProbeMs_ = 0;
     std::unique_ptr<TPersonStatusCollection> Statuses_;
     std::unique_ptr<TKavelProtocol> Protocol_;
 };

@@ -235,6 +235,26 @@ TEST_F(Env, StartAndScansRemoveOurStaleTemporaryFilesOnly) {
     EXPECT_TRUE(FileExists(dir.File("a.kvl.tmp")) && FileExists(dir.File("b.tmp")));
 }
 
+// Only a scan of a share that is there may replace the list: a vanished one
+// keeps the last persons (and says since when), an empty one that is there
+// empties the board; each change of state is told once.
+TEST_F(Env, AVanishedShareKeepsTheLastListAndAnEmptyOneEmptiesIt) {
+    dir.Write("a.kvl", PersonText("ｱ", "g"));
+    std::vector<bool> told;
+    env.SetOnShareChanged([&](bool reachable, const std::string&) { told.push_back(reachable); });
+    env.SetShareProbeMs(0);
+    Start("QUOR_Interval,ReloadAllFile=0\r\n");
+    const std::string moved = dir.Dir().substr(0, dir.Dir().size() - 1) + ".away";
+    std::filesystem::rename(dir.Dir(), moved);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(Keys(*env.GetPersons()), std::vector<std::string>{"a"});
+    EXPECT_NE(env.ShareLostSince(), 0);
+    std::filesystem::rename(moved, dir.Dir());
+    std::filesystem::remove(dir.File("a.kvl"));
+    EXPECT_EQ(env.GetPersons()->Count(), 0);
+    EXPECT_EQ(env.ShareLostSince(), 0);
+    EXPECT_EQ(told, (std::vector<bool>{false, true}));
+}
+
 TEST_F(Env, EveryCallRescansWithIntervalZeroOrLess) {
     for (const char* interval : {"0", "-3"}) {
         TKavelEnv e(clock);

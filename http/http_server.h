@@ -32,7 +32,13 @@ struct THttpServerStatistics {
     std::uint64_t Rejected = 0;  // closed without an answer: parse failures and peers gone
     std::uint64_t TimedOut = 0;  // request not read (or answer not taken) in time
     std::uint64_t Evicted = 0;   // cut to make room for a newer connection
+    std::uint64_t Stalled = 0;   // answers cut: no progress, or over the bound on bytes held
+    std::uint64_t CutAtStop = 0; // answers still in flight when the drain bound ran out
 };
+
+// Tells whether a request may keep its handler busy for long (a page built
+// from a large file); such requests run on a lane of their own.
+using TSlowRequestTest = std::function<bool(const TIdHTTPRequestInfo& request)>;
 
 // HTTP/1.1 server: one request per connection, then the connection is closed.
 // A fixed pool of worker threads, each with its own event loop, reads the
@@ -56,19 +62,37 @@ public:
     // Handlers may block on file I/O for milliseconds; with several workers a
     // blocked one delays only the connections it already holds.
     int WorkerCount = 4;
-    int MaxConnections = 1024;  // in service at once; beyond, the oldest unread one makes room
+    // In service at once; beyond, the oldest unread one makes room, else the
+    // answer whose reader has taken nothing for longest.
+    int MaxConnections = 1024;
     int ReadTimeoutMs = 30000;  // for the whole request
-    int WriteTimeoutMs = 30000; // for the whole answer
+    // An answer the client takes nothing of for this long is cut: a reader
+    // keeps its connection only while it reads.
+    int SendStallTimeoutMs = 10000;
+    // Bytes held by answers in flight that are theirs alone (bodies shared
+    // with the page cache or the images do not count). Beyond it the answers
+    // whose readers have taken nothing for longest are cut first.
+    std::int64_t MaxHeldAnswerBytes = 128ll << 20;
     int LingerTimeoutMs = 2000; // draining what a client sent beyond its request
-    int TerminateWaitMs = 5000;
+    // Deactivation lets answers in flight and running handlers finish for
+    // this long, then cuts what remains and waits TerminateWaitMs more for
+    // the handlers.
+    int DrainTimeoutMs = 3000;
+    int TerminateWaitMs = 500;
     int TerminateCheckMs = 250;
     THttpLimits Limits;
+    // Requests it holds for run on SlowLaneThreads threads of their own, so
+    // that however many wait there, the workers go on serving everybody else.
+    TSlowRequestTest IsSlowRequest;
+    int SlowLaneThreads = 2;
 
     // Opens the listener on all local IPv4 addresses and starts the workers;
     // does nothing when active. Throws when the port cannot be opened.
     void Activate();
-    // Closes the listener, cuts open connections and waits for the workers;
-    // raises "Terminate Thread Timeout" when they do not end in time.
+    // Closes the listener and cuts connections still reading their request;
+    // answers in flight get DrainTimeoutMs to finish, then are cut too.
+    // Raises "Terminate Thread Timeout" when a handler has not returned
+    // TerminateWaitMs after that.
     void Deactivate();
     void SetActive(bool active) { active ? Activate() : Deactivate(); }
     bool Active() const;

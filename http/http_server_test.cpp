@@ -306,6 +306,7 @@ TEST_F(HttpServer, HandlerOutlivingTheWaitGivesTerminateThreadTimeout) {
         left = true;
         cv.notify_all();
     };
+    Server.DrainTimeoutMs = 200;
     Server.TerminateWaitMs = 300;
     Server.TerminateCheckMs = 50;
     std::uint16_t port = Start();

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <exception>
 
+#include "platform/memory.h"
+
 struct THttpWorker::TConnection {
     TList::iterator Self;
     TList* Owner = nullptr;
@@ -25,6 +27,8 @@ struct THttpWorker::TConnection {
     std::unique_ptr<TBodyStream> BodyStream;
     std::string_view Body;
     std::size_t Sent = 0;
+    std::int64_t Held = 0;      // of HeldBytes
+    std::uint64_t Serial = 0;   // tells a handler's late result from a reused connection
 
     std::string_view Input() const { return {Buffer.get(), Size}; }
 };
@@ -42,8 +46,99 @@ constexpr auto AcceptBackoff = std::chrono::milliseconds(100);
 // RescueRearm: arming a timer costs a system call, often a slow one in a VM.
 constexpr int RescueAfterMs = 4;
 constexpr auto RescueRearm = std::chrono::milliseconds(1);
+// Over the bound on bytes held, only readers that have taken nothing for this
+// long are cut: the others are reading and will let go soon.
+constexpr auto SlowReaderAfter = std::chrono::milliseconds(1000);
+// After an answer this large the freed pages go back to the system at once.
+constexpr std::size_t GiveBackAfter = 8u << 20;
+
+void RunHandler(const THttpWorkerConfig& config, const TIdHTTPRequestInfo& request,
+                TIdHTTPResponseInfo& response, int index) {
+    try {
+        TIdPeerThread sender(request.RemoteAddress, request.RemotePort, index);
+        if (config.OnCommandGet) config.OnCommandGet(sender, request, response);
+    } catch (const std::exception& e) {
+        response.SetStatus(500);
+        response.BodyText = e.what();
+        response.ContentLength = -1;  // the length of the error text, not of what the handler meant to send
+    } catch (...) {
+        response.SetStatus(500);
+        response.BodyText = "Unknown error.";
+        response.ContentLength = -1;
+    }
+}
 
 }  // namespace
+
+// Handlers finished on the lane, for the worker that owns their connections.
+struct THttpWorker::TMailbox {
+    struct TDone {
+        TList::iterator Connection;
+        std::uint64_t Serial;
+        std::unique_ptr<TIdHTTPResponseInfo> Response;
+    };
+    std::mutex M;
+    std::vector<TDone> Done;
+    THttpWorker* Worker;  // null once the worker has ended
+};
+
+THttpLane::THttpLane(int threads, std::function<void()> onExit) : OnExit_(std::move(onExit)) {
+    std::lock_guard l(M_);
+    for (int i = 0; i < threads; ++i) {
+        Threads_.emplace_back([this] { Run(); });
+        ++Running_;
+    }
+}
+
+THttpLane::~THttpLane() {
+    Stop();
+    Join();
+}
+
+void THttpLane::Post(std::function<void()> job) {
+    {
+        std::lock_guard l(M_);
+        if (Stopping_) return;
+        Jobs_.push_back(std::move(job));
+    }
+    Posted_.notify_one();
+}
+
+void THttpLane::Stop() {
+    {
+        std::lock_guard l(M_);
+        Stopping_ = true;
+        Jobs_.clear();
+    }
+    Posted_.notify_all();
+}
+
+bool THttpLane::Finished() const {
+    std::lock_guard l(M_);
+    return Running_ == 0;
+}
+
+void THttpLane::Join() {
+    for (auto& t : Threads_)
+        if (t.joinable()) t.join();
+}
+
+void THttpLane::Run() {
+    std::unique_lock l(M_);
+    for (;;) {
+        Posted_.wait(l, [this] { return Stopping_ || !Jobs_.empty(); });
+        if (Stopping_) break;
+        std::function<void()> job = std::move(Jobs_.front());
+        Jobs_.pop_front();
+        l.unlock();
+        job();
+        job = nullptr;
+        l.lock();
+    }
+    --Running_;
+    l.unlock();
+    if (OnExit_) OnExit_();
+}
 
 THttpWorker::THttpWorker(const THttpWorkerConfig& config, TTcpListener& listener, THttpCounters& counters,
                          int index, std::atomic<int>& acceptOwner, const TPeers& peers,
@@ -54,7 +149,10 @@ THttpWorker::THttpWorker(const THttpWorkerConfig& config, TTcpListener& listener
       Index_(index),
       AcceptOwner_(acceptOwner),
       Peers_(peers),
-      OnExit_(std::move(onExit)) {}
+      OnExit_(std::move(onExit)),
+      Mailbox_(std::make_shared<TMailbox>()) {
+    Mailbox_->Worker = this;
+}
 
 THttpWorker::~THttpWorker() { Join(); }
 
@@ -69,12 +167,17 @@ void THttpWorker::Stop() {
     Poller_.Wake();
 }
 
+void THttpWorker::BeginDrain() {
+    Draining_.store(true, std::memory_order_release);
+    Poller_.Wake();
+}
+
 void THttpWorker::Join() {
     if (Thread_.joinable()) Thread_.join();
 }
 
 void THttpWorker::Run() {
-    while (!Stopping_.load(std::memory_order_acquire)) {
+    while (!Stopping_.load(std::memory_order_acquire) && !Drained()) {
         try {
             Loop();
         } catch (const std::exception&) {
@@ -82,16 +185,29 @@ void THttpWorker::Run() {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     }
+    {
+        std::lock_guard l(Mailbox_->M);
+        Mailbox_->Worker = nullptr;
+        Mailbox_->Done.clear();
+    }
+    if (!Drained()) Counters_.CutAtStop.fetch_add(Writing_.size() + Handling_.size(), std::memory_order_relaxed);
     CloseAll();
     Finished_.store(true, std::memory_order_release);
     OnExit_();
 }
 
+// While draining: nothing new is read, and once no answer is left the loop ends.
+bool THttpWorker::Drained() {
+    if (!Draining_.load(std::memory_order_acquire)) return false;
+    while (!Reading_.empty()) Close(Reading_.begin());
+    return Handling_.empty() && Writing_.empty() && Lingering_.empty();
+}
+
 void THttpWorker::Loop() {
     TPollEvent events[64];
-    while (!Stopping_.load(std::memory_order_acquire)) {
+    while (!Stopping_.load(std::memory_order_acquire) && !Drained()) {
         auto now = TClock::now();
-        bool accepting = IsOwner() && now >= ResumeAcceptAt_;
+        bool accepting = IsOwner() && now >= ResumeAcceptAt_ && !Draining_.load(std::memory_order_relaxed);
         if (accepting != ListenerWatched_) WatchListener(accepting);
         int n = Poller_.Wait(events, NextTimeoutMs(now));
         now = TClock::now();
@@ -102,9 +218,10 @@ void THttpWorker::Loop() {
         }
         for (int i = 0; i < n && !Stopping_.load(std::memory_order_relaxed); ++i) {
             if (events[i].Tag == &Listener_) {
-                AcceptBatch(now);
+                if (!Draining_.load(std::memory_order_relaxed)) AcceptBatch(now);
                 continue;
             }
+            if (events[i].Tag == nullptr) continue;  // a wake-up
             if (THttpWorker* stuck = PeerOfTimer(events[i].Tag)) {
                 TakeOver(*stuck, now);
                 continue;
@@ -116,6 +233,7 @@ void THttpWorker::Loop() {
             try {
                 switch (conn.State) {
                     case TState::Reading: OnReadable(c, now); break;
+                    case TState::Handling: break;
                     case TState::Writing: OnWritable(c, now); break;
                     case TState::Lingering: Drain(c); break;
                 }
@@ -123,7 +241,9 @@ void THttpWorker::Loop() {
                 if (c->Owner != &Free_) Close(c);
             }
         }
+        TakeFinishedHandlers(now);
         ExpireDeadlines(TClock::now());
+        BoundHeldBytes(TClock::now());
         while (Free_.size() > KeptFreeConnections) Free_.pop_back();
     }
 }
@@ -180,6 +300,12 @@ bool THttpWorker::MakeRoom() {
     if (!Reading_.empty()) {
         Counters_.Evicted.fetch_add(1, std::memory_order_relaxed);
         Close(Reading_.begin());
+        return true;
+    }
+    // Slow readers must not keep everybody else out.
+    if (!Writing_.empty()) {
+        Counters_.Evicted.fetch_add(1, std::memory_order_relaxed);
+        Close(Writing_.begin());
         return true;
     }
     return false;
@@ -272,38 +398,85 @@ void THttpWorker::Respond(TList::iterator c, TClock::time_point now) {
     c->Parser.TakeRequest(c->Input(), request);
     request.RemoteAddress = c->RemoteAddress;
     request.RemotePort = c->RemotePort;
-    TIdHTTPResponseInfo response(Config_.ServerSoftware);
-    try {
-        TIdPeerThread sender(c->RemoteAddress, c->RemotePort, Index_);
-        if (Config_.OnCommandGet) Config_.OnCommandGet(sender, request, response);
-    } catch (const std::exception& e) {
-        response.SetStatus(500);
-        response.BodyText = e.what();
-        response.ContentLength = -1;  // the length of the error text, not of what the handler meant to send
-    } catch (...) {
-        response.SetStatus(500);
-        response.BodyText = "Unknown error.";
-        response.ContentLength = -1;
+    if (Config_.Lane && Config_.IsSlowRequest && Config_.IsSlowRequest(request)) {
+        HandOver(c, std::move(request));
+        return;
     }
+    TIdHTTPResponseInfo response(Config_.ServerSoftware);
+    RunHandler(Config_, request, response, Index_);
     if (Stopping_.load(std::memory_order_acquire)) {
         Close(c);
         return;
     }
+    StartAnswer(c, response, now);
+}
+
+// The connection waits, unwatched and without deadline, for the lane's
+// result; this worker meanwhile serves the others.
+void THttpWorker::HandOver(TList::iterator c, TIdHTTPRequestInfo request) {
+    if (c->Watched != 0) {
+        Poller_.Remove(c->Socket.Handle());
+        c->Watched = 0;
+    }
+    c->Serial = ++Serial_;
+    Move(c, TState::Handling, Handling_, TClock::time_point::max());
+    auto shared = std::make_shared<TIdHTTPRequestInfo>(std::move(request));
+    Config_.Lane->Post([mailbox = Mailbox_, config = &Config_, index = Index_, c, serial = c->Serial, shared] {
+        auto response = std::make_unique<TIdHTTPResponseInfo>(config->ServerSoftware);
+        RunHandler(*config, *shared, *response, index);
+        std::lock_guard l(mailbox->M);
+        if (!mailbox->Worker) return;
+        mailbox->Done.push_back({c, serial, std::move(response)});
+        mailbox->Worker->Poller_.Wake();
+    });
+}
+
+void THttpWorker::TakeFinishedHandlers(TClock::time_point now) {
+    std::vector<TMailbox::TDone> done;
+    {
+        std::lock_guard l(Mailbox_->M);
+        done.swap(Mailbox_->Done);
+    }
+    for (TMailbox::TDone& d : done) {
+        if (d.Connection->Owner != &Handling_ || d.Connection->Serial != d.Serial) continue;
+        try {
+            StartAnswer(d.Connection, *d.Response, now);
+        } catch (const std::exception&) {
+            if (d.Connection->Owner != &Free_) Close(d.Connection);
+        }
+        d.Response.reset();
+    }
+}
+
+void THttpWorker::StartAnswer(TList::iterator c, TIdHTTPResponseInfo& response, TClock::time_point now) {
     c->Header = response.WriteHeader();
     c->BodyText = std::move(response.BodyText);
     c->BodyStream = std::move(response.BodyStream);
-    if (!c->BodyText.empty())
+    std::int64_t owned = 0;
+    if (!c->BodyText.empty()) {
         c->Body = c->BodyText;
-    else if (c->BodyStream)
+        owned = static_cast<std::int64_t>(c->BodyText.size());
+    } else if (c->BodyStream) {
         c->Body = c->BodyStream->View();
-    else
+        if (!c->BodyStream->IsShared()) owned = static_cast<std::int64_t>(c->Body.size());
+    } else {
         c->Body = {};
+    }
+    c->Held = static_cast<std::int64_t>(c->Header.size()) + owned;
+    const std::int64_t held = Counters_.HeldBytes.fetch_add(c->Held, std::memory_order_relaxed) + c->Held;
     c->Sent = 0;
-    Move(c, TState::Writing, Writing_, now + Config_.WriteTimeout);
+    Move(c, TState::Writing, Writing_, now + Config_.SendStallTimeout);
     OnWritable(c, now);
+    if (held > Config_.MaxHeldBytes) {
+        BoundHeldBytes(now);
+        // Others may hold the slow readers: let them look too.
+        for (const auto& peer : Peers_)
+            if (peer.get() != this) peer->Poller_.Wake();
+    }
 }
 
 void THttpWorker::OnWritable(TList::iterator c, TClock::time_point now) {
+    bool progressed = false;
     for (;;) {
         std::string_view header = c->Header;
         std::string_view parts[2] = {header.substr(std::min(c->Sent, header.size())),
@@ -315,14 +488,25 @@ void THttpWorker::OnWritable(TList::iterator c, TClock::time_point now) {
         TIoResult r = c->Socket.Send(parts);
         if (r.Status == TIoStatus::Ok) {
             c->Sent += r.Bytes;
+            progressed = progressed || r.Bytes > 0;
             continue;
         }
         if (r.Status == TIoStatus::WouldBlock) {
+            // Writing_ stays in order of last progress: its front is the slowest reader.
+            if (progressed) Move(c, TState::Writing, Writing_, now + Config_.SendStallTimeout);
             Watch(c, PollWrite);
             return;
         }
         Close(c);  // the peer went away: nothing more to do for it
         return;
+    }
+}
+
+void THttpWorker::BoundHeldBytes(TClock::time_point now) {
+    while (Counters_.HeldBytes.load(std::memory_order_relaxed) > Config_.MaxHeldBytes && !Writing_.empty() &&
+           Writing_.front().Deadline - Config_.SendStallTimeout + SlowReaderAfter <= now) {
+        Counters_.Stalled.fetch_add(1, std::memory_order_relaxed);
+        Close(Writing_.begin());
     }
 }
 
@@ -354,10 +538,14 @@ void THttpWorker::Drain(TList::iterator c) {
 // Each answer brings strings of its own (they are moved in), so a kept
 // capacity would never be reused: let it go as soon as the answer is sent.
 void THttpWorker::ReleaseAnswer(TConnection& c) {
+    const bool large = c.Body.size() >= GiveBackAfter;
     std::string().swap(c.Header);
     std::string().swap(c.BodyText);
     c.BodyStream.reset();
     c.Body = {};
+    Counters_.HeldBytes.fetch_sub(c.Held, std::memory_order_relaxed);
+    c.Held = 0;
+    if (large) ReleaseFreeMemory();
 }
 
 void THttpWorker::Move(TList::iterator c, TState state, TList& to, TClock::time_point deadline) {
@@ -396,14 +584,14 @@ void THttpWorker::ExpireDeadlines(TClock::time_point now) {
         Close(Reading_.begin());
     }
     while (!Writing_.empty() && Writing_.front().Deadline <= now) {
-        Counters_.TimedOut.fetch_add(1, std::memory_order_relaxed);
+        Counters_.Stalled.fetch_add(1, std::memory_order_relaxed);
         Close(Writing_.begin());
     }
     while (!Lingering_.empty() && Lingering_.front().Deadline <= now) Close(Lingering_.begin());
 }
 
 void THttpWorker::CloseAll() {
-    for (TList* list : {&Reading_, &Writing_, &Lingering_})
+    for (TList* list : {&Reading_, &Handling_, &Writing_, &Lingering_})
         while (!list->empty()) Close(list->begin());
     Free_.clear();
 }

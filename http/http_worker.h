@@ -1,6 +1,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <thread>  // also brings the clocks; <chrono> itself breaks under CP932
 #include <vector>
 #include <cstdint>
@@ -20,7 +23,37 @@ struct THttpCounters {
     std::atomic<std::uint64_t> Rejected{0};
     std::atomic<std::uint64_t> TimedOut{0};
     std::atomic<std::uint64_t> Evicted{0};
+    std::atomic<std::uint64_t> Stalled{0};
+    std::atomic<std::uint64_t> CutAtStop{0};
     std::atomic<std::int64_t> InService{0};  // connections open in every worker
+    std::atomic<std::int64_t> HeldBytes{0};  // answer bytes that are their connection's alone
+};
+
+// Threads that run the handlers of slow requests, one job each at a time.
+class THttpLane {
+public:
+    THttpLane(int threads, std::function<void()> onExit);
+    ~THttpLane();
+    THttpLane(const THttpLane&) = delete;
+    THttpLane& operator=(const THttpLane&) = delete;
+
+    void Post(std::function<void()> job);
+    // No job starts from here on; those still queued are dropped.
+    void Stop();
+    // Every thread has ended (only after Stop).
+    bool Finished() const;
+    void Join();
+
+private:
+    void Run();
+
+    std::function<void()> OnExit_;
+    mutable std::mutex M_;
+    std::condition_variable Posted_;
+    std::deque<std::function<void()>> Jobs_;
+    bool Stopping_ = false;
+    int Running_ = 0;
+    std::vector<std::thread> Threads_;
 };
 
 // What the workers of one activation share; fixed while they run.
@@ -30,8 +63,11 @@ struct THttpWorkerConfig {
     THttpLimits Limits;
     int MaxConnections = 1024;  // in service in all workers together
     std::chrono::milliseconds ReadTimeout{30000};
-    std::chrono::milliseconds WriteTimeout{30000};
+    std::chrono::milliseconds SendStallTimeout{10000};
+    std::int64_t MaxHeldBytes = 128ll << 20;
     std::chrono::milliseconds LingerTimeout{2000};
+    TSlowRequestTest IsSlowRequest;
+    THttpLane* Lane = nullptr;
 };
 
 // One worker thread with its own event loop: reads requests, runs the
@@ -56,14 +92,18 @@ public:
     void Start();
     // From any thread: cut every connection and end the loop.
     void Stop();
+    // From any thread: cut connections still reading, finish the answers in
+    // flight, then end the loop.
+    void BeginDrain();
     bool Finished() const { return Finished_.load(std::memory_order_acquire); }
     void Join();
 
 private:
     using TClock = std::chrono::steady_clock;
-    enum class TState { Reading, Writing, Lingering };
+    enum class TState { Reading, Handling, Writing, Lingering };
     struct TConnection;
     using TList = std::list<TConnection>;
+    struct TMailbox;
 
     void Run();
     void Loop();
@@ -78,9 +118,14 @@ private:
     void OnReadable(TList::iterator c, TClock::time_point now);
     void OnWritable(TList::iterator c, TClock::time_point now);
     void Respond(TList::iterator c, TClock::time_point now);
+    void HandOver(TList::iterator c, TIdHTTPRequestInfo request);
+    void TakeFinishedHandlers(TClock::time_point now);
+    void StartAnswer(TList::iterator c, TIdHTTPResponseInfo& response, TClock::time_point now);
+    void BoundHeldBytes(TClock::time_point now);
+    bool Drained();
     void Finish(TList::iterator c, TClock::time_point now);
     void Drain(TList::iterator c);
-    static void ReleaseAnswer(TConnection& c);
+    void ReleaseAnswer(TConnection& c);
     void Move(TList::iterator c, TState state, TList& to, TClock::time_point deadline);
     void Watch(TList::iterator c, unsigned events);
     void Close(TList::iterator c);
@@ -99,8 +144,11 @@ private:
     std::thread Thread_;
     std::atomic<bool> Stopping_{false};
     std::atomic<bool> Finished_{false};
+    std::atomic<bool> Draining_{false};
+    std::shared_ptr<TMailbox> Mailbox_;
+    std::uint64_t Serial_ = 0;
 
-    TList Reading_, Writing_, Lingering_, Free_;
+    TList Reading_, Handling_, Writing_, Lingering_, Free_;
     bool ListenerWatched_ = false;
     TClock::time_point ResumeAcceptAt_{};
     TClock::time_point LastRescueArm_{};

@@ -39,6 +39,9 @@ const char* const HeadingCells = "<TH>状態</TH><TH>名前</TH><TH>行き先/�
 const char* const ReloadPattern =
     "\"※この情報は、\"m\"月\"d\"日(\"aaa\") \"h\"時\"n\"分\"s\"秒にサーバから読込んだものです。\"";
 
+const char* const ShareLostPattern =
+    "\"<BR>※\"h\"時\"n\"分\"s\"秒から共有フォルダを読めません。表示は更新されていません。\"";
+
 const char* ColorOf(TReturnState state) {
     switch (state) {
         case rsPowerOff: return "gray";
@@ -187,7 +190,8 @@ std::string MakeBoardCells(const TKavelPerson& person, TDateTime now, const TPer
 
 std::string BuildBoardText(const TKavelPersonsList& persons, const std::string& siteName,
                            const TPersonStatusCollection& statuses, TDateTime now,
-                           const std::string& furiganaFilter, const std::string& groupFilter) {
+                           const std::string& furiganaFilter, const std::string& groupFilter,
+                           TDateTime shareLostSince) {
     std::string page;
     page.reserve(4096 + siteName.size() + static_cast<size_t>(persons.Count()) * 320);
     page += BoardHead;
@@ -214,8 +218,15 @@ std::string BuildBoardText(const TKavelPersonsList& persons, const std::string& 
 
     page += "\r\n";
     page += "      </TABLE>\r\n";
-    page += "      <SPAN CLASS=\"LastReload\">";
-    page += FormatDateTime(ReloadPattern, persons.LoadTime());
+    if (shareLostSince == 0) {
+        page += "      <SPAN CLASS=\"LastReload\">";
+        page += FormatDateTime(ReloadPattern, persons.LoadTime());
+    } else {
+        // The reload line is where a reader looks for the data's age.
+        page += "      <SPAN CLASS=\"LastReload\" STYLE=\"COLOR:red\">";
+        page += FormatDateTime(ReloadPattern, persons.LoadTime());
+        page += FormatDateTime(ShareLostPattern, shareLostSince);
+    }
     page += "      </SPAN>\r\n";
     page += "    </CENTER>\r\n";
     page += "  </BODY>\r\n";
@@ -228,8 +239,9 @@ TKavelPageMaker::TSharedText TKavelPageMaker::SharedBoardPage(const TIdHTTPReque
                       [&](const TKavelPersonsList& persons) {
                           return BuildBoardText(persons, Env_.SiteName(), Env_.Statuses(), Env_.Clock().Now(),
                                                 request.QueryFields.ValueOf("furiganaFilter"),
-                                                request.QueryFields.ValueOf("groupFilter"));
-                      });
+                                                request.QueryFields.ValueOf("groupFilter"), ShareLostSince_);
+                      },
+                      true);
 }
 
 std::string TKavelPageMaker::MakeBoardPage(const TIdHTTPRequestInfo& request) { return *SharedBoardPage(request); }

@@ -21,6 +21,9 @@ std::string MakeBoardCells(const TKavelPerson& person, TDateTime now, const TPer
 
 // The whole board for persons, two persons to a row, narrowed by the two
 // filters (empty: no narrowing), with the list's LoadTime as reload line.
+// A share lost since shareLostSince (0: it is readable) turns that line red
+// and adds since when the board has not been refreshed.
 std::string BuildBoardText(const TKavelPersonsList& persons, const std::string& siteName,
                            const TPersonStatusCollection& statuses, TDateTime now,
-                           const std::string& furiganaFilter, const std::string& groupFilter);
+                           const std::string& furiganaFilter, const std::string& groupFilter,
+                           TDateTime shareLostSince = 0);

@@ -1,17 +1,27 @@
 #include "pages/html_escape.h"
 
+void AppendHtmlEscaped(std::string& out, std::string_view text) {
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char* entity = nullptr;
+        switch (text[i]) {
+            case '&': entity = "&amp;"; break;
+            case '<': entity = "&lt;"; break;
+            case '>': entity = "&gt;"; break;
+            case '"': entity = "&quot;"; break;
+            default: continue;
+        }
+        out.append(text.data() + start, i - start);
+        out += entity;
+        start = i + 1;
+    }
+    out.append(text.data() + start, text.size() - start);
+}
+
 std::string HtmlEscape(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
-        }
-    }
+    AppendHtmlEscaped(out, text);
     return out;
 }
 

@@ -6,6 +6,8 @@
 // & < > " as entities. Works on Shift-JIS bytes: none of the four occurs
 // inside a double-byte character.
 std::string HtmlEscape(std::string_view text);
+// The same appended to out, for pages written in one pass.
+void AppendHtmlEscaped(std::string& out, std::string_view text);
 
 // HtmlEscape for the content of <pre> or <textarea>: the parser drops one
 // line break right after either start tag, so a text that starts with one

@@ -1,13 +1,18 @@
 #include "pages/page_maker.h"
 
+#include <cerrno>
+
 #include <memory>
+#include <stdexcept>
 
 #include "data/kavel_env.h"
+#include "data/kavel_person.h"
 #include "data/persons_list.h"
 #include "http/http_body_stream.h"
 #include "http/http_request_info.h"
 #include "http/http_response_info.h"
 #include "pages/contents_cache.h"
+#include "platform/file_system.h"
 #include "service/event_log.h"
 #include "service/log_file.h"
 
@@ -48,6 +53,25 @@ std::string CaseExactKey(const std::string& key) {
     return out;
 }
 
+// The pages that write a person's files, and the file each writes.
+const char* WrittenExtension(const std::string& path) {
+    if (path == "/udengonsendresult") return ".mil";
+    if (path == "/uhuzaisetsubmit") return ".kvl";
+    return nullptr;
+}
+
+// A write into a share that is gone would fail deep in the file layer with
+// its own words, or, on a share that comes and goes, land in a directory the
+// clients no longer look at: refuse it first, with the file-error text.
+void CheckShareForWrite(TKavelEnv& env, const TIdHTTPRequestInfo& request, const char* extension) {
+    if (env.ShareReadable()) return;
+    const TKavelEnv::TPersonsPtr persons = env.GetPersons();
+    const TKavelPerson* person = persons->FindPerson(request.QueryFields.ValueOf("user"));
+    if (!person) return;  // the page reports the unknown person itself
+    ThrowFileCreateError(ChangeFileExt(person->FilePath, extension), ENOENT,
+                         "Kavel達の環境" + env.CommonDirectory() + "を読めません");
+}
+
 }  // namespace
 
 std::string MakeLink(const std::string& caption, const std::string& url, const std::string& target) {
@@ -81,7 +105,7 @@ bool TKavelPageMaker::MakePage(const TIdHTTPRequestInfo& request, TIdHTTPRespons
         {"/keiziban", &TKavelPageMaker::SharedBoardPage, nullptr},
         {"/uframe", nullptr, &TKavelPageMaker::MakeUserFramePage},
         {"/uinfo", nullptr, &TKavelPageMaker::MakeInfoPage},
-        {"/udengoncheck", nullptr, &TKavelPageMaker::MakeMessageCheckPage},
+        {"/udengoncheck", &TKavelPageMaker::SharedMessageCheckPage, nullptr},
         {"/udengonsend", nullptr, &TKavelPageMaker::MakeMessageSendPage},
         {"/udengonsendresult", nullptr, &TKavelPageMaker::MakeMessageSentPage},
         {"/uopmenu", nullptr, &TKavelPageMaker::MakeOperationMenuPage},
@@ -92,6 +116,8 @@ bool TKavelPageMaker::MakePage(const TIdHTTPRequestInfo& request, TIdHTTPRespons
     response.ContentType = "text/html; charset=SJIS";
     for (const TRoute& route : routes) {
         if (request.DocumentPath != route.Path) continue;
+        if (const char* extension = WrittenExtension(request.DocumentPath))
+            CheckShareForWrite(Env_, request, extension);
         if (route.Shared) {
             TSharedText text = (this->*route.Shared)(request);
             response.BodyText.clear();
@@ -111,10 +137,13 @@ bool TKavelPageMaker::MakePage(const TIdHTTPRequestInfo& request, TIdHTTPRespons
 }
 
 TKavelPageMaker::TSharedText TKavelPageMaker::CachedPage(std::mutex& lock, const std::string& pageKey,
-                                                         const TPageBuilder& build) {
-    const std::string key = CaseExactKey(pageKey);
+                                                         const TPageBuilder& build, bool showsShare) {
+    std::string key = CaseExactKey(pageKey);
     std::lock_guard<std::mutex> hold(lock);
     const TKavelEnv::TPersonsPtr persons = Env_.GetPersons();
+    // Request keys begin with "/": the stale page's key cannot be asked for.
+    ShareLostSince_ = showsShare ? Env_.ShareLostSince() : 0;
+    if (ShareLostSince_ != 0) key.insert(0, "!");
     // Read once: lookup and store must use the same stamp even if the list is
     // marked for a rescan meanwhile.
     const TDateTime stamp = persons->LoadTime();

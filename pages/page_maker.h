@@ -5,6 +5,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/date_time.h"
+
 class TKavelEnv;
 class TKavelPersonsList;
 class TContentsCache;
@@ -48,13 +50,19 @@ private:
     // returns the page stored under key when it is not older than that list;
     // otherwise build's page from that list, stored with its LoadTime. A page
     // that raises is not stored. The text is shared with the cache.
-    TSharedText CachedPage(std::mutex& lock, const std::string& key, const TPageBuilder& build);
+    // With showsShare, a page built while the share is lost is kept apart
+    // from the healthy one, and its builder finds the moment in ShareLostSince_.
+    TSharedText CachedPage(std::mutex& lock, const std::string& key, const TPageBuilder& build,
+                           bool showsShare = false);
 
     // The cached pages as shared text, so MakePage can send them uncopied.
     TSharedText SharedFramesetPage(const TIdHTTPRequestInfo& request);
     TSharedText SharedControlsPage(const TIdHTTPRequestInfo& request);
     TSharedText SharedBoardPage(const TIdHTTPRequestInfo& request);
+    // Not cached, but shared by the answers of one version of the files.
+    TSharedText SharedMessageCheckPage(const TIdHTTPRequestInfo& request);
 
     TKavelEnv& Env_;
     TContentsCache& Cache_;
+    TDateTime ShareLostSince_ = 0;
 };

@@ -143,14 +143,6 @@ int WriteFault(TWriteStep step, const std::string& path) {
 
 int ForeignLockWaitMs() { return lockWaitMs.load(); }
 
-void ThrowOpenError(const std::string& path, int err, const std::string& reason) {
-    throw EFOpenError("ファイル \"" + path + "\". " + reason + " は開けません", path, err);
-}
-
-void ThrowCreateError(const std::string& path, int err, const std::string& reason) {
-    throw EInOutError("ファイル \"" + path + "\". " + reason + " を作成できません", path, err);
-}
-
 std::string TempFilePath(const std::string& directory) {
     thread_local std::mt19937_64 random{(uint64_t{std::random_device{}()} << 32) ^ std::random_device{}()};
     static const char digits[] = "0123456789abcdef";
@@ -161,6 +153,14 @@ std::string TempFilePath(const std::string& directory) {
 }
 
 }  // namespace file_system_detail
+
+void ThrowFileOpenError(const std::string& path, int err, const std::string& reason) {
+    throw EFOpenError("ファイル \"" + path + "\". " + reason + " は開けません", path, err);
+}
+
+void ThrowFileCreateError(const std::string& path, int err, const std::string& reason) {
+    throw EInOutError("ファイル \"" + path + "\". " + reason + " を作成できません", path, err);
+}
 
 bool IsOwnTempFileName(std::string_view name) {
     return name.size() > 10 && name.starts_with(".quor-") && name.ends_with(".tmp");
@@ -226,6 +226,13 @@ void ReadWholeFile(const std::string& path, std::string& content, int waitMs) {
     const auto spent =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     file_system_detail::ReadSharedLocked(path, content, std::max(0, waitMs - static_cast<int>(spent.count())));
+}
+
+void ReadFileBlocks(const std::string& path, const std::function<void(std::string_view)>& consume,
+                    size_t blockSize) {
+    file_system_detail::TPathGuard guard(path, false);
+    file_system_detail::ReadSharedLockedBlocks(path, consume, std::max<size_t>(1, blockSize),
+                                               file_system_detail::ForeignLockWaitMs());
 }
 
 std::string ReadWholeFile(const std::string& path) {

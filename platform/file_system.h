@@ -32,6 +32,11 @@ public:
     using EFileError::EFileError;
 };
 
+// The errors as the functions below raise them (errno value, the system's
+// reason), for callers that refuse a file operation before trying it.
+[[noreturn]] void ThrowFileOpenError(const std::string& path, int err, const std::string& reason);
+[[noreturn]] void ThrowFileCreateError(const std::string& path, int err, const std::string& reason);
+
 // Whole content of a file. Writers of the same path are held off while it
 // reads: our own threads by a per-path lock, other processes by a shared
 // advisory lock. Raises EFOpenError.
@@ -43,6 +48,10 @@ void ReadWholeFile(const std::string& path, std::string& content);
 // of ours for waitMs (0: tries once) instead of the foreign lock wait.
 void ReadWholeFile(const std::string& path, std::string& content, int waitMs);
 
+// The same in blocks of at most blockSize bytes handed to consume in order,
+// for files too large to hold twice; writers are held off until the last.
+void ReadFileBlocks(const std::string& path, const std::function<void(std::string_view block)>& consume,
+                    size_t blockSize = 1u << 20);
 // True when path names an existing file that is not a directory.
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);

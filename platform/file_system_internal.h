@@ -2,6 +2,7 @@
 
 // Shared between the portable file code and its per-OS implementation.
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -38,11 +39,6 @@ private:
 // after the last '\\' or drive colon that is not part of a two-byte character.
 size_t NameStart(std::string_view path);
 
-// The errors with the texts the pages and the log show: the path and the
-// system's reason.
-[[noreturn]] void ThrowOpenError(const std::string& path, int err, const std::string& reason);
-[[noreturn]] void ThrowCreateError(const std::string& path, int err, const std::string& reason);
-
 // A fresh name for a temporary file beside the files of directory (which
 // ends in its delimiter): random, so that no run, this one or an earlier one
 // under the same process id, can reach a name still lying about; recognised
@@ -58,6 +54,9 @@ int ForeignLockWaitMs();
 // The read under a shared hold already taken against our own writers; waits
 // at most waitMs for other processes' writers.
 void ReadSharedLocked(const std::string& path, std::string& content, int waitMs);
+// The same, handing the content on in blocks.
+void ReadSharedLockedBlocks(const std::string& path, const std::function<void(std::string_view)>& consume,
+                            size_t blockSize, int waitMs);
 // The open error of a file one of our own writers holds.
 [[noreturn]] void ThrowHeldByUs(const std::string& path);
 

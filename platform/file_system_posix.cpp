@@ -26,11 +26,11 @@ std::string ErrorText(int err) {
 }
 
 [[noreturn]] void ThrowOpen(const std::string& path, int err) {
-    file_system_detail::ThrowOpenError(path, err, ErrorText(err));
+    ThrowFileOpenError(path, err, ErrorText(err));
 }
 
 [[noreturn]] void ThrowWrite(const std::string& path, int err) {
-    file_system_detail::ThrowCreateError(path, err, ErrorText(err));
+    ThrowFileCreateError(path, err, ErrorText(err));
 }
 
 class TFd {
@@ -272,6 +272,23 @@ void ReadSharedLocked(const std::string& path, std::string& content, int waitMs)
         }
         if (got == 0) break;
         content.append(buf, static_cast<size_t>(got));
+    }
+}
+
+void ReadSharedLockedBlocks(const std::string& path, const std::function<void(std::string_view)>& consume,
+                            size_t blockSize, int waitMs) {
+    TFd fd(OpenRetry(path.c_str(), O_RDONLY));
+    if (!fd.Valid()) ThrowOpen(path, errno);
+    if (int err = LockAgainstOthers(fd.Get(), LOCK_SH, waitMs)) ThrowOpen(path, err);
+    std::unique_ptr<char[]> buf(new char[blockSize]);
+    for (;;) {
+        const ssize_t got = ::read(fd.Get(), buf.get(), blockSize);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            ThrowOpen(path, errno);
+        }
+        if (got == 0) break;
+        consume(std::string_view(buf.get(), static_cast<size_t>(got)));
     }
 }
 

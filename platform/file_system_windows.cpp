@@ -64,10 +64,10 @@ std::string ErrnoText(int err) {
 }
 
 [[noreturn]] void ThrowOpen(const std::string& path, int err, const std::string& text) {
-    file_system_detail::ThrowOpenError(path, err, text);
+    ThrowFileOpenError(path, err, text);
 }
 [[noreturn]] void ThrowWrite(const std::string& path, int err, const std::string& text) {
-    file_system_detail::ThrowCreateError(path, err, text);
+    ThrowFileCreateError(path, err, text);
 }
 [[noreturn]] void ThrowOpenWin(const std::string& path, DWORD error) {
     ThrowOpen(path, ErrnoOf(error), WindowsText(error));
@@ -271,6 +271,21 @@ void ReadSharedLocked(const std::string& path, std::string& content, int waitMs)
     if (DWORD err = ReadAll(file.Get(), 0, content)) {
         content.clear();
         ThrowOpenWin(path, err);
+    }
+}
+
+void ReadSharedLockedBlocks(const std::string& path, const std::function<void(std::string_view)>& consume,
+                            size_t blockSize, int waitMs) {
+    DWORD error = 0;
+    THandle file(OpenShared(path, GENERIC_READ, FILE_SHARE_READ, error, waitMs));
+    if (!file.Valid()) ThrowOpenWin(path, error);
+    std::string buf(blockSize, '\0');
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file.Get(), buf.data(), static_cast<DWORD>(blockSize), &got, nullptr))
+            ThrowOpenWin(path, GetLastError());
+        if (got == 0) break;
+        consume(std::string_view(buf.data(), got));
     }
 }
 

@@ -91,10 +91,10 @@ int TServiceHost::Run() {
         for (;;) {
             switch (Take()) {
             case TServiceControl::Stop:
-                if (Stop(TServiceControl::Stop)) return 0;
+                if (Stop(TServiceControl::Stop)) return service_.StoppedCleanly() ? 0 : 1;
                 break;
             case TServiceControl::Shutdown:
-                if (Stop(TServiceControl::Shutdown)) return 0;
+                if (Stop(TServiceControl::Shutdown)) return service_.StoppedCleanly() ? 0 : 1;
                 break;
             case TServiceControl::Pause:
                 Pause();

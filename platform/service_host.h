@@ -20,6 +20,9 @@ public:
     virtual void ServicePause(bool& Paused) = 0;
     virtual void ServiceContinue(bool& Continued) = 0;
     virtual void ServiceShutdown() = 0;
+    // False once a stop or shutdown has ended abnormally (work was left
+    // running); Run then returns 1 although the service stopped.
+    virtual bool StoppedCleanly() const { return true; }
 };
 
 enum class TServiceControl { Stop, Pause, Continue, Shutdown };
@@ -55,7 +58,8 @@ public:
     void SetHandleSignals(bool handle) { handleSignals_ = handle; }
 
     // Until the service has stopped. Returns the process's exit code: 1 when
-    // the start failed, 0 after a completed stop or shutdown.
+    // the start failed or the stop ended abnormally, 0 after a clean stop or
+    // shutdown.
     int Run();
 
     // Queues a request; safe from any thread, also before Run.

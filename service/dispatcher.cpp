@@ -127,6 +127,10 @@ bool IfNoneMatchHolds(std::string_view value, std::string_view tag) {
     return false;
 }
 
+bool IsSlowRequest(const TIdHTTPRequestInfo& request) {
+    return request.DocumentPath == "/udengoncheck" || request.DocumentPath == "/udengonsendresult";
+}
+
 void webMainCommandGet(const TDispatchContext& context, TIdPeerThread& /*ASender*/,
                        const TIdHTTPRequestInfo& ARequestInfo, TIdHTTPResponseInfo& AResponseInfo) {
     AResponseInfo.ServerHeader = ServerSoftwareText;

@@ -27,5 +27,9 @@ bool IfNoneMatchHolds(std::string_view headerValue, std::string_view tag);
 // version), every other path through the page maker. Failures of an image
 // or a page are logged and answered 500, a page's with a short page saying
 // that the request failed and why; they never reach the caller.
+// Pages whose handling grows with a message file (reading or prepending to
+// one): they run apart from the workers, so one huge file never holds the board.
+bool IsSlowRequest(const TIdHTTPRequestInfo& request);
+
 void webMainCommandGet(const TDispatchContext& context, TIdPeerThread& ASender,
                        const TIdHTTPRequestInfo& ARequestInfo, TIdHTTPResponseInfo& AResponseInfo);

@@ -66,7 +66,14 @@ int RunService() {
     TServiceHost host(service, ServiceName, [](const std::string& source, const std::string& text) {
         if (!ReportErrorUnderSource(source, text)) WriteEventLog(text, EventError, 0);
     });
-    return host.Run();
+    const int code = host.Run();
+    if (!service.StoppedCleanly()) {
+        // Handlers that never returned still use what the statics hold: end
+        // here rather than run the destructors under them.
+        FinalizeLogging();
+        std::_Exit(code);
+    }
+    return code;
 }
 
 int Main(int argc, char** argv) {

@@ -14,8 +14,6 @@
 
 namespace {
 
-void Sleep(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
-
 void LogInformation(const std::string& text) { WriteEventLog(text, EventInformation, 0); }
 
 void LogFailure(const std::exception& error, const char* consequence) {
@@ -32,10 +30,12 @@ std::uint16_t ListenPortOf(int port) {
 
 }  // namespace
 
-TSvcMain::TSvcMain(std::string homeDirectory, const TClock& clock, TWait wait)
-    : HomeDirectory_(std::move(homeDirectory)), Clock_(clock), Wait_(wait ? std::move(wait) : TWait(Sleep)) {}
+TSvcMain::TSvcMain(std::string homeDirectory, const TClock& clock)
+    : HomeDirectory_(std::move(homeDirectory)), Clock_(clock) {}
 
 TSvcMain::~TSvcMain() {
+    // Left to handlers that never returned; the process is about to end.
+    if (Abandoned_) (void)Env.release();
     // The server's threads use the cache and the environment: they go first.
     HttpServer.reset();
     ContentsCache.reset();
@@ -64,6 +64,14 @@ void TSvcMain::Start() {
 
     const std::string directory = ReadQuorCommonDirectory(HomeDirectory_ + "quor.ini");
     Env->SetOnLoaded([](TKavelEnv&) {});
+    Env->SetOnShareChanged([this](bool reachable, const std::string& detail) {
+        if (reachable)
+            WriteEventLog("Kavel達の環境" + Env->CommonDirectory() + "を再び読めるようになりました。", EventWarning, 0);
+        else
+            WriteEventLog("Kavel達の環境" + Env->CommonDirectory() +
+                              "を読めません。最後に読込んだ情報を表示し続けます。" + detail,
+                          EventWarning, 0);
+    });
     Env->SetCommonDirectory(directory);
 
     HttpServer = std::make_unique<TIdHTTPServer>();
@@ -73,6 +81,8 @@ void TSvcMain::Start() {
                                       TIdHTTPResponseInfo& response) {
         webMainCommandGet(TDispatchContext{*Env, *ContentsCache, StartTimeText}, sender, request, response);
     };
+    HttpServer->IsSlowRequest = IsSlowRequest;
+    HttpServer->DrainTimeoutMs = StopWaitMs;
     HttpServer->Activate();
 
     LogInformation(std::string("サーバ名は、") + ServerSoftwareText + "です。");
@@ -87,13 +97,16 @@ void TSvcMain::Start() {
 void TSvcMain::StopServing() {
     LogInformation("サービスの停止処理を開始しました。");
     try {
+        // The drain is the stop's wait: it ends as soon as the answers are out.
         if (HttpServer) HttpServer->Deactivate();
-        Wait_(StopWaitMs);
         HttpServer.reset();
         ContentsCache.reset();
         LogInformation("サービスの停止を完了しました。");
     } catch (const std::exception& e) {
         LogFailure(e, "停止処理を継続できません。サービスを異常終了します。");
+        Abandoned_ = true;
+        (void)HttpServer.release();
+        (void)ContentsCache.release();
     }
 }
 

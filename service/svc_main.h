@@ -20,12 +20,9 @@ inline constexpr const char* ServiceName = "svcMain";
 // runs on the service host's one thread.
 class TSvcMain : public TService {
 public:
-    // Sleeps for the given number of milliseconds.
-    using TWait = std::function<void(int milliseconds)>;
-
     // homeDirectory holds quor.ini (with its trailing separator). The clock
     // gives StartTimeText and is handed to the environment.
-    explicit TSvcMain(std::string homeDirectory, const TClock& clock = SystemClock(), TWait wait = {});
+    explicit TSvcMain(std::string homeDirectory, const TClock& clock = SystemClock());
     ~TSvcMain() override;
     TSvcMain(const TSvcMain&) = delete;
     TSvcMain& operator=(const TSvcMain&) = delete;
@@ -37,9 +34,12 @@ public:
     void ServicePause(bool& Paused) override;
     void ServiceContinue(bool& Continued) override;
     void ServiceShutdown() override;
+    bool StoppedCleanly() const override { return !Abandoned_; }
 
-    // Closes the server, gives stragglers StopWaitMs, then releases the
-    // server and the cache. The environment stays until the module goes.
+    // Closes the server, lets the answers in flight finish for StopWaitMs,
+    // then releases the server and the cache. The environment stays until
+    // the module goes. Handlers that outlive the cut keep what they use:
+    // the stop is then logged as abnormal and nothing of it is released.
     void StopServing();
 
     // Local date-time of now at second resolution, without blanks:
@@ -62,5 +62,5 @@ private:
 
     const std::string HomeDirectory_;
     const TClock& Clock_;
-    TWait Wait_;
+    bool Abandoned_ = false;
 };

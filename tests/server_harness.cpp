@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
@@ -184,7 +185,9 @@ TServerProcess::TServerProcess(const TServerFiles& files) : Files_(files) {
     const std::string err = files.Path("stderr");
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::string program = QUORWELL_EXECUTABLE;
+    // QUORWELL_TEST_EXECUTABLE runs the tests against another build.
+    const char* other = std::getenv("QUORWELL_TEST_EXECUTABLE");
+    std::string program = other != nullptr && *other != '\0' ? other : QUORWELL_EXECUTABLE;
     char* argv[] = {program.data(), nullptr};
     const int rc = posix_spawn(&Pid_, program.c_str(), &actions, nullptr, argv, envp.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -255,6 +258,28 @@ int THttpAnswer::HeaderIndex(const std::string& name) const {
     for (size_t i = 0; i < Headers.size(); ++i)
         if (Headers[i].first == name) return static_cast<int>(i);
     return -1;
+}
+
+int OpenRequest(std::uint16_t port, const std::string& target) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) Fail("socket");
+    sockaddr_in address = Loopback(port);
+    const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
+        const int err = errno;
+        ::close(fd);
+        errno = err;
+        Fail("request to port " + std::to_string(port));
+    }
+    return fd;
+}
+
+std::size_t ResidentBytes(pid_t pid) {
+    const std::string status = ReadFile("/proc/" + std::to_string(pid) + "/status");
+    const size_t at = status.find("VmRSS:");
+    if (at == std::string::npos) return 0;
+    return std::stoull(status.substr(at + 6)) * 1024;
 }
 
 THttpAnswer HttpGet(std::uint16_t port, const std::string& target, const std::vector<std::string>& headers) {
