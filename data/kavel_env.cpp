@@ -9,7 +9,7 @@
 #include "data/person_status.h"
 #include "data/persons_list.h"
 #include "platform/file_system.h"
-#include "platform/locale.h"
+#include "platform/sjis_text.h"
 #include "protocol/kavel_protocol.h"
 
 namespace {
@@ -98,38 +98,6 @@ std::string ValueOf(const std::vector<TKavelEnv::TSettingItem>& items, const std
     return std::string();
 }
 
-// Optional sign and decimal digits within 32 bits; fallback otherwise.
-int IntOrDefault(const std::string& text, int fallback) {
-    size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    if (i == text.size()) return fallback;
-    long long v = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return fallback;
-        v = v * 10 + (text[i] - '0');
-        if (v > 2147483648LL) return fallback;
-    }
-    if (negative) v = -v;
-    if (v > std::numeric_limits<int>::max()) return fallback;
-    return static_cast<int>(v);
-}
-
-std::vector<std::string> SplitLines(const std::string& content) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < content.size()) {
-        size_t end = content.find_first_of("\r\n", start);
-        if (end == std::string::npos) end = content.size();
-        lines.emplace_back(content, start, end - start);
-        if (end < content.size() && content[end] == '\r' && end + 1 < content.size() &&
-            content[end + 1] == '\n')
-            ++end;
-        start = end + 1;
-    }
-    return lines;
-}
-
 // Clears the flag however the rescan ends.
 class TReloadingGuard {
 public:
@@ -191,22 +159,22 @@ bool TKavelEnv::ParseSettingLine(const std::string& leadingWord, const std::stri
 
 void TKavelEnv::ReadSettings() {
     std::vector<TSettingItem> items;
-    for (const std::string& line : SplitLines(ReadWholeFile(CommonDirectory_ + "kavel.ini"))) {
+    for (const std::string& line : SplitLines(ReadWholeFile(CommonDirectory_ + "kavel.ini"), {.ZeroEndsText = false})) {
         if (ParseSettingLine("QUOR_SiteName", line, items)) {
             const std::string v = ValueOf(items, "QUOR_SiteName");
             if (!v.empty()) SiteName_ = v;
         }
         if (ParseSettingLine("QUOR_Port", line, items)) {
             const std::string v = ValueOf(items, "QUOR_Port");
-            if (!v.empty()) HttpPort_ = IntOrDefault(v, 80);
+            if (!v.empty()) HttpPort_ = ParseInt32(v).value_or(80);
         }
         if (ParseSettingLine("UDPMessage", line, items)) {
             const std::string v = ValueOf(items, "Port");
-            if (!v.empty()) UdpPort_ = IntOrDefault(v, 1990);
+            if (!v.empty()) UdpPort_ = ParseInt32(v).value_or(1990);
         }
         if (ParseSettingLine("QUOR_Interval", line, items)) {
             const std::string v = ValueOf(items, "ReloadAllFile");
-            if (!v.empty()) ReloadInterval_ = IntOrDefault(v, 1);
+            if (!v.empty()) ReloadInterval_ = ParseInt32(v).value_or(1);
         }
         if (ParseSettingLine("CustomIcon", line, items)) {
             std::string name = ValueOf(items, "Name");

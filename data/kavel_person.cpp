@@ -1,60 +1,16 @@
 #include "data/kavel_person.h"
 
 #include <cmath>
-#include <cstring>
 #include <string_view>
 
 #include "data/store_gate.h"
 #include "data/text_file.h"
 #include "platform/file_system.h"
-#include "platform/locale.h"
+#include "platform/sjis_text.h"
 
 namespace {
 
 const char* const CRLF = "\r\n";
-
-// Calls line(text) for each line: breaks are CR LF, LF or CR; text after a
-// zero byte is not read and a break at the very end adds no empty line.
-template <typename F>
-void ForEachLine(std::string_view content, F line) {
-    const size_t zero = content.find('\0');
-    if (zero != std::string_view::npos) content = content.substr(0, zero);
-    const char* const data = content.data();
-    const size_t end = content.size();
-    // Next CR and next LF at or after start, each found once and reused.
-    auto next = [&](char c, size_t from) {
-        const void* hit = from < end ? std::memchr(data + from, c, end - from) : nullptr;
-        return hit ? static_cast<size_t>(static_cast<const char*>(hit) - data) : end;
-    };
-    size_t start = 0, cr = next('\r', 0), lf = next('\n', 0);
-    while (start < end) {
-        if (cr < start) cr = next('\r', start);
-        if (lf < start) lf = next('\n', start);
-        size_t pos = cr < lf ? cr : lf;
-        line(std::string_view(data + start, pos - start));
-        if (pos < end) pos += (pos == cr && pos + 1 == lf) ? 2 : 1;
-        start = pos;
-    }
-}
-
-// Decimal integer with optional blanks before and a sign; 0 for anything
-// else, including values outside 32 bits.
-int32_t IntOrZero(std::string_view s) {
-    size_t i = 0;
-    while (i < s.size() && s[i] == ' ') ++i;
-    bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-    if (i == s.size()) return 0;
-    long long v = 0;
-    for (; i < s.size(); ++i) {
-        if (s[i] < '0' || s[i] > '9') return 0;
-        v = v * 10 + (s[i] - '0');
-        if (v > 2147483648LL) return 0;
-    }
-    if (negative) v = -v;
-    if (v > 2147483647LL || v < -2147483648LL) return 0;
-    return static_cast<int32_t>(v);
-}
 
 // The reader strips one quote from each end of a value and undoubles
 // nothing, so a value goes between its quotes as it is.
@@ -109,7 +65,7 @@ void TKavelPerson::Parse(const std::string& path, std::string_view content) {
             Huzairiyu.append(value);
             Huzairiyu += CRLF;
         } else if (v == 10) {
-            StatusIcon = IntOrZero(value);
+            StatusIcon = ParseInt32(value, {.LeadingBlanks = true}).value_or(0);
         } else {
             Unknown.emplace_back(raw);
         }

@@ -3,7 +3,7 @@
 #include <stdexcept>
 
 #include "images/jpeg_icon.h"
-#include "platform/locale.h"
+#include "platform/sjis_text.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "platform/file_system.h"
-#include "platform/locale.h"
+#include "platform/sjis_text.h"
 
 namespace {
 

@@ -1,9 +1,11 @@
 #include "data/store_gate.h"
 
 #include <cstdio>
+#include <vector>
 
 #include "data/kavel_person.h"
 #include "platform/file_system.h"
+#include "platform/sjis_text.h"
 
 namespace {
 
@@ -23,19 +25,20 @@ constexpr char DatagramSeparator = '\x01';
     throw ERefusedValue(std::string(label), std::string(label) + "に改行は使えません。");
 }
 
-// Calls line(text, last) for each CR LF separated line of text.
+// Calls line(text, last) for each line of text, whose breaks are CR LF; a
+// break at the end starts one more, empty line.
 template <typename F>
 void ForEachCrLfLine(std::string_view text, F line) {
-    size_t start = 0;
-    for (;;) {
-        const size_t end = text.find(CRLF, start);
-        if (end == std::string_view::npos) {
-            line(text.substr(start), true);
-            return;
-        }
-        line(text.substr(start, end - start), false);
-        start = end + CRLF.size();
+    const std::vector<std::string> lines = SplitLines(text, {.ZeroEndsText = false, .FinalEmptyLine = true});
+    for (size_t i = 0; i < lines.size(); ++i) line(std::string_view(lines[i]), i + 1 == lines.size());
+}
+
+bool HasLoneBreak(std::string_view text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) return true;
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) return true;
     }
+    return false;
 }
 
 void CheckOneLine(std::string_view label, std::string_view value) {
@@ -118,8 +121,8 @@ void CheckStorable(const TKavelPerson& person) {
 
     const std::string_view written = ReasonBetweenQuotes(person.Huzairiyu);
     if (written.find('\0') != std::string_view::npos) RefuseControl("不在理由", 0);
+    if (HasLoneBreak(written)) RefuseLineBreak("不在理由の一行");
     ForEachCrLfLine(written, [](std::string_view line, bool last) {
-        if (line.find_first_of("\r\n") != std::string_view::npos) RefuseLineBreak("不在理由の一行");
         if (!last && line.ends_with('"'))
             throw ERefusedValue("不在理由", "不在理由の途中の行を \" で終えることはできません。");
     });

@@ -1,8 +1,8 @@
 #include "http/http_cookies.h"
 
 #include "http/http_text.h"
+#include "platform/sjis_text.h"
 
-using http_text::SameName;
 using http_text::Trim;
 
 namespace {
@@ -20,7 +20,7 @@ void SplitAtEquals(std::string_view piece, std::string& name, std::string& value
 
 const TIdCookie* TIdCookieList::Find(std::string_view name) const {
     for (const TIdCookie& c : *this)
-        if (SameName(c.Name, name)) return &c;
+        if (SameText(c.Name, name)) return &c;
     return nullptr;
 }
 
@@ -55,13 +55,13 @@ TIdServerCookie TIdServerCookie::FromText(std::string_view text) {
             SplitAtEquals(piece, name, value);
             name = std::string(Trim(name));
             value = std::string(Trim(value));
-            if (SameName(name, "path")) cookie.Path = value;
-            else if (SameName(name, "expires")) cookie.Expires = value;
-            else if (SameName(name, "domain")) cookie.Domain = value;
-            else if (SameName(name, "secure")) cookie.Secure = true;
-            else if (SameName(name, "max-age")) cookie.MaxAge = value;
-            else if (SameName(name, "comment")) cookie.Comment = value;
-            else if (SameName(name, "version")) cookie.Version = value;
+            if (SameText(name, "path")) cookie.Path = value;
+            else if (SameText(name, "expires")) cookie.Expires = value;
+            else if (SameText(name, "domain")) cookie.Domain = value;
+            else if (SameText(name, "secure")) cookie.Secure = true;
+            else if (SameText(name, "max-age")) cookie.MaxAge = value;
+            else if (SameText(name, "comment")) cookie.Comment = value;
+            else if (SameText(name, "version")) cookie.Version = value;
         }
         if (semi == std::string_view::npos) break;
         text.remove_prefix(semi + 1);

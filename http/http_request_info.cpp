@@ -1,12 +1,12 @@
 #include "http/http_request_info.h"
 
 #include "http/http_text.h"
+#include "platform/sjis_text.h"
 
-using http_text::SameName;
 
 const TIdHeader* TIdHeaderList::Find(std::string_view name) const {
     for (const TIdHeader& h : *this)
-        if (SameName(h.Name, name)) return &h;
+        if (SameText(h.Name, name)) return &h;
     return nullptr;
 }
 
@@ -19,7 +19,7 @@ std::string TIdStringList::ValueOf(std::string_view name) const {
     for (const std::string& entry : *this) {
         std::size_t eq = entry.find('=');
         if (eq == std::string::npos) continue;
-        if (SameName(std::string_view(entry).substr(0, eq), name)) return entry.substr(eq + 1);
+        if (SameText(std::string_view(entry).substr(0, eq), name)) return entry.substr(eq + 1);
     }
     return std::string();
 }

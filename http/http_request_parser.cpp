@@ -5,10 +5,10 @@
 #include <utility>
 
 #include "http/http_text.h"
+#include "platform/sjis_text.h"
 #include "http/http_url.h"
 
 using http_text::IsBlank;
-using http_text::SameName;
 using http_text::Trim;
 
 namespace {
@@ -109,7 +109,7 @@ TRequestStatus TRequestParser::CheckRequestLine(std::string_view line) {
     std::size_t last = line.rfind(' ');
     if (last == std::string_view::npos) return Reject("Error in parsing command.");
     std::size_t first = line.find(' ');
-    Info_.Method = http_text::UpperAscii(line.substr(0, first));
+    Info_.Method = UpperCase(line.substr(0, first), TTrailBytes::Fold);
     if (Info_.Method != "GET" && Info_.Method != "POST" && Info_.Method != "HEAD") return Reject("");
     Info_.Target.assign(first == last ? std::string_view() : line.substr(first + 1, last - first - 1));
     Info_.ProtocolVersion.assign(line.substr(last + 1));
@@ -132,7 +132,7 @@ TRequestStatus TRequestParser::ParseHead(std::string_view head) {
     if (const TIdHeader* auth = Info_.RawHeaders.Find("Authorization")) {
         std::string_view value = Trim(auth->Value);
         std::size_t blank = value.find(' ');
-        if (!SameName(value.substr(0, blank), "Basic")) return Reject("Unsupported authorization scheme.");
+        if (!SameText(value.substr(0, blank), "Basic")) return Reject("Unsupported authorization scheme.");
         std::string decoded =
             Base64Decode(blank == std::string_view::npos ? std::string_view() : value.substr(blank + 1));
         std::size_t colon = decoded.find(':');
@@ -176,11 +176,11 @@ void TRequestParser::TakeRequest(std::string_view input, TIdHTTPRequestInfo& inf
     info.ParamText = info.RawBody;
     if (!info.RawQuery.empty())
         info.ParamText = info.RawBody.empty() ? info.RawQuery : info.RawBody + "\r\n" + info.RawQuery;
-    bool form = http_text::LowerAscii(info.ContentType) == "application/x-www-form-urlencoded";
+    bool form = LowerCase(info.ContentType, TTrailBytes::Fold) == "application/x-www-form-urlencoded";
     DecodeParams(form ? info.ParamText : info.RawQuery, info.QueryFields);
 
     for (const TIdHeader& h : info.RawHeaders)
-        if (SameName(h.Name, "Cookie")) info.RequestCookies.AddCookieHeader(h.Value);
+        if (SameText(h.Name, "Cookie")) info.RequestCookies.AddCookieHeader(h.Value);
 
     TRequestTarget parsed = ParseRequestTarget(target);
     info.DocumentPath = std::move(parsed.DocumentPath);

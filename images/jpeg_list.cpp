@@ -3,7 +3,7 @@
 #include <mutex>
 #include <stdexcept>
 
-#include "platform/locale.h"
+#include "platform/sjis_text.h"
 
 const TCatalogueRow CatalogueRows[8] = {
     {"BACKGROUND", "bg.jpg"},

@@ -2,7 +2,7 @@
 
 #include "images/bmp_reader.h"
 #include "images/graphic_error.h"
-#include "platform/locale.h"
+#include "platform/sjis_text.h"
 
 // Filled in by the build from images/resources/ (embed_resources.cmake).
 extern const TResourceEntry QuorBuiltinResources[];

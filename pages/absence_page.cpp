@@ -10,6 +10,7 @@
 #include "http/http_request_info.h"
 #include "pages/html_escape.h"
 #include "pages/page_maker.h"
+#include "platform/sjis_text.h"
 #include "protocol/kavel_protocol.h"
 #include "service/event_log.h"
 
@@ -62,24 +63,6 @@ const TKavelPerson& RequestedPerson(const TKavelPersonsList& persons,
     return *person;
 }
 
-// A decimal integer with an optional sign; anything else, or a number that
-// does not fit, reads as 0.
-int32_t NumberOrZero(const std::string& text) {
-    size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    if (i == text.size()) return 0;
-    int64_t value = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return 0;
-        value = value * 10 + (text[i] - '0');
-        if (value > 2147483648LL) return 0;
-    }
-    if (negative) value = -value;
-    if (value > 2147483647LL) return 0;
-    return static_cast<int32_t>(value);
-}
-
 }  // namespace
 
 std::string AbsenceDateList(TDateTime now, const std::string& modoriDate) {
@@ -128,7 +111,7 @@ TKavelPerson ApplyAbsenceForm(const TKavelPerson& current, const TIdHTTPRequestI
         result.StatusIcon = 0;
         return result;
     }
-    result.StatusIcon = NumberOrZero(form.ValueOf("statusicon"));
+    result.StatusIcon = ParseInt32(form.ValueOf("statusicon")).value_or(0);
     result.Huzairiyu = AdmitReason(form.ValueOf("huzairiyu"));
     if (kind == "nolimit") {
         const int64_t index = int64_t{result.StatusIcon} + FirstAbsenceEntry;

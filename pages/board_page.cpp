@@ -6,8 +6,10 @@
 #include "data/person_status.h"
 #include "data/persons_list.h"
 #include "http/http_request_info.h"
+#include "pages/html_escape.h"
 #include "pages/page_maker.h"
 #include "pages/page_maker_class_object.h"
+#include "platform/sjis_text.h"
 
 namespace {
 
@@ -51,68 +53,9 @@ const char* ColorOf(TReturnState state) {
     }
 }
 
-// Blanks and control bytes off both ends. Trail bytes of two-byte characters
-// are never in that range, so cutting on bytes is safe.
-std::string_view TrimControls(std::string_view s) {
-    size_t begin = 0, end = s.size();
-    while (begin < end && static_cast<unsigned char>(s[begin]) <= ' ') ++begin;
-    while (end > begin && static_cast<unsigned char>(s[end - 1]) <= ' ') --end;
-    return s.substr(begin, end - begin);
-}
-
-// The board writes a few hundred bytes per person; these append in place
-// what HtmlEscape, HtmlEscapeTooltip and HtmlEscape(UrlEncodeKey(...)) give,
-// so a cell costs no temporaries.
-const char* EntityOf(char c) {
-    switch (c) {
-        case '&': return "&amp;";
-        case '<': return "&lt;";
-        case '>': return "&gt;";
-        case '"': return "&quot;";
-        default: return nullptr;
-    }
-}
-
-void AppendEscaped(std::string& out, std::string_view text) {
-    size_t start = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char* entity = EntityOf(text[i]);
-        if (!entity) continue;
-        out.append(text.data() + start, i - start);
-        out += entity;
-        start = i + 1;
-    }
-    out.append(text.data() + start, text.size() - start);
-}
-
-void AppendTooltip(std::string& out, std::string_view text) {
-    size_t start = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char* entity = EntityOf(text[i]);
-        if (!entity && text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') entity = "&#13&#10";
-        if (!entity) continue;
-        out.append(text.data() + start, i - start);
-        out += entity;
-        start = i + 1;
-        if (text[i] == '\r') start = ++i + 1;
-    }
-    out.append(text.data() + start, text.size() - start);
-}
-
-void AppendLinkKey(std::string& out, std::string_view key) {
-    static const char hex[] = "0123456789ABCDEF";
-    for (char c : key) {
-        if (c == '%' || c == '&' || c == '#' || c == '+' || c == ' ') {
-            out += '%';
-            out += hex[static_cast<unsigned char>(c) >> 4];
-            out += hex[c & 15];
-        } else if (const char* entity = EntityOf(c)) {
-            out += entity;
-        } else {
-            out += c;
-        }
-    }
-}
+// The link to a person's window: the key made safe in the URL, then in the
+// attribute.
+void AppendLinkKey(std::string& out, std::string_view key) { AppendHtmlEscaped(out, UrlEncodeKey(key)); }
 
 // Literals by their known length: the board appends some twenty per person.
 template <size_t N>
@@ -130,11 +73,11 @@ void AppendReturnText(std::string& out, const TKavelPerson& person, TReturnState
         case rsToday: Put(out, "本日"); break;
         case rsTomorrow: Put(out, "明日"); break;
         case rsDayAfterTomorrow: Put(out, "明後日"); break;
-        case rsUnparsable: AppendEscaped(out, person.ModoriDate); break;
-        default: AppendEscaped(out, person.ReturnText(now)); return;
+        case rsUnparsable: AppendHtmlEscaped(out, person.ModoriDate); break;
+        default: AppendHtmlEscaped(out, person.ReturnText(now)); return;
     }
     out += ' ';
-    AppendEscaped(out, person.ModoriTime);
+    AppendHtmlEscaped(out, person.ModoriTime);
 }
 
 void AppendBoardCells(std::string& out, const TKavelPerson& person, TDateTime now,
@@ -152,15 +95,15 @@ void AppendBoardCells(std::string& out, const TKavelPerson& person, TDateTime no
     Put(out, "\" TARGET=\"uframe\"><FONT STYLE=\"COLOR:");
     out += ColorOf(state);
     Put(out, "\">");
-    AppendEscaped(out, person.Name);
+    AppendHtmlEscaped(out, person.Name);
     Put(out, "</FONT></A></TD><TD><TABLE");
     if (!reason.empty()) {
         Put(out, " TITLE=\"");
-        AppendTooltip(out, reason);
+        AppendHtmlEscapedTooltip(out, reason);
         out += '"';
     }
     Put(out, "><TR><TD>");
-    AppendEscaped(out, destination);
+    AppendHtmlEscaped(out, destination);
     Put(out, "　</TD></TR><TR><TD CLASS=\"KBReturn\">");
     AppendReturnText(out, person, state, now);
     Put(out, "　</TD></TR></TABLE></TD>");

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "platform/locale.h"
+#include "platform/sjis_text.h"
 
 namespace {
 
@@ -15,15 +15,6 @@ constexpr size_t EntryOverhead = 192;
 constexpr size_t KeptSlack = 64;
 constexpr size_t LeastReleaseEvery = 1u << 20;
 
-bool IsTrailByte(unsigned char c) { return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC); }
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Letters fold, except the second byte of a two-byte character: a browser
@@ -34,10 +25,10 @@ void FoldInPlace(char* text, size_t size) {
     for (size_t i = 0; i < size;) {
         unsigned char byte;
         size_t length = 1;
-        if (text[i] == '%' && i + 2 < size && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
+        if (text[i] == '%' && i + 2 < size && HexDigitValue(text[i + 1]) >= 0 && HexDigitValue(text[i + 2]) >= 0) {
             text[i + 1] = AsciiUpper(text[i + 1]);
             text[i + 2] = AsciiUpper(text[i + 2]);
-            byte = static_cast<unsigned char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+            byte = static_cast<unsigned char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2]));
             length = 3;
         } else {
             byte = static_cast<unsigned char>(text[i]);
@@ -71,6 +62,25 @@ TContentsCache::TContentsCache(size_t maxBytes, std::function<void()> releaseFre
       releaseFreed_(std::move(releaseFreed)) {}
 
 TContentsCache::~TContentsCache() { Clear(); }
+
+std::string TContentsCache::CaseExactKey(std::string_view key) {
+    std::string out;
+    out.reserve(key.size() + 8);
+    bool inValue = false;
+    for (size_t i = 0; i < key.size(); ++i) {
+        const char c = key[i];
+        if (c == '%' && i + 2 < key.size() && HexDigitValue(key[i + 1]) >= 0 && HexDigitValue(key[i + 2]) >= 0) {
+            out.append(key, i, 3);
+            i += 2;
+            continue;
+        }
+        if (c == '&' || c == '\r' || c == '\n') inValue = false;
+        else if (c == '=') inValue = true;
+        if (inValue && c >= 'A' && c <= 'Z') AppendPercentEncoded(out, key.substr(i, 1), [](unsigned char) { return true; });
+        else out += c;
+    }
+    return out;
+}
 
 std::string TContentsCache::FoldKey(std::string_view key) {
     std::string out(key);

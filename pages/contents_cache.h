@@ -76,6 +76,13 @@ public:
     // digits of %XX escapes in upper case, except a byte that is the second
     // of a two-byte Shift-JIS character, sent raw or escaped.
     static std::string FoldKey(std::string_view key);
+    // The cache ignores letter case in keys, which suits paths, parameter
+    // names and the hex digits of escapes, but parameter values are compared
+    // exactly (a group name, the kana letter, a person key):
+    // "groupFilter=Sales" and "groupFilter=sales" are different pages.
+    // Upper-case letters inside values therefore go into the key as %XX,
+    // which no other spelling folds onto.
+    static std::string CaseExactKey(std::string_view key);
 
 private:
     struct Entry;

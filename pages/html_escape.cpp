@@ -1,5 +1,7 @@
 #include "pages/html_escape.h"
 
+#include "platform/sjis_text.h"
+
 void AppendHtmlEscaped(std::string& out, std::string_view text) {
     size_t start = 0;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -30,34 +32,26 @@ std::string HtmlEscapeBlock(std::string_view text) {
     return "\r\n" + HtmlEscape(text);
 }
 
-std::string HtmlEscapeTooltip(std::string_view text) {
-    std::string escaped = HtmlEscape(text);
-    std::string out;
-    out.reserve(escaped.size());
-    for (size_t i = 0; i < escaped.size(); ++i) {
-        if (escaped[i] == '\r' && i + 1 < escaped.size() && escaped[i + 1] == '\n') {
-            out += "&#13&#10";
-            ++i;
-        } else {
-            out += escaped[i];
-        }
+void AppendHtmlEscapedTooltip(std::string& out, std::string_view text) {
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const bool lineBreak = text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n';
+        if (!lineBreak) continue;
+        AppendHtmlEscaped(out, text.substr(start, i - start));
+        out += "&#13&#10";
+        start = ++i + 1;
     }
+    AppendHtmlEscaped(out, text.substr(start));
+}
+
+std::string HtmlEscapeTooltip(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    AppendHtmlEscapedTooltip(out, text);
     return out;
 }
 
 std::string UrlEncodeKey(std::string_view key) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(key.size());
-    for (char c : key) {
-        if (c == '%' || c == '&' || c == '#' || c == '+' || c == ' ') {
-            const unsigned char b = static_cast<unsigned char>(c);
-            out += '%';
-            out += hex[b >> 4];
-            out += hex[b & 15];
-        } else {
-            out += c;
-        }
-    }
-    return out;
+    // None of these bytes is ever the second byte of a two-byte character.
+    return PercentEncode(key, [](unsigned char c) { return c == '%' || c == '&' || c == '#' || c == '+' || c == ' '; });
 }

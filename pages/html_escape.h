@@ -16,6 +16,7 @@ std::string HtmlEscapeBlock(std::string_view text);
 
 // HtmlEscape, then CR LF as "&#13&#10" (the board's tooltips).
 std::string HtmlEscapeTooltip(std::string_view text);
+void AppendHtmlEscapedTooltip(std::string& out, std::string_view text);
 
 // A person key made safe inside a URL: only the bytes that would change the
 // URL's meaning (% & # + and blank) become %XX; everything else stays.

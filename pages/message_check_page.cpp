@@ -16,6 +16,7 @@
 #include "pages/html_escape.h"
 #include "pages/page_maker.h"
 #include "platform/file_system.h"
+#include "platform/sjis_text.h"
 
 namespace {
 
@@ -40,12 +41,6 @@ const char* const StyleSheet =
 constexpr size_t ReadBlock = 1u << 20;
 
 bool IsHeaderLine(std::string_view line) { return line.substr(0, 2) == HeaderMark; }
-
-bool IsBlankText(std::string_view text) {
-    for (char c : text)
-        if (static_cast<unsigned char>(c) > ' ') return false;
-    return true;
-}
 
 // One message file's lines written as they come, each entry's header in its
 // own <pre>, the body lines between two headers in one. The parser drops one
@@ -91,7 +86,7 @@ private:
     bool BodyOpen_ = false;
 };
 
-// Cuts blocks into lines as SplitMessageLines does, a line break split
+// Cuts blocks into lines as SplitLines does, a line break split
 // between two blocks included.
 class TLineSplitter {
 public:
@@ -198,21 +193,6 @@ std::mutex SharedPagesLock;
 std::map<std::string, std::weak_ptr<const std::string>> SharedPages;
 
 }  // namespace
-
-std::vector<std::string> SplitMessageLines(const std::string& content) {
-    std::vector<std::string> lines;
-    const size_t end = std::min(content.find('\0'), content.size());
-    size_t start = 0;
-    while (start < end) {
-        size_t stop = start;
-        while (stop < end && content[stop] != '\r' && content[stop] != '\n') ++stop;
-        lines.emplace_back(content, start, stop - start);
-        if (stop < end && content[stop] == '\r' && stop + 1 < end && content[stop + 1] == '\n')
-            ++stop;
-        start = stop + 1;
-    }
-    return lines;
-}
 
 std::string RenderMessageLines(const std::vector<std::string>& lines, bool read) {
     std::string out;

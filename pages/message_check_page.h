@@ -15,7 +15,4 @@ std::string RenderMessages(const TKavelPerson& person);
 // is escaped, so nothing a sender typed can act as markup.
 std::string RenderMessageLines(const std::vector<std::string>& lines, bool read);
 
-// A message file's content split into lines: CR LF, lone CR and lone LF
-// each end a line, a last line without an end counts, and a zero byte ends
-// the text.
-std::vector<std::string> SplitMessageLines(const std::string& content);
+

@@ -21,16 +21,6 @@ TKavelPerson PersonIn(const TTestTempDir& dir, const std::string& key) {
 
 }  // namespace
 
-TEST(SplitMessageLines, EveryLineEndCountsAndAZeroByteEndsTheText) {
-    using V = std::vector<std::string>;
-    EXPECT_EQ(SplitMessageLines(""), V{});
-    EXPECT_EQ(SplitMessageLines("a\r\nb\nc\rd"), (V{"a", "b", "c", "d"}));
-    EXPECT_EQ(SplitMessageLines("a\r\n\r\n"), (V{"a", ""}));
-    EXPECT_EQ(SplitMessageLines("\r\r\n\n"), (V{"", "", ""}));
-    EXPECT_EQ(SplitMessageLines(std::string("a\r\nb\0c\r\nd", 10)), (V{"a", "b"}));
-    EXPECT_EQ(SplitMessageLines(std::string("\0abc", 4)), V{});
-}
-
 TEST(RenderMessageLines, UnreadEntriesAsTheClientsStoreThem) {
     // Two entries the way the send page stores them, newest first.
     const std::vector<std::string> lines = {"○B(伝言)    送信日時:2", "second", "", "○A(伝言)    送信日時:1",

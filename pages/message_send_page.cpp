@@ -11,6 +11,7 @@
 #include "pages/html_escape.h"
 #include "pages/page_maker.h"
 #include "platform/file_system.h"
+#include "platform/sjis_text.h"
 #include "protocol/kavel_protocol.h"
 #include "service/event_log.h"
 
@@ -46,12 +47,6 @@ const TKavelPerson& RequestedPerson(const TKavelPersonsList& persons,
     const TKavelPerson* person = persons.FindPerson(request.QueryFields.ValueOf("user"));
     if (!person) throw std::runtime_error("存在しないユーザ情報を要求されました。");
     return *person;
-}
-
-bool IsBlankText(const std::string& text) {
-    for (char c : text)
-        if (static_cast<unsigned char>(c) > ' ') return false;
-    return true;
 }
 
 }  // namespace

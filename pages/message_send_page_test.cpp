@@ -22,6 +22,7 @@
 #include "pages/page_test_clients.h"
 #include "pages/page_test_office.h"
 #include "platform/file_system.h"
+#include "platform/sjis_text.h"
 #include "platform/event_sink.h"
 #include "protocol/kavel_protocol.h"
 #include "service/event_log.h"
@@ -243,7 +244,7 @@ TEST_F(MessageSendTest, ConcurrentSendsAllLandWholeAndInOrder) {
         TKavelPerson sato;
         sato.FilePath = office_.Dir.File("sato.kvl");
         while (writing.load()) {
-            const auto lines = SplitMessageLines(
+            const auto lines = SplitLines(
                 FileExists(office_.Dir.File("sato.mil")) ? ReadWholeFile(office_.Dir.File("sato.mil"))
                                                          : std::string());
             if (lines.size() % 4 != 0) ++failures;
@@ -255,7 +256,7 @@ TEST_F(MessageSendTest, ConcurrentSendsAllLandWholeAndInOrder) {
     reader.join();
     EXPECT_EQ(failures.load(), 0);
 
-    const auto lines = SplitMessageLines(Mil("sato"));
+    const auto lines = SplitLines(Mil("sato"));
     ASSERT_EQ(lines.size(), 4u * Threads * PerThread);
     std::map<int, int> lastSeen;  // thread -> message number seen last (newest first)
     for (size_t e = 0; e < lines.size(); e += 4) {

@@ -21,38 +21,6 @@ namespace {
 using TSharedPage = std::shared_ptr<const std::string> (TKavelPageMaker::*)(const TIdHTTPRequestInfo&);
 using TPlainPage = std::string (TKavelPageMaker::*)(const TIdHTTPRequestInfo&);
 
-bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
-
-// The cache ignores letter case in keys, which suits paths, parameter names
-// and the hex digits of escapes, but parameter values are compared exactly
-// (a group name, the kana letter, a person key): "groupFilter=Sales" and
-// "groupFilter=sales" are different pages. Upper-case letters inside values
-// therefore go into the key as %XX, which no other spelling folds onto.
-std::string CaseExactKey(const std::string& key) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(key.size() + 8);
-    bool inValue = false;
-    for (size_t i = 0; i < key.size(); ++i) {
-        const char c = key[i];
-        if (c == '%' && i + 2 < key.size() && IsHexDigit(key[i + 1]) && IsHexDigit(key[i + 2])) {
-            out.append(key, i, 3);
-            i += 2;
-            continue;
-        }
-        if (c == '&' || c == '\r' || c == '\n') inValue = false;
-        else if (c == '=') inValue = true;
-        if (inValue && c >= 'A' && c <= 'Z') {
-            out += '%';
-            out += hex[static_cast<unsigned char>(c) >> 4];
-            out += hex[c & 15];
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 // The pages that write a person's files, and the file each writes.
 const char* WrittenExtension(const std::string& path) {
     if (path == "/udengonsendresult") return ".mil";
@@ -138,7 +106,7 @@ bool TKavelPageMaker::MakePage(const TIdHTTPRequestInfo& request, TIdHTTPRespons
 
 TKavelPageMaker::TSharedText TKavelPageMaker::CachedPage(std::mutex& lock, const std::string& pageKey,
                                                          const TPageBuilder& build, bool showsShare) {
-    std::string key = CaseExactKey(pageKey);
+    std::string key = TContentsCache::CaseExactKey(pageKey);
     std::lock_guard<std::mutex> hold(lock);
     const TKavelEnv::TPersonsPtr persons = Env_.GetPersons();
     // Request keys begin with "/": the stale page's key cannot be asked for.

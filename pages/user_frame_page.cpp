@@ -7,6 +7,7 @@
 #include "http/http_request_info.h"
 #include "pages/html_escape.h"
 #include "pages/page_maker.h"
+#include "platform/sjis_text.h"
 
 namespace {
 
@@ -16,20 +17,9 @@ namespace {
 // a relative name: the frame then asks this server for it, as for any other
 // page name it does not know.
 std::string OperationUrl(std::string_view operation) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(operation.size());
-    for (char c : operation) {
-        const unsigned char b = static_cast<unsigned char>(c);
-        if (c == ':' || c == '/' || c == '\\' || c == '%' || b <= ' ' || b == 0x7F) {
-            out += '%';
-            out += hex[b >> 4];
-            out += hex[b & 15];
-        } else {
-            out += c;
-        }
-    }
-    return out;
+    return PercentEncode(operation, [](unsigned char c) {
+        return c == ':' || c == '/' || c == '\\' || c == '%' || c <= ' ' || c == 0x7F;
+    });
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/locale.h"
+#include "platform/sjis_text.h"
 
 namespace {
 

@@ -52,9 +52,7 @@ bool ReportErrorUnderSource(const std::string& source, const std::string& text);
 // syslog priority for a type (LOG_INFO, LOG_WARNING, LOG_ERR).
 int SyslogPriority(TEventType type);
 
-// Shift-JIS text as UTF-8; a byte that does not decode becomes U+FFFD, so
-// the result is always valid UTF-8.
-std::string Cp932ToUtf8(std::string_view cp932);
+
 
 // Keeps what it is given, for tests. Can be told to fail.
 class TCapturingEventSink : public TEventSink {

@@ -4,27 +4,15 @@
 #include <string>
 
 #include "platform/event_sink.h"
-#include "platform/locale.h"
+#include "platform/sjis_text.h"
+#include "platform/sjis_text.h"
 
 // On Windows the machine's log is the application event log, source "QUOR";
 // the sink keeps its portable name.
 
 namespace {
 
-constexpr char ReplacementCharacter[] = "\xEF\xBF\xBD";
 constexpr const char* SourceKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QUOR";
-
-// One CP932 character (one or two bytes) as UTF-8; false when it is none.
-bool AppendCharacter(const char* bytes, int length, std::string& out) {
-    wchar_t wide[2];
-    const int n = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, bytes, length, wide, 2);
-    if (n <= 0) return false;
-    char utf8[8];
-    const int m = WideCharToMultiByte(CP_UTF8, 0, wide, n, utf8, sizeof utf8, nullptr, nullptr);
-    if (m <= 0) return false;
-    out.append(utf8, m);
-    return true;
-}
 
 // Own open of the key for each value, creating it when missing.
 void SetSourceValue(const char* name, DWORD type, const BYTE* data, DWORD size) {
@@ -77,28 +65,6 @@ WORD EntryType(TEventType type) {
 }
 
 }  // namespace
-
-std::string Cp932ToUtf8(std::string_view cp932) {
-    std::string out;
-    out.reserve(cp932.size() * 3 / 2);
-    for (size_t i = 0; i < cp932.size();) {
-        const auto c = static_cast<unsigned char>(cp932[i]);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-            ++i;
-            continue;
-        }
-        const int length = IsLeadByte(c) && i + 1 < cp932.size() ? 2 : 1;
-        if (AppendCharacter(cp932.data() + i, length, out)) {
-            i += length;
-        } else {
-            // Mark it and go on after its first byte.
-            out += ReplacementCharacter;
-            ++i;
-        }
-    }
-    return out;
-}
 
 int SyslogPriority(TEventType type) {
     // The syslog numbers, kept so the portable code means the same everywhere.

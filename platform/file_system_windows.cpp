@@ -8,7 +8,7 @@
 
 #include "platform/file_system.h"
 #include "platform/file_system_internal.h"
-#include "platform/locale.h"
+#include "platform/sjis_text.h"
 
 using file_system_detail::TPathGuard;
 

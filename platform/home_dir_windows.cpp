@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "platform/home_dir.h"
-#include "platform/locale.h"
+#include "platform/sjis_text.h"
 
 std::string ExecutablePath() {
     std::vector<char> buffer(MAX_PATH);

@@ -1,4 +1,5 @@
 #include "platform/service_install.h"
+#include "platform/sjis_text.h"
 
 #include <ostream>
 #include <stdexcept>
@@ -12,14 +13,6 @@ const char* const InstallFailedText = "\"%1:s\" : サービス \"%0:s\" の登�
 const char* const UninstalledText = "サービスの登録を解除しました。";
 const char* const UninstallFailedText = "\"%1:s\" : サービス \"%0:s\" の登録解除に失敗しました。";
 
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool SameAscii(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
-    return true;
-}
 
 // Fills %0:s and %1:s in one pass, so an error text holding either stays as it is.
 std::string FillIn(std::string_view format, const std::string& arg0, const std::string& arg1) {
@@ -57,7 +50,7 @@ bool FindCmdLineSwitch(const std::vector<std::string>& args, std::string_view na
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (!arg.empty() && (arg[0] == '/' || arg[0] == '-') &&
-            SameAscii(std::string_view(arg).substr(1), name))
+            SameText(std::string_view(arg).substr(1), name))
             return true;
     }
     return false;
@@ -94,11 +87,12 @@ int RunServiceInstall(const TServiceSwitches& switches, const TServiceInstallEnv
         else
             UninstallService(env);
     } catch (const std::exception& e) {
-        *env.Err << TerminalText(FillIn(install ? InstallFailedText : UninstallFailedText,
-                                        ServiceDisplayName, e.what()))
+        *env.Err << Cp932ToUtf8(FillIn(install ? InstallFailedText : UninstallFailedText,
+                                        ServiceDisplayName, e.what()),
+                                 TBadBytes::Keep)
                  << std::endl;
         return 1;
     }
-    if (!switches.Silent) *env.Out << TerminalText(install ? InstalledText : UninstalledText) << std::endl;
+    if (!switches.Silent) *env.Out << Cp932ToUtf8(install ? InstalledText : UninstalledText, TBadBytes::Keep) << std::endl;
     return 0;
 }

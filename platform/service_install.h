@@ -53,5 +53,3 @@ void UninstallService(const TServiceInstallEnv& env);
 // does nothing when the switches name neither.
 int RunServiceInstall(const TServiceSwitches& switches, const TServiceInstallEnv& env);
 
-// Shift-JIS text as UTF-8 for the terminal; bytes that do not convert pass as they are.
-std::string TerminalText(std::string_view cp932);

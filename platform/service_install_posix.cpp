@@ -1,4 +1,3 @@
-#include <iconv.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -89,24 +88,3 @@ TServiceInstallEnv TServiceInstallEnv::System() {
     return env;
 }
 
-std::string TerminalText(std::string_view cp932) {
-    const iconv_t convert = ::iconv_open("UTF-8", "CP932");
-    if (convert == reinterpret_cast<iconv_t>(-1)) return std::string(cp932);
-    std::string out;
-    char* in = const_cast<char*>(cp932.data());
-    size_t inLeft = cp932.size();
-    char buffer[256];
-    while (inLeft > 0) {
-        char* outPtr = buffer;
-        size_t outLeft = sizeof buffer;
-        const size_t done = ::iconv(convert, &in, &inLeft, &outPtr, &outLeft);
-        out.append(buffer, outPtr - buffer);
-        if (done == static_cast<size_t>(-1) && errno != E2BIG) {
-            // EILSEQ or a cut-off character: keep the byte and go on after it.
-            out += *in++;
-            --inLeft;
-        }
-    }
-    ::iconv_close(convert);
-    return out;
-}

@@ -55,13 +55,6 @@ TEST(ServiceUnit, ExecutablePathIsQuotedAndEscaped) {
     EXPECT_THROW(MakeUnitText("/opt/x\nExecStartPre=/bin/evil"), std::runtime_error);
 }
 
-TEST(TerminalText, ShiftJisBecomesUtf8) {
-    EXPECT_EQ(TerminalText("掲示板 ok"), Utf8(u8"掲示板 ok"));
-    EXPECT_EQ(TerminalText("a\x80" "b"), "a\x80" "b");  // no such character: byte kept
-    EXPECT_EQ(TerminalText("a\x8C"), "a\x8C");           // cut-off character
-    EXPECT_EQ(TerminalText(""), "");
-}
-
 class ServiceInstall : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -5,7 +5,7 @@
 #include <streambuf>
 
 #include "platform/home_dir.h"
-#include "platform/locale.h"
+#include "platform/sjis_text.h"
 #include "platform/service_install.h"
 
 namespace {
@@ -50,7 +50,7 @@ protected:
     int sync() override {
         while (!text_.empty() && (text_.back() == '\n' || text_.back() == '\r')) text_.pop_back();
         if (!text_.empty()) {
-            // The texts arrive as UTF-8 (TerminalText), whatever the ANSI code page.
+            // The texts arrive as UTF-8 (Cp932ToUtf8), whatever the ANSI code page.
             MessageBoxW(nullptr, Wide(CP_UTF8, text_).c_str(), Wide(CP_UTF8, ServiceDisplayName).c_str(),
                         MB_OK | icon_ | MB_SETFOREGROUND);
         }
@@ -129,28 +129,3 @@ TServiceInstallEnv TServiceInstallEnv::System() {
     return env;
 }
 
-std::string TerminalText(std::string_view cp932) {
-    // As elsewhere: UTF-8 out, a byte that does not convert kept as it is.
-    std::string out;
-    for (size_t i = 0; i < cp932.size();) {
-        const auto c = static_cast<unsigned char>(cp932[i]);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-            ++i;
-            continue;
-        }
-        const int length = IsLeadByte(c) && i + 1 < cp932.size() ? 2 : 1;
-        wchar_t wide[2];
-        const int n = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, cp932.data() + i, length, wide, 2);
-        char utf8[8];
-        const int m = n > 0 ? WideCharToMultiByte(CP_UTF8, 0, wide, n, utf8, sizeof utf8, nullptr, nullptr) : 0;
-        if (m > 0) {
-            out.append(utf8, m);
-            i += length;
-        } else {
-            out += static_cast<char>(c);
-            ++i;
-        }
-    }
-    return out;
-}

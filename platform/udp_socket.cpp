@@ -1,6 +1,6 @@
 #include "platform/udp_socket.h"
 
-#include "platform/locale.h"
+#include "platform/sjis_text.h"
 
 ESocketError SocketError(int errorCode, const std::string& text) {
     return ESocketError("Socket Error # " + std::to_string(errorCode) + "\r\n" + text, errorCode);

@@ -3,15 +3,9 @@
 #include "data/kavel_person.h"
 #include "data/store_gate.h"
 #include "platform/file_system.h"
+#include "platform/sjis_text.h"
 
 namespace {
-
-// Only a to z fold: every other byte, Shift-JIS trail bytes too, stays.
-std::string UpperAsciiBytes(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
 
 void AppendKey(std::string& datagram, const char* key) {
     datagram += '\x01';
@@ -62,7 +56,7 @@ std::string TKavelProtocol::MessageNotice(const TKavelPerson& person) {
 std::string TKavelProtocol::PersonData(const TKavelPerson& person) {
     std::string datagram;
     AppendKey(datagram, "Kvl3_Dat");
-    AppendValue(datagram, "人物ファイルのパス", UpperAsciiBytes(ChangeFileExt(person.FilePath, "")));
+    AppendValue(datagram, "人物ファイルのパス", UpperCase(ChangeFileExt(person.FilePath, ""), TTrailBytes::Fold));
     AppendKey(datagram, "Kvl3_Date");
     AppendValue(datagram, "戻り日付", person.ModoriDate);
     AppendKey(datagram, "Kvl3_Time");

@@ -9,10 +9,12 @@
 #include "http/http_body_stream.h"
 #include "http/http_request_info.h"
 #include "http/http_response_info.h"
+#include "http/http_text.h"
 #include "images/jpeg_image.h"
 #include "images/jpeg_list.h"
 #include "pages/html_escape.h"
 #include "pages/page_maker.h"
+#include "platform/sjis_text.h"
 #include "service/event_log.h"
 #include "service/log_file.h"
 #include "service/svc_main.h"
@@ -22,16 +24,7 @@ namespace {
 constexpr std::string_view ImageSuffix = ".jpg";
 constexpr size_t MaxImageName = 255;
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameAscii(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-    return true;
-}
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+using http_text::IsBlank;
 
 // The catalogue first; a status mark of the same name would only add a
 // second JPEG file behind the first, which no browser shows.
@@ -43,7 +36,7 @@ const TJPEGImage* FindImage(TKavelEnv& env, const std::string& name) {
 
 bool RequestHoldsTag(const TIdHTTPRequestInfo& request, std::string_view tag) {
     for (const TIdHeader& header : request.RawHeaders)
-        if (SameAscii(header.Name, "If-None-Match") && IfNoneMatchHolds(header.Value, tag)) return true;
+        if (SameText(header.Name, "If-None-Match") && IfNoneMatchHolds(header.Value, tag)) return true;
     return false;
 }
 

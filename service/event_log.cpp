@@ -4,13 +4,14 @@
 #include <cstdio>
 #include <memory>
 
+#include "platform/sjis_text.h"
 #include "platform/file_system.h"
 #include "platform/home_dir.h"
 
 namespace {
 
 void WriteToStandardOutput(const std::string& text) {
-    const std::string utf8 = Cp932ToUtf8(text);
+    const std::string utf8 = Cp932ToUtf8(text, TBadBytes::Replace);
     std::fwrite(utf8.data(), 1, utf8.size(), stdout);
     std::fflush(stdout);
 }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "images/jpeg_list.h"
+#include "platform/sjis_text.h"
 #include "platform/event_sink.h"
 #include "platform/home_dir.h"
 #include "platform/service_host.h"
@@ -30,7 +31,7 @@ namespace {
 class TStandardErrorEventSink : public TEventSink {
 public:
     void Report(const TEventEntry& entry) override {
-        const std::string line = std::string("QUOR ") + TypeWord(entry.Type) + ": " + Cp932ToUtf8(entry.Text) + "\n";
+        const std::string line = std::string("QUOR ") + TypeWord(entry.Type) + ": " + Cp932ToUtf8(entry.Text, TBadBytes::Replace) + "\n";
         std::lock_guard<std::mutex> hold(lock_);
         size_t done = 0;
         while (done < line.size()) {

@@ -1,36 +1,19 @@
 #include "service/quor_ini.h"
 
+#include <optional>
 #include <stdexcept>
 
 #include "platform/file_system.h"
-
-namespace {
-
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool SameAscii(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
-    return true;
-}
-
-}  // namespace
+#include "platform/sjis_text.h"
 
 std::string IniValueOf(std::string_view content, std::string_view name) {
-    size_t start = 0;
-    while (start < content.size()) {
-        const size_t end = content.find_first_of("\r\n", start);
-        const std::string_view line =
-            content.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    std::optional<std::string_view> value;
+    ForEachLine(content, [&](std::string_view line) {
         const size_t equals = line.find('=');
-        if (equals != std::string_view::npos && SameAscii(line.substr(0, equals), name))
-            return std::string(line.substr(equals + 1));
-        if (end == std::string_view::npos) break;
-        start = end + 1;
-        if (content[end] == '\r' && start < content.size() && content[start] == '\n') ++start;
-    }
-    return std::string();
+        if (!value && equals != std::string_view::npos && SameText(line.substr(0, equals), name))
+            value = line.substr(equals + 1);
+    }, {.ZeroEndsText = false});
+    return std::string(value.value_or(""));
 }
 
 std::string UnquoteIniValue(std::string_view value) {
