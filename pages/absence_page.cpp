@@ -56,13 +56,6 @@ const char* const ClosingStyleSheet =
 // Catalogue entries before this one are the power and presence marks.
 constexpr int FirstAbsenceEntry = TPersonStatusCollection::AbsentEntry;
 
-const TKavelPerson& RequestedPerson(const TKavelPersonsList& persons,
-                                    const TIdHTTPRequestInfo& request) {
-    const TKavelPerson* person = persons.FindPerson(request.QueryFields.ValueOf("user"));
-    if (!person) throw std::runtime_error("存在しないユーザ情報を要求されました。");
-    return *person;
-}
-
 }  // namespace
 
 std::string AbsenceDateList(TDateTime now, const std::string& modoriDate) {

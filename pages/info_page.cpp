@@ -80,8 +80,6 @@ std::string BuildInfoText(const TKavelPerson& person) {
 std::string TKavelPageMaker::MakeInfoPage(const TIdHTTPRequestInfo& request) {
     return *CachedPage(PageMakerClassObject.InfoLock, "/uinfo" + request.ParamText,
                        [&](const TKavelPersonsList& persons) {
-                           const TKavelPerson* person = persons.FindPerson(request.QueryFields.ValueOf("user"));
-                           if (!person) throw std::runtime_error("存在しないユーザ情報を要求されました。");
-                           return BuildInfoText(*person);
+                           return BuildInfoText(RequestedPerson(persons, request));
                        });
 }

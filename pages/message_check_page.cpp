@@ -210,8 +210,7 @@ std::string RenderMessages(const TKavelPerson& person) {
 
 TKavelPageMaker::TSharedText TKavelPageMaker::SharedMessageCheckPage(const TIdHTTPRequestInfo& request) {
     const TKavelEnv::TPersonsPtr persons = Env().GetPersons();
-    const TKavelPerson* person = persons->FindPerson(request.QueryFields.ValueOf("user"));
-    if (!person) throw std::runtime_error("存在しないユーザ情報を要求されました。");
+    const TKavelPerson* person = &RequestedPerson(*persons, request);
 
     const std::string unread = ChangeFileExt(person->FilePath, ".mil");
     const std::string read = ChangeFileExt(person->FilePath, ".old");

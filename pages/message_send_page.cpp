@@ -42,13 +42,6 @@ const char* const SentPage =
 
 const char* const GuestName = "ゲスト";
 
-const TKavelPerson& RequestedPerson(const TKavelPersonsList& persons,
-                                    const TIdHTTPRequestInfo& request) {
-    const TKavelPerson* person = persons.FindPerson(request.QueryFields.ValueOf("user"));
-    if (!person) throw std::runtime_error("存在しないユーザ情報を要求されました。");
-    return *person;
-}
-
 }  // namespace
 
 std::string MessageHeaderLine(const std::string& sender, TDateTime sendTime) {

@@ -156,8 +156,7 @@ std::string BuildOperationMenuText(const TKavelPerson& person, const std::string
 std::string TKavelPageMaker::MakeOperationMenuPage(const TIdHTTPRequestInfo& request) {
     std::string operation = request.QueryFields.ValueOf("Operation");
     const TKavelEnv::TPersonsPtr persons = Env_.GetPersons();
-    const TKavelPerson* person = persons->FindPerson(request.QueryFields.ValueOf("user"));
-    if (!person) throw std::runtime_error("存在しないユーザ情報を要求されました。");
+    const TKavelPerson& person = RequestedPerson(*persons, request);
     if (operation.empty()) operation = "uinfo";
-    return BuildOperationMenuText(*person, operation);
+    return BuildOperationMenuText(person, operation);
 }

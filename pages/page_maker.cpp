@@ -42,6 +42,12 @@ void CheckShareForWrite(TKavelEnv& env, const TIdHTTPRequestInfo& request, const
 
 }  // namespace
 
+const TKavelPerson& RequestedPerson(const TKavelPersonsList& persons, const TIdHTTPRequestInfo& request) {
+    const TKavelPerson* person = persons.FindPerson(request.QueryFields.ValueOf("user"));
+    if (!person) throw std::runtime_error("存在しないユーザ情報を要求されました。");
+    return *person;
+}
+
 std::string MakeLink(const std::string& caption, const std::string& url, const std::string& target) {
     std::string out;
     out.reserve(caption.size() + url.size() + target.size() + 32);

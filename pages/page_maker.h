@@ -8,6 +8,7 @@
 #include "platform/date_time.h"
 
 class TKavelEnv;
+class TKavelPerson;
 class TKavelPersonsList;
 class TContentsCache;
 class TIdHTTPRequestInfo;
@@ -17,6 +18,10 @@ class TIdHTTPResponseInfo;
 // is not empty. Arguments are inserted as given.
 std::string MakeLink(const std::string& caption, const std::string& url,
                      const std::string& target);
+
+// The person the request's "user" names, exactly as the key is spelled;
+// raises "存在しないユーザ情報を要求されました。" when there is none.
+const TKavelPerson& RequestedPerson(const TKavelPersonsList& persons, const TIdHTTPRequestInfo& request);
 
 // Builds the page for one request. Lives for one request; every page method
 // returns the whole page and reports failure only by raising.

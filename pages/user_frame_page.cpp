@@ -26,10 +26,8 @@ std::string OperationUrl(std::string_view operation) {
 
 std::string TKavelPageMaker::MakeUserFramePage(const TIdHTTPRequestInfo& request) {
     std::string operation = request.QueryFields.ValueOf("Operation");
-    const std::string user = request.QueryFields.ValueOf("user");
     const TKavelEnv::TPersonsPtr persons = Env_.GetPersons();
-    const TKavelPerson* person = persons->FindPerson(user);
-    if (!person) throw std::runtime_error("存在しないユーザ情報を要求されました。");
+    const TKavelPerson* person = &RequestedPerson(*persons, request);
     if (operation.empty()) operation = "uinfo";
 
     const std::string key = UrlEncodeKey(person->FileName());
