@@ -79,6 +79,15 @@ private:
     std::thread Thread_;
 };
 
+// A sanitized server keeps freed memory in quarantine and runs several times
+// slower: its figures would measure the sanitizer, so there only the answers
+// are checked.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool Measured = false;
+#else
+constexpr bool Measured = true;
+#endif
+
 long Percentile99(const std::vector<long>& sorted) { return sorted[sorted.size() * 99 / 100]; }
 
 TEST(LoadFaults, AHugeMessageBoardCostsAboutItsSizeGivesItBackAndNeverHoldsTheBoard) {
@@ -100,7 +109,7 @@ TEST(LoadFaults, AHugeMessageBoardCostsAboutItsSizeGivesItBackAndNeverHoldsTheBo
     done.store(true);
     sampler.join();
     EXPECT_GT(page, 24 * MiB);
-    EXPECT_LT(peak.load(), page * 3 / 2 + 32 * MiB) << "page " << page;
+    if (Measured) EXPECT_LT(peak.load(), page * 3 / 2 + 32 * MiB) << "page " << page;
 
     // Four viewers at once, each reading at its own pace, while the board is probed.
     TBoardProbe probe(files.Port());
@@ -110,6 +119,7 @@ TEST(LoadFaults, AHugeMessageBoardCostsAboutItsSizeGivesItBackAndNeverHoldsTheBo
     for (auto& v : viewers) v.join();
     const std::vector<long> times = probe.Finish();
     ASSERT_FALSE(times.empty());
+    if (!Measured) return;
     EXPECT_LT(Percentile99(times), 100) << times.size() << " probes, slowest " << times.back() << " ms";
 
     const auto after = TSteady::now();
@@ -152,6 +162,7 @@ TEST(LoadFaults, ReadersThatTakeNothingOfALargePageCostNeitherTheBoardNorMemoryE
     for (int fd : readers) ::close(fd);
 
     ASSERT_FALSE(times.empty());
+    if (!Measured) return;
     EXPECT_LT(times.back(), 1000) << times.size() << " probes";
     EXPECT_LT(resident, 256 * MiB);
 }
