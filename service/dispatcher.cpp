@@ -11,10 +11,10 @@
 #include "http/http_response_info.h"
 #include "images/jpeg_image.h"
 #include "images/jpeg_list.h"
+#include "log/event_log.h"
+#include "log/log_file.h"
 #include "pages/html_escape.h"
 #include "pages/page_maker.h"
-#include "service/event_log.h"
-#include "service/log_file.h"
 #include "service/svc_main.h"
 
 namespace {

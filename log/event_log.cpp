@@ -1,0 +1,107 @@
+#include "log/event_log.h"
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+
+#include "platform/file_system.h"
+#include "platform/home_dir.h"
+
+namespace {
+
+void WriteToStandardOutput(const std::string& text) {
+    const std::string utf8 = Cp932ToUtf8(text);
+    std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+    std::fflush(stdout);
+}
+
+std::atomic<TLogger*> processLogger{nullptr};
+std::unique_ptr<TLogger> ownedLogger;
+
+}  // namespace
+
+TEventType EventTypeOf(uint32_t kind) {
+    switch (kind) {
+        case EventWarning:
+            return TEventType::Warning;
+        case EventError:
+            return TEventType::Error;
+        default:
+            return TEventType::Information;
+    }
+}
+
+TLogger::TLogger(const std::string& homeDirectory, const TClock& clock, TEventSink& sink,
+                 TConsoleWriter console)
+    : path_(homeDirectory.empty() ? std::string()
+                                  : IncludeTrailingPathDelimiter(homeDirectory) + "QUOR.LOG"),
+      clock_(clock),
+      sink_(sink),
+      console_(console ? std::move(console) : TConsoleWriter(WriteToStandardOutput)) {
+    if (path_.empty() || !file_.Open(path_)) WriteEventLog(LogFileOpenFailedText, EventError, 0);
+}
+
+void TLogger::RegisterEventLogSource() { sink_.Open(); }
+
+void TLogger::WriteEventLog(const std::string& text, uint32_t kind, uint16_t category) {
+    try {
+        sink_.Report(TEventEntry{EventTypeOf(kind), category, kind, text});
+    } catch (...) {
+        // The file line below is still worth writing.
+        ReportWriteFailure();
+    }
+    WriteLogFile(text, kind);
+}
+
+void TLogger::WriteLogFile(const std::string& text, uint32_t kind) {
+    try {
+        const std::string line = LogLine(clock_.Now(), kind, text);
+        if (!file_.IsOpen()) return;
+        if (!file_.Write(line)) ReportWriteFailure();
+    } catch (...) {
+        ReportWriteFailure();
+    }
+}
+
+void TLogger::ReportWriteFailure() {
+    try {
+        console_(EventLogWriteFailedText);
+    } catch (...) {
+        // Nowhere left to tell.
+    }
+}
+
+void InitializeLogging(TEventSink& sink) {
+    if (ownedLogger) return;
+    std::string home;
+    try {
+        home = HomeDirectory();
+    } catch (...) {
+        // Without a home there is no file; the logger reports that itself.
+    }
+    ownedLogger = std::make_unique<TLogger>(home, SystemClock(), sink);
+    InstallLogger(ownedLogger.get());
+}
+
+void FinalizeLogging() {
+    if (!ownedLogger) return;
+    TLogger* expected = ownedLogger.get();
+    processLogger.compare_exchange_strong(expected, nullptr);
+    ownedLogger.reset();
+}
+
+TLogger* InstallLogger(TLogger* logger) { return processLogger.exchange(logger); }
+
+TLogger* CurrentLogger() { return processLogger.load(); }
+
+void RegisterEventLogSource() {
+    if (TLogger* logger = processLogger.load()) logger->RegisterEventLogSource();
+}
+
+void WriteEventLog(const std::string& text, uint32_t kind, uint16_t category) {
+    if (TLogger* logger = processLogger.load()) logger->WriteEventLog(text, kind, category);
+}
+
+void WriteLogFile(const std::string& text, uint32_t kind) {
+    if (TLogger* logger = processLogger.load()) logger->WriteLogFile(text, kind);
+}

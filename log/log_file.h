@@ -1,0 +1,53 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "platform/date_time.h"
+
+// Event identifiers; they double as the severity.
+constexpr uint32_t EventInformation = 0x40000000;
+constexpr uint32_t EventWarning = 0x80000002;
+constexpr uint32_t EventError = 0xC0000001;
+
+// The 7-byte word a log-file line carries for kind; unknown kinds count as
+// information.
+std::string_view LevelWord(uint32_t kind);
+
+// One whole line of QUOR.LOG: "yyyy/mm/dd hh:nn:ss ", the level word, the
+// text unchanged, CR LF.
+std::string LogLine(TDateTime now, uint32_t kind, std::string_view text);
+
+// Text from a request made safe for one log line: every byte below 0x20 and
+// 0x7F becomes %XX (upper-case hex), so CR and LF cannot start a forged line.
+// Shift-JIS characters pass whole: no trail byte is a control byte.
+std::string EscapeLogText(std::string_view text);
+
+// QUOR.LOG: opened for appending, kept for the life of the object, held
+// against other writers by an exclusive advisory lock. Each line goes to the
+// end of the file whole, under one lock, before Write returns.
+class TLogFile {
+public:
+    TLogFile() = default;
+    ~TLogFile();
+    TLogFile(const TLogFile&) = delete;
+    TLogFile& operator=(const TLogFile&) = delete;
+
+    // Opens path, creating it empty when it does not exist. False when the
+    // file cannot be opened or created, or another writer holds it; the
+    // object then stays closed.
+    bool Open(const std::string& path);
+    void Close();
+    bool IsOpen() const { return fd_.load() >= 0; }
+
+    // Appends bytes; false when the system refuses or writes less. Does
+    // nothing (and returns true) while closed.
+    bool Write(std::string_view bytes);
+
+private:
+    std::atomic<int> fd_{-1};
+    std::mutex lock_;
+};

@@ -1,0 +1,127 @@
+#include "log/log_file.h"
+
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/test_temp_dir.h"
+
+namespace {
+
+std::string Hex(std::string_view bytes) {
+    std::string out;
+    char buffer[4];
+    for (const char c : bytes) {
+        std::snprintf(buffer, sizeof buffer, "%02X ", static_cast<unsigned char>(c));
+        out += buffer;
+    }
+    if (!out.empty()) out.pop_back();
+    return out;
+}
+
+TEST(LevelWord, SevenShiftJisBytesPerKind) {
+    EXPECT_EQ(Hex(LevelWord(EventInformation)), "8F EE 95 F1 81 40 20");
+    EXPECT_EQ(Hex(LevelWord(EventWarning)), "8C 78 8D 90 81 40 20");
+    EXPECT_EQ(Hex(LevelWord(EventError)), "83 47 83 89 81 5B 20");
+    EXPECT_EQ(LevelWord(0), LevelWord(EventInformation));
+    EXPECT_EQ(LevelWord(0xC0000002), LevelWord(EventInformation));
+}
+
+TEST(LogLine, StampLevelTextAndCrLf) {
+    const TDateTime at = EncodeDate(2024, 3, 7) + EncodeTime(9, 5, 8, 999);
+    EXPECT_EQ(LogLine(at, EventWarning, "abc"), "2024/03/07 09:05:08 警告　 abc\r\n");
+    EXPECT_EQ(LogLine(EncodeDate(2031, 12, 31) + EncodeTime(23, 59, 59), EventError, ""),
+              "2031/12/31 23:59:59 エラー \r\n");
+    // A text spanning lines is kept as it is.
+    EXPECT_EQ(LogLine(at, EventInformation, "one\r\ntwo"),
+              "2024/03/07 09:05:08 情報　 one\r\ntwo\r\n");
+}
+
+TEST(EscapeLogText, ControlBytesOnlyBecomePercentHex) {
+    EXPECT_EQ(EscapeLogText("/a\r\nb"), "/a%0D%0Ab");
+    EXPECT_EQ(EscapeLogText(std::string("\x00\x1F\x7F\x20", 4)), "%00%1F%7F ");
+    // Shift-JIS with 0x5C / 0x7E trail bytes, high bytes and '%' pass unchanged.
+    EXPECT_EQ(EscapeLogText("表示~%41\xFF\x80"), "表示~%41\xFF\x80");
+}
+
+class TLogFileTest : public ::testing::Test {
+protected:
+    std::string Path() const { return dir_.File("QUOR.LOG"); }
+    TTestTempDir dir_;
+};
+
+TEST_F(TLogFileTest, CreatesTheFileAndAppendsAcrossOpens) {
+    {
+        TLogFile file;
+        ASSERT_TRUE(file.Open(Path()));
+        EXPECT_TRUE(file.Write("first\r\n"));
+    }
+    EXPECT_EQ(dir_.Read("QUOR.LOG"), "first\r\n");
+    TLogFile file;
+    ASSERT_TRUE(file.Open(Path()));
+    EXPECT_TRUE(file.Write("second\r\n"));
+    file.Close();
+    EXPECT_FALSE(file.IsOpen());
+    EXPECT_TRUE(file.Write("dropped\r\n"));
+    EXPECT_EQ(dir_.Read("QUOR.LOG"), "first\r\nsecond\r\n");
+}
+
+TEST_F(TLogFileTest, WritesGoToTheEndEvenWhenTheFileGrewMeanwhile) {
+    dir_.Write("QUOR.LOG", "old\r\n");
+    TLogFile file;
+    ASSERT_TRUE(file.Open(Path()));
+    bool appended = false;
+    {
+        std::ofstream other(Path(), std::ios::binary | std::ios::app);
+        appended = other.is_open();
+        other << "appended by a reader\r\n";
+    }
+    EXPECT_TRUE(file.Write("new\r\n"));
+#ifdef _WIN32
+    // Windows keeps every other writer out while the log is open.
+    EXPECT_FALSE(appended);
+    EXPECT_EQ(dir_.Read("QUOR.LOG"), "old\r\nnew\r\n");
+#else
+    EXPECT_TRUE(appended);
+    EXPECT_EQ(dir_.Read("QUOR.LOG"), "old\r\nappended by a reader\r\nnew\r\n");
+#endif
+}
+
+TEST_F(TLogFileTest, RefusedWhileAnotherWriterHoldsIt) {
+    TLogFile first;
+    ASSERT_TRUE(first.Open(Path()));
+    TLogFile second;
+    EXPECT_FALSE(second.Open(Path()));
+    EXPECT_FALSE(second.IsOpen());
+    first.Close();
+    EXPECT_TRUE(second.Open(Path()));
+}
+
+TEST_F(TLogFileTest, RefusedWhenThePathCannotHoldALog) {
+    TLogFile file;
+    EXPECT_FALSE(file.Open(dir_.File("missing/QUOR.LOG")));
+    std::filesystem::create_directory(dir_.File("QUOR.LOG"));
+    EXPECT_FALSE(file.Open(Path()));
+#ifndef _WIN32
+    ASSERT_EQ(::mkfifo(dir_.File("fifo").c_str(), 0600), 0);
+    EXPECT_FALSE(file.Open(dir_.File("fifo")));
+#endif
+    EXPECT_FALSE(file.IsOpen());
+}
+
+#ifndef _WIN32
+TEST_F(TLogFileTest, AFailingWriteIsReported) {
+    std::filesystem::create_symlink("/dev/full", Path());
+    TLogFile file;
+    ASSERT_TRUE(file.Open(Path()));
+    EXPECT_FALSE(file.Write("line\r\n"));
+}
+#endif
+
+}  // namespace
