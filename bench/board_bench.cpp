@@ -28,12 +28,12 @@
 #include "data/person_status.h"
 #include "data/persons_list.h"
 #include "http/http_server.h"
+#include "log/event_log.h"
 #include "pages/board_page.h"
 #include "pages/contents_cache.h"
 #include "pages/page_maker.h"
 #include "platform/clock.h"
 #include "platform/event_sink.h"
-#include "service/event_log.h"
 
 namespace {
 

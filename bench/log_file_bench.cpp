@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <string>
 
+#include "log/event_log.h"
 #include "platform/clock.h"
 #include "platform/event_sink.h"
-#include "service/event_log.h"
 
 namespace {
 

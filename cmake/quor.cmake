@@ -1,10 +1,3 @@
-# quor_library(name SOURCES ... [DEPS ...])
-function(quor_library name)
-  cmake_parse_arguments(Q "" "" "SOURCES;DEPS" ${ARGN})
-  add_library(${name} STATIC ${Q_SOURCES})
-  target_link_libraries(${name} PUBLIC ${Q_DEPS} Threads::Threads)
-endfunction()
-
 # Unit tests that need POSIX in the test code itself (signals, flock,
 # syslog, symlinks, the process harness of tests/): not built for Windows,
 # whose own layer platform_test_windows tests instead. The two pages that
@@ -63,12 +56,29 @@ function(quor_bench name)
   target_link_libraries(${name} PRIVATE ${Q_DEPS} benchmark::benchmark Threads::Threads)
 endfunction()
 
-# quor_directory(lib [EXCLUDE regex] [DEPS ...] [TEST_DEPS ...])
+# quor_directory(lib [EXCLUDE regex] [PUBLIC libs...] [PRIVATE libs...] [TEST_DEPS ...])
 # Builds every source of the calling directory into the static library `lib`
 # (tests, benchmarks, fuzz targets and main.cpp aside; *_posix / *_windows by
 # platform) and every *_test.cpp into its own test binary linked against it.
+# PUBLIC are the libraries its headers need, PRIVATE those only its sources
+# need; the folder's layer (cmake/layers.cmake) must allow each of ours. Its
+# headers are reachable as "<folder>/x.h" only by what links it.
 function(quor_directory lib)
-  cmake_parse_arguments(Q "" "EXCLUDE" "DEPS;TEST_DEPS" ${ARGN})
+  cmake_parse_arguments(Q "" "EXCLUDE" "PUBLIC;PRIVATE;TEST_DEPS" ${ARGN})
+  get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+  if(NOT lib STREQUAL "quor_${folder}")
+    message(FATAL_ERROR "${folder}/ builds quor_${folder}, not ${lib}")
+  endif()
+  quor_layer_uses(${folder} allowed)
+  if(NOT allowed)
+    message(FATAL_ERROR "${folder}/ is no layer of cmake/layers.cmake")
+  endif()
+  foreach(dep ${Q_PUBLIC} ${Q_PRIVATE})
+    if(dep MATCHES "^quor_(.*)$" AND NOT CMAKE_MATCH_1 IN_LIST allowed)
+      message(FATAL_ERROR "${lib} may not use ${dep}: ${folder}/ is below ${CMAKE_MATCH_1}/ (cmake/layers.cmake)")
+    endif()
+  endforeach()
+
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(Q_EXCLUDE)
     list(FILTER srcs EXCLUDE REGEX "${Q_EXCLUDE}")
@@ -80,19 +90,17 @@ function(quor_directory lib)
   else()
     list(FILTER srcs EXCLUDE REGEX "_windows\\.cpp$")
   endif()
-  if(srcs)
-    add_library(${lib} STATIC ${srcs})
-  else()
-    add_library(${lib} INTERFACE)
-  endif()
-  get_target_property(kind ${lib} TYPE)
-  if(kind STREQUAL "INTERFACE_LIBRARY")
-    target_link_libraries(${lib} INTERFACE ${Q_DEPS} Threads::Threads)
-  else()
-    target_link_libraries(${lib} PUBLIC ${Q_DEPS} Threads::Threads)
-  endif()
+  add_library(${lib} STATIC ${srcs})
+  target_link_libraries(${lib} PUBLIC ${Q_PUBLIC} Threads::Threads PRIVATE ${Q_PRIVATE})
+  # An include root holding this folder alone (a link to it), so that
+  # "<folder>/x.h" resolves for this library and what links it, and for
+  # nothing else.
+  set(root ${CMAKE_BINARY_DIR}/include/${folder})
+  file(MAKE_DIRECTORY ${root})
+  file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${root}/${folder} SYMBOLIC)
+  target_include_directories(${lib} PUBLIC ${root})
   foreach(t ${tests})
     get_filename_component(tn ${t} NAME_WE)
-    quor_test(${tn} SOURCES ${t} DEPS ${lib} ${Q_TEST_DEPS})
+    quor_test(${tn} SOURCES ${t} DEPS ${lib} ${Q_PRIVATE} ${Q_TEST_DEPS})
   endforeach()
 endfunction()

@@ -7,6 +7,7 @@
 #include "data/text_file.h"
 #include "platform/file_system.h"
 #include "platform/sjis_text.h"
+#include "protocol/kavel_protocol.h"
 
 namespace {
 
@@ -111,6 +112,10 @@ void TKavelPerson::Assign(const TKavelPerson& source) {
 }
 
 std::string TKavelPerson::FileName() const { return ExtractFileBaseName(FilePath); }
+
+TDatagramPerson TKavelPerson::Datagram() const {
+    return {FilePath, IP, ModoriDate, ModoriTime, Huzairiyu, StatusIcon};
+}
 
 bool TKavelPerson::ReturnMoment(TDateTime& moment) const {
     const std::string& time = ModoriTime.empty() ? std::string("23:59:59") : ModoriTime;

@@ -7,6 +7,8 @@
 
 #include "platform/date_time.h"
 
+struct TDatagramPerson;
+
 // Return state of a person at a moment. The values are compared by number
 // (overdue or less, later than today), so their order matters.
 enum TReturnState : int {
@@ -59,6 +61,8 @@ public:
 
     // Person key: the file name of FilePath without directory and extension.
     std::string FileName() const;
+    // The values the clients' datagrams carry (protocol/kavel_protocol.h).
+    TDatagramPerson Datagram() const;
 
     TReturnState ReturnState(TDateTime now) const;
     // Day text ("本日", "明日", "明後日", m/d(ddd) or the raw date), a blank,

@@ -12,7 +12,6 @@ namespace {
 constexpr std::string_view CRLF = "\r\n";
 constexpr std::string_view EntryMark = "○";       // 0x81 0x9B
 constexpr std::string_view WideBlank = "　";      // 0x81 0x40
-constexpr char DatagramSeparator = '\x01';
 
 [[noreturn]] void RefuseControl(std::string_view label, unsigned char c) {
     char code[8];
@@ -49,9 +48,6 @@ void CheckOneLine(std::string_view label, std::string_view value) {
 }
 
 }  // namespace
-
-ERefusedValue::ERefusedValue(std::string field, const std::string& why)
-    : std::runtime_error(why), field_(std::move(field)) {}
 
 std::string AdmitText(std::string_view label, std::string_view value, TValueShape shape) {
     // Control bytes are never the second byte of a two-byte character, so a
@@ -100,12 +96,6 @@ std::string AdmitMessageBody(std::string_view value) {
         if (!last) out += CRLF;
     });
     return out;
-}
-
-void CheckDatagramValue(std::string_view label, std::string_view value) {
-    if (value.find(DatagramSeparator) != std::string_view::npos)
-        throw ERefusedValue(std::string(label), std::string(label) +
-                                                    "に区切りの制御文字 (0x01) があるため送信できません。");
 }
 
 void CheckStorable(const TKavelPerson& person) {

@@ -8,22 +8,12 @@
 // first; what it stores afterwards reads back as admitted, each value in its
 // own field.
 
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
+#include "protocol/refused_value.h"  // ERefusedValue, CheckDatagramValue
+
 class TKavelPerson;
-
-// A value the formats cannot carry. The message names the field and why
-// (Shift-JIS); nothing has been written or sent when it is raised.
-class ERefusedValue : public std::runtime_error {
-public:
-    ERefusedValue(std::string field, const std::string& why);
-    const std::string& Field() const { return field_; }  // its label, as the forms show it
-
-private:
-    std::string field_;
-};
 
 // What a field may carry.
 enum class TValueShape {
@@ -51,9 +41,6 @@ std::string AdmitMessageBody(std::string_view value);
 // one-line value, a reason line but the last ending in a double quote, 0x01
 // in the file path or in any value a datagram carries. Raises ERefusedValue.
 void CheckStorable(const TKavelPerson& person);
-
-// Refuses a datagram value holding the separator 0x01.
-void CheckDatagramValue(std::string_view label, std::string_view value);
 
 // The reason as reading its person file back gives it: every line ended by
 // CR LF (an empty reason reads as one empty line).

@@ -79,7 +79,7 @@ TEST(StoreGate, AdmittedRecordsReadBackExactly) {
         back.SavePersonFile();
         ASSERT_EQ(dir.Read("p.kvl"), file) << "round " << round;
         // And a datagram carries each value as one field.
-        const std::string datagram = TKavelProtocol::PersonData(p);
+        const std::string datagram = TKavelProtocol::PersonData(p.Datagram());
         EXPECT_EQ(std::count(datagram.begin(), datagram.end(), '\x01'), 6);
     }
     EXPECT_GT(admitted, 200);
@@ -126,7 +126,7 @@ TEST(StoreGate, RefusesWhatTheFormatsCannotCarry) {
     p.Huzairiyu.clear();
     p.FilePath = dir.File("a\x01Kvl3_Eod.kvl");
     EXPECT_THROW(p.SavePersonFile(), ERefusedValue);
-    EXPECT_THROW(TKavelProtocol::MessageNotice(p), ERefusedValue);
+    EXPECT_THROW(TKavelProtocol::MessageNotice(p.Datagram()), ERefusedValue);
     EXPECT_TRUE(dir.Read("p.kvl").empty());
 }
 

@@ -61,7 +61,7 @@ void CheckPerson(const std::string (&typed)[Fields]) {
     FUZZ_CHECK(back.Huzairiyu == ReasonAsRead(p.Huzairiyu));
     FUZZ_CHECK(back.StatusIcon == p.StatusIcon);
     FUZZ_CHECK(back.Unknown == p.Unknown);
-    FUZZ_CHECK(Count(TKavelProtocol::PersonData(p), "\x01") == 6);
+    FUZZ_CHECK(Count(TKavelProtocol::PersonData(p.Datagram()), "\x01") == 6);
 }
 
 void CheckMessage(const std::string& sender, const std::string& body) {

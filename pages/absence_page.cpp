@@ -8,11 +8,11 @@
 #include "data/persons_list.h"
 #include "data/store_gate.h"
 #include "http/http_request_info.h"
+#include "log/event_log.h"
 #include "pages/html_escape.h"
 #include "pages/page_maker.h"
 #include "platform/sjis_text.h"
 #include "protocol/kavel_protocol.h"
-#include "service/event_log.h"
 
 namespace {
 
@@ -219,7 +219,7 @@ std::string TKavelPageMaker::MakeAbsenceSubmitPage(const TIdHTTPRequestInfo& req
     for (int i = 0; i < persons->Count(); ++i) {
         const TKavelPerson& receiver = (*persons)[i];
         try {
-            Env().Protocol().SendPersonData(changed, receiver.IP);
+            Env().Protocol().SendPersonData(changed.Datagram(), receiver.IP);
         } catch (const std::exception& e) {
             // The change is saved; one client that cannot be reached must
             // not keep it from the others.

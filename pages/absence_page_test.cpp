@@ -16,11 +16,11 @@
 #include "data/persons_list.h"
 #include "data/store_gate.h"
 #include "images/test_pictures.h"
+#include "log/event_log.h"
 #include "pages/page_test_clients.h"
 #include "pages/page_test_office.h"
 #include "platform/event_sink.h"
 #include "protocol/kavel_protocol.h"
-#include "service/event_log.h"
 
 namespace {
 

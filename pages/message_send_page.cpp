@@ -8,12 +8,12 @@
 #include "data/store_gate.h"
 #include "data/text_file.h"
 #include "http/http_request_info.h"
+#include "log/event_log.h"
 #include "pages/html_escape.h"
 #include "pages/page_maker.h"
 #include "platform/file_system.h"
 #include "platform/sjis_text.h"
 #include "protocol/kavel_protocol.h"
-#include "service/event_log.h"
 
 namespace {
 
@@ -54,7 +54,7 @@ void DeliverMessage(TKavelEnv& env, const TKavelPerson& person, const std::strin
     CheckDatagramValue("人物ファイル名", person.FileName());
     PrependToFile(ChangeFileExt(person.FilePath, ".mil"), text);
     try {
-        env.Protocol().NotifyMessage(person);
+        env.Protocol().NotifyMessage(person.Datagram());
     } catch (const std::exception& e) {
         // The message is stored; the client finds it when it next looks.
         WriteEventLog(person.Name + "(" + person.FileName() + ") さんへの伝言の通知を " +

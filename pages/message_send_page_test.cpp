@@ -18,6 +18,7 @@
 #include "data/kavel_person.h"
 #include "data/persons_list.h"
 #include "data/store_gate.h"
+#include "log/event_log.h"
 #include "pages/message_check_page.h"
 #include "pages/page_test_clients.h"
 #include "pages/page_test_office.h"
@@ -25,7 +26,6 @@
 #include "platform/sjis_text.h"
 #include "platform/event_sink.h"
 #include "protocol/kavel_protocol.h"
-#include "service/event_log.h"
 
 namespace {
 

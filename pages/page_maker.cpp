@@ -11,10 +11,10 @@
 #include "http/http_body_stream.h"
 #include "http/http_request_info.h"
 #include "http/http_response_info.h"
+#include "log/event_log.h"
+#include "log/log_file.h"
 #include "pages/contents_cache.h"
 #include "platform/file_system.h"
-#include "service/event_log.h"
-#include "service/log_file.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "http/http_response_info.h"
+#include "log/event_log.h"
 #include "pages/page_test_office.h"
 #include "platform/event_sink.h"
-#include "service/event_log.h"
 
 namespace {
 

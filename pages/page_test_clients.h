@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "data/kavel_person.h"
 #include "protocol/kavel_protocol.h"
 
 namespace page_test {
@@ -44,7 +43,7 @@ public:
     std::vector<TGot> Collect(TKavelProtocol& protocol) {
         std::vector<TGot> got;
         for (size_t i = 0; i < fds_.size(); ++i) {
-            TKavelPerson end;
+            TDatagramPerson end;
             end.FilePath = "/end/~end.kvl";
             end.IP = Address(i);
             protocol.NotifyMessage(end);

@@ -1,9 +1,8 @@
 #include "protocol/kavel_protocol.h"
 
-#include "data/kavel_person.h"
-#include "data/store_gate.h"
 #include "platform/file_system.h"
 #include "platform/sjis_text.h"
+#include "protocol/refused_value.h"
 
 namespace {
 
@@ -45,15 +44,15 @@ TIdUDPClient& TKavelProtocol::UdpClient() {
     return *ownedClient_;
 }
 
-std::string TKavelProtocol::MessageNotice(const TKavelPerson& person) {
+std::string TKavelProtocol::MessageNotice(const TDatagramPerson& person) {
     std::string datagram;
     AppendKey(datagram, "Kvl3_Msg");
-    AppendValue(datagram, "人物ファイル名", person.FileName());
+    AppendValue(datagram, "人物ファイル名", ExtractFileBaseName(person.FilePath));
     AppendKey(datagram, "Kvl3_Eod");
     return datagram;
 }
 
-std::string TKavelProtocol::PersonData(const TKavelPerson& person) {
+std::string TKavelProtocol::PersonData(const TDatagramPerson& person) {
     std::string datagram;
     AppendKey(datagram, "Kvl3_Dat");
     AppendValue(datagram, "人物ファイルのパス", UpperCase(ChangeFileExt(person.FilePath, ""), TTrailBytes::Fold));
@@ -69,11 +68,11 @@ std::string TKavelProtocol::PersonData(const TKavelPerson& person) {
     return datagram;
 }
 
-void TKavelProtocol::NotifyMessage(const TKavelPerson& person) {
+void TKavelProtocol::NotifyMessage(const TDatagramPerson& person) {
     Send(MessageNotice(person), person.IP);
 }
 
-void TKavelProtocol::SendPersonData(const TKavelPerson& person, const std::string& address) {
+void TKavelProtocol::SendPersonData(const TDatagramPerson& person, const std::string& address) {
     Send(PersonData(person), address);
 }
 

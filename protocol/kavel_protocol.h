@@ -8,7 +8,16 @@
 
 #include "platform/udp_socket.h"
 
-class TKavelPerson;
+// What the datagrams carry of one person, as its person file holds it
+// (TKavelPerson::Datagram fills it).
+struct TDatagramPerson {
+    std::string FilePath;  // common directory followed by the file name
+    std::string IP;
+    std::string ModoriDate;
+    std::string ModoriTime;
+    std::string Huzairiyu;
+    int32_t StatusIcon = 0;
+};
 
 // The UDP client of the sender: the clients' port and the one socket every
 // datagram leaves through.
@@ -37,14 +46,14 @@ public:
     TIdUDPClient& UdpClient();
 
     // The message notice to the person's own IP.
-    void NotifyMessage(const TKavelPerson& person);
+    void NotifyMessage(const TDatagramPerson& person);
     // The person's absence state to address.
-    void SendPersonData(const TKavelPerson& person, const std::string& address);
+    void SendPersonData(const TDatagramPerson& person, const std::string& address);
 
     // The datagrams as sent. Raise ERefusedValue for a value holding the
     // separator 0x01 (nothing is sent).
-    static std::string MessageNotice(const TKavelPerson& person);
-    static std::string PersonData(const TKavelPerson& person);
+    static std::string MessageNotice(const TDatagramPerson& person);
+    static std::string PersonData(const TDatagramPerson& person);
 
 private:
     void Send(const std::string& datagram, const std::string& address);

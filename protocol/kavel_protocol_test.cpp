@@ -11,17 +11,15 @@
 #include <thread>
 #include <vector>
 
-#include "data/kavel_person.h"
-#include "data/store_gate.h"
 #include "platform/udp_test_receiver.h"
+#include "protocol/refused_value.h"
 
 namespace {
 
-TKavelPerson Person(const std::string& path, const std::string& ip = "127.0.0.1") {
-    TKavelPerson p;
+TDatagramPerson Person(const std::string& path, const std::string& ip = "127.0.0.1") {
+    TDatagramPerson p;
     p.FilePath = path;
     p.IP = ip;
-    p.PowerOFF = false;
     return p;
 }
 
@@ -55,7 +53,7 @@ TEST_F(TKavelProtocolTest, MessageNoticeOfASixLetterKeyIs24Bytes) {
 }
 
 TEST_F(TKavelProtocolTest, PersonDataCarriesTheFieldsInTheirOrder) {
-    TKavelPerson p = Person("/srv/kavel/common/suzuki.kvl");
+    TDatagramPerson p = Person("/srv/kavel/common/suzuki.kvl");
     p.ModoriDate = "2024/03/07";
     p.ModoriTime = "17:30";
     p.StatusIcon = 2;
@@ -88,7 +86,7 @@ TEST(KavelProtocolDatagram, PathIsUpperCasedByteByByteWithoutItsExtension) {
 }
 
 TEST(KavelProtocolDatagram, ValuesTravelRawWithSignsAndLineEndsButNeverTheSeparator) {
-    TKavelPerson p = Person("/c/b.kvl");
+    TDatagramPerson p = Person("/c/b.kvl");
     p.StatusIcon = -3;
     p.Huzairiyu = "外出\r\n直帰\r\n";
     p.ModoriTime = "1\t2";
@@ -190,7 +188,7 @@ TEST_F(TKavelProtocolTest, ConcurrentSendsGoThroughOneSocket) {
         senders.emplace_back([&, t] {
             for (int i = 0; i < PerThread; ++i) {
                 try {
-                    TKavelPerson p = Person("/c/p" + std::to_string(t) + ".kvl");
+                    TDatagramPerson p = Person("/c/p" + std::to_string(t) + ".kvl");
                     if (i % 2) protocol_.NotifyMessage(p);
                     else protocol_.SendPersonData(p, "127.0.0.1");
                 } catch (...) {

@@ -12,11 +12,11 @@
 #include "http/http_text.h"
 #include "images/jpeg_image.h"
 #include "images/jpeg_list.h"
+#include "log/event_log.h"
+#include "log/log_file.h"
 #include "pages/html_escape.h"
 #include "pages/page_maker.h"
 #include "platform/sjis_text.h"
-#include "service/event_log.h"
-#include "service/log_file.h"
 #include "service/svc_main.h"
 
 namespace {

@@ -12,11 +12,11 @@
 #include "http/http_response_info.h"
 #include "http/http_server.h"
 #include "images/jpeg_list.h"
+#include "log/event_log.h"
 #include "pages/contents_cache.h"
 #include "platform/event_sink.h"
 #include "platform/file_system.h"
 #include "platform/test_temp_dir.h"
-#include "service/event_log.h"
 
 namespace {
 

@@ -18,12 +18,12 @@
 #include <vector>
 
 #include "images/jpeg_list.h"
+#include "log/event_log.h"
 #include "platform/sjis_text.h"
 #include "platform/event_sink.h"
 #include "platform/home_dir.h"
 #include "platform/service_host.h"
 #include "platform/service_install.h"
-#include "service/event_log.h"
 #include "service/svc_main.h"
 
 namespace {

@@ -6,10 +6,10 @@
 
 #include "data/kavel_env.h"
 #include "http/http_server.h"
+#include "log/event_log.h"
 #include "pages/contents_cache.h"
 #include "platform/date_time.h"
 #include "service/dispatcher.h"
-#include "service/event_log.h"
 #include "service/quor_ini.h"
 
 namespace {

@@ -7,11 +7,11 @@
 
 #include "data/kavel_env.h"
 #include "http/http_server.h"
+#include "log/event_log.h"
 #include "pages/contents_cache.h"
 #include "platform/event_sink.h"
 #include "platform/tcp_socket.h"
 #include "platform/test_temp_dir.h"
-#include "service/event_log.h"
 
 namespace {
 

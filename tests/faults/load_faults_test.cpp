@@ -109,7 +109,9 @@ TEST(LoadFaults, AHugeMessageBoardCostsAboutItsSizeGivesItBackAndNeverHoldsTheBo
     done.store(true);
     sampler.join();
     EXPECT_GT(page, 24 * MiB);
-    if (Measured) EXPECT_LT(peak.load(), page * 3 / 2 + 32 * MiB) << "page " << page;
+    if (Measured) {
+        EXPECT_LT(peak.load(), page * 3 / 2 + 32 * MiB) << "page " << page;
+    }
 
     // Four viewers at once, each reading at its own pace, while the board is probed.
     TBoardProbe probe(files.Port());

@@ -1,4 +1,4 @@
-#include "service/event_log.h"
+#include "log/event_log.h"
 
 #include <atomic>
 #include <cstdio>

@@ -1,52 +1,21 @@
-#include "service/log_file.h"
+#include "log/log_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#ifdef _WIN32
-#include <io.h>
-#include <share.h>
-#else
-#include <sys/file.h>
-#endif
 
 #include <cerrno>
+
+#include "log/log_file_internal.h"
+#include "platform/sjis_text.h"
+
+using log_file_detail::HoldAgainstWriters;
+using log_file_detail::OpenForAppend;
 
 namespace {
 
 constexpr std::string_view InformationWord = "情報　 ";
 constexpr std::string_view WarningWord = "警告　 ";
 constexpr std::string_view ErrorWord = "エラー ";
-
-int OpenForAppend(const std::string& path) {
-#ifdef _WIN32
-    // Readers are welcome; the share mode turns a second writer away.
-    int fd = -1;
-    if (::_sopen_s(&fd, path.c_str(), _O_RDWR | _O_APPEND | _O_BINARY | _O_CREAT | _O_NOINHERIT, _SH_DENYWR,
-                   _S_IREAD | _S_IWRITE) != 0)
-        return -1;
-    return fd;
-#else
-    constexpr int flags = O_RDWR | O_APPEND | O_CLOEXEC;
-    int fd = ::open(path.c_str(), flags);
-    if (fd < 0 && errno == ENOENT) {
-        fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL, 0644);
-        // Someone else created it in between: take theirs.
-        if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), flags);
-    }
-    return fd;
-#endif
-}
-
-// Readers are welcome; a second writer (another server on the same home) is not.
-bool HoldAgainstWriters(int fd) {
-#ifdef _WIN32
-    (void)fd;  // the share mode of the open does it
-    return true;
-#else
-    return ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-#endif
-}
 
 }  // namespace
 
@@ -73,20 +42,7 @@ std::string LogLine(TDateTime now, uint32_t kind, std::string_view text) {
 }
 
 std::string EscapeLogText(std::string_view text) {
-    static constexpr char Hex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b < 0x20 || b == 0x7F) {
-            out += '%';
-            out += Hex[b >> 4];
-            out += Hex[b & 0x0F];
-        } else {
-            out += c;
-        }
-    }
-    return out;
+    return PercentEncode(text, [](unsigned char c) { return c < 0x20 || c == 0x7F; });
 }
 
 TLogFile::~TLogFile() { Close(); }

@@ -1,4 +1,4 @@
-#include "service/log_file.h"
+#include "log/log_file.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 
 #include "platform/clock.h"
 #include "platform/event_sink.h"
-#include "service/log_file.h"
+#include "log/log_file.h"
 
 // Text the logger reports when QUOR.LOG cannot be opened or created.
 inline constexpr const char* LogFileOpenFailedText =
