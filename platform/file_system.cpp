@@ -152,6 +152,34 @@ std::string TempFilePath(const std::string& directory) {
     return name;
 }
 
+int WriteChunks(const std::string& path, std::string_view bytes, const TChunkWriter& write) {
+    // At least two writes even for short texts, so a failure between them can
+    // be simulated.
+    const size_t chunk = std::clamp<size_t>(bytes.size() / 2, 1, 1 << 16);
+    size_t done = 0;
+    do {
+        if (int err = WriteFault(TWriteStep::Write, path)) return err;
+        const size_t len = std::min(chunk, bytes.size() - done);
+        if (len == 0) break;
+        size_t put = 0;
+        if (int err = write(bytes.data() + done, len, put)) return err;
+        done += put;
+    } while (done < bytes.size());
+    return 0;
+}
+
+bool EndsWithText(const std::string& name, const std::string& suffix) {
+    if (name.size() < suffix.size()) return false;
+    const size_t off = name.size() - suffix.size();
+    for (size_t i = 0; i < suffix.size(); ++i) {
+        char a = name[off + i], b = suffix[i];
+        if (a >= 'a' && a <= 'z') a = static_cast<char>(a - 32);
+        if (b >= 'a' && b <= 'z') b = static_cast<char>(b - 32);
+        if (a != b) return false;
+    }
+    return true;
+}
+
 }  // namespace file_system_detail
 
 void ThrowFileOpenError(const std::string& path, int err, const std::string& reason) {
