@@ -4,6 +4,9 @@
 
 #include "platform/file_system.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -20,6 +23,28 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// libstdc++ cannot set a directory's time on Windows; the handle's own call can.
+void AgeDirectory(const std::string& path, fs::file_time_type when) {
+#ifdef _WIN32
+    const auto age = std::chrono::duration_cast<std::chrono::nanoseconds>(fs::file_time_type::clock::now() - when);
+    FILETIME time;
+    GetSystemTimeAsFileTime(&time);
+    ULARGE_INTEGER ticks;
+    ticks.LowPart = time.dwLowDateTime;
+    ticks.HighPart = time.dwHighDateTime;
+    ticks.QuadPart -= static_cast<ULONGLONG>(age.count() / 100);  // 100 ns units
+    time.dwLowDateTime = ticks.LowPart;
+    time.dwHighDateTime = ticks.HighPart;
+    const HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << GetLastError();
+    EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &time)) << GetLastError();
+    CloseHandle(h);
+#else
+    fs::last_write_time(path, when);
+#endif
+}
 
 TEST_F(FileSystem, ReadsEveryByte) {
     const std::string bytes("a\0b\r\n\xff", 6);
@@ -239,7 +264,7 @@ TEST_F(FileSystem, TemporaryNamesNeverCollideAndLeftoversGoWhenStale) {
         fs::last_write_time(dir.File(name), old);
     }
     fs::create_directory(dir.File(".quor-dir.tmp"));
-    fs::last_write_time(dir.File(".quor-dir.tmp"), old);
+    AgeDirectory(dir.File(".quor-dir.tmp"), old);
     EXPECT_EQ(2, RemoveStaleTempFiles(dir.Dir(), 60));
     // Fresh ones may be writes in progress; other names are the clients'.
     EXPECT_EQ(50u, Leftovers({"p.kvl", ".quor-x.kvl", "x.tmp", "a.kvl", ".quor-dir.tmp"}).size());
