@@ -152,6 +152,22 @@ std::string TempFilePath(const std::string& directory) {
     return name;
 }
 
+int WriteChunks(const std::string& path, std::string_view bytes, const TChunkWriter& write) {
+    // At least two writes even for short texts, so a failure between them can
+    // be simulated.
+    const size_t chunk = std::clamp<size_t>(bytes.size() / 2, 1, 1 << 16);
+    size_t done = 0;
+    do {
+        if (int err = WriteFault(TWriteStep::Write, path)) return err;
+        const size_t len = std::min(chunk, bytes.size() - done);
+        if (len == 0) break;
+        size_t put = 0;
+        if (int err = write(bytes.data() + done, len, put)) return err;
+        done += put;
+    } while (done < bytes.size());
+    return 0;
+}
+
 }  // namespace file_system_detail
 
 void ThrowFileOpenError(const std::string& path, int err, const std::string& reason) {

@@ -51,6 +51,13 @@ constexpr int TempNameTries = 8;
 int WriteFault(TWriteStep step, const std::string& path);
 int ForeignLockWaitMs();
 
+// Writes one chunk: puts up to size bytes, telling how many, and returns 0
+// or the errno value of its failure.
+using TChunkWriter = std::function<int(const char* data, size_t size, size_t& put)>;
+// Writes bytes through write chunk by chunk, asking the test hook before
+// each. Returns 0 or the errno value of the failure.
+int WriteChunks(const std::string& path, std::string_view bytes, const TChunkWriter& write);
+
 // The read under a shared hold already taken against our own writers; waits
 // at most waitMs for other processes' writers.
 void ReadSharedLocked(const std::string& path, std::string& content, int waitMs);

@@ -13,6 +13,7 @@
 
 #include "platform/file_system.h"
 #include "platform/file_system_internal.h"
+#include "platform/sjis_text.h"
 
 using file_system_detail::TPathGuard;
 
@@ -139,22 +140,12 @@ void CheckReplaceable(const std::string& path, const struct stat& st) {
 }
 
 int WriteChunks(int fd, const std::string& path, const std::string& bytes) {
-    // At least two writes even for short texts, so a failure between them can
-    // be simulated.
-    const size_t chunk = std::clamp<size_t>(bytes.size() / 2, 1, 1 << 16);
-    size_t done = 0;
-    do {
-        if (int err = file_system_detail::WriteFault(TWriteStep::Write, path)) return err;
-        const size_t len = std::min(chunk, bytes.size() - done);
-        if (len == 0) break;
-        const ssize_t put = ::write(fd, bytes.data() + done, len);
-        if (put < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        done += static_cast<size_t>(put);
-    } while (done < bytes.size());
-    return 0;
+    return file_system_detail::WriteChunks(path, bytes, [fd](const char* data, size_t size, size_t& put) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) return errno == EINTR ? 0 : errno;
+        put = static_cast<size_t>(n);
+        return 0;
+    });
 }
 
 // Writes bytes into a fresh temporary file beside path and moves it into
@@ -227,19 +218,6 @@ bool InstallNewContent(const std::string& path, const std::string& bytes, bool r
     }
     TFd dirFd(OpenRetry(dir.c_str(), O_RDONLY | O_DIRECTORY));
     if (dirFd.Valid()) ::fsync(dirFd.Get());  // best effort: the rename is done
-    return true;
-}
-
-// Suffix comparison with ASCII case ignored; extensions are plain ASCII.
-bool EndsWithText(const std::string& name, const std::string& suffix) {
-    if (name.size() < suffix.size()) return false;
-    const size_t off = name.size() - suffix.size();
-    for (size_t i = 0; i < suffix.size(); ++i) {
-        char a = name[off + i], b = suffix[i];
-        if (a >= 'a' && a <= 'z') a = static_cast<char>(a - 32);
-        if (b >= 'a' && b <= 'z') b = static_cast<char>(b - 32);
-        if (a != b) return false;
-    }
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include "platform/file_system.h"
 #include "platform/file_system_internal.h"
 #include "platform/sjis_text.h"
+#include "platform/system_windows.h"
 
 using file_system_detail::TPathGuard;
 
@@ -43,22 +44,12 @@ int ErrnoOf(DWORD error) {
     }
 }
 
-std::string WindowsText(DWORD error) {
-    char text[512] = {};
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-                                   0, text, sizeof text, nullptr);
-    std::string message(text, n);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
-        message.pop_back();
-    return message.empty() ? "System error " + std::to_string(error) : message;
-}
-
 // A failure known by its errno only (the test hook, our own checks).
 std::string ErrnoText(int err) {
     switch (err) {
-        case EACCES: return WindowsText(ERROR_ACCESS_DENIED);
-        case ENOENT: return WindowsText(ERROR_FILE_NOT_FOUND);
-        case EWOULDBLOCK: return WindowsText(ERROR_SHARING_VIOLATION);
+        case EACCES: return WindowsErrorText(ERROR_ACCESS_DENIED);
+        case ENOENT: return WindowsErrorText(ERROR_FILE_NOT_FOUND);
+        case EWOULDBLOCK: return WindowsErrorText(ERROR_SHARING_VIOLATION);
         default: return std::strerror(err);
     }
 }
@@ -70,10 +61,10 @@ std::string ErrnoText(int err) {
     ThrowFileCreateError(path, err, text);
 }
 [[noreturn]] void ThrowOpenWin(const std::string& path, DWORD error) {
-    ThrowOpen(path, ErrnoOf(error), WindowsText(error));
+    ThrowOpen(path, ErrnoOf(error), WindowsErrorText(error));
 }
 [[noreturn]] void ThrowWriteWin(const std::string& path, DWORD error) {
-    ThrowWrite(path, ErrnoOf(error), WindowsText(error));
+    ThrowWrite(path, ErrnoOf(error), WindowsErrorText(error));
 }
 [[noreturn]] void ThrowWriteErrno(const std::string& path, int err) { ThrowWrite(path, err, ErrnoText(err)); }
 
@@ -174,20 +165,15 @@ void CheckReplaceable(const std::string& path, DWORD attributes) {
 }
 
 int WriteChunks(HANDLE h, const std::string& path, const std::string& bytes, DWORD& winError) {
-    const size_t chunk = std::clamp<size_t>(bytes.size() / 2, 1, 1 << 16);
-    size_t done = 0;
-    do {
-        if (int err = file_system_detail::WriteFault(TWriteStep::Write, path)) return err;
-        const size_t len = std::min(chunk, bytes.size() - done);
-        if (len == 0) break;
-        DWORD put = 0;
-        if (!WriteFile(h, bytes.data() + done, static_cast<DWORD>(len), &put, nullptr)) {
+    return file_system_detail::WriteChunks(path, bytes, [&](const char* data, size_t size, size_t& put) {
+        DWORD n = 0;
+        if (!WriteFile(h, data, static_cast<DWORD>(size), &n, nullptr)) {
             winError = GetLastError();
             return ErrnoOf(winError);
         }
-        done += put;
-    } while (done < bytes.size());
-    return 0;
+        put = n;
+        return 0;
+    });
 }
 
 // Writes bytes into a fresh temporary file beside path and moves it into
@@ -244,18 +230,6 @@ bool InstallNewContent(const std::string& path, const std::string& bytes, bool r
         return false;
     }
     if (error != 0) fail(0, error);
-    return true;
-}
-
-bool EndsWithText(const std::string& name, const std::string& suffix) {
-    if (name.size() < suffix.size()) return false;
-    const size_t off = name.size() - suffix.size();
-    for (size_t i = 0; i < suffix.size(); ++i) {
-        char a = name[off + i], b = suffix[i];
-        if (a >= 'a' && a <= 'z') a = static_cast<char>(a - 32);
-        if (b >= 'a' && b <= 'z') b = static_cast<char>(b - 32);
-        if (a != b) return false;
-    }
     return true;
 }
 

@@ -104,8 +104,10 @@ public:
 
 private:
     void Loop(TServiceHost& host);
-    int signals_ = -1;  // signalfd
-    int wake_ = -1;     // eventfd that ends the loop
+    // Where the controls arrive, -1 for none of ours: a descriptor of the
+    // signals, or the console handler (1) when no service manager runs us.
+    int source_ = -1;
+    int wake_ = -1;  // a descriptor that ends the loop, where it needs one
     std::thread thread_;
 };
 

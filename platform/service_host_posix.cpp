@@ -44,12 +44,12 @@ void BlockServiceSignals() {
 TServiceSignalThread::TServiceSignalThread(TServiceHost& host) {
     BlockServiceSignals();
     const sigset_t set = ControlSignals();
-    signals_ = signalfd(-1, &set, SFD_CLOEXEC);
-    if (signals_ < 0) ThrowSystem("signalfd");
+    source_ = signalfd(-1, &set, SFD_CLOEXEC);
+    if (source_ < 0) ThrowSystem("signalfd");
     wake_ = eventfd(0, EFD_CLOEXEC);
     if (wake_ < 0) {
         const int err = errno;
-        close(signals_);
+        close(source_);
         errno = err;
         ThrowSystem("eventfd");
     }
@@ -62,11 +62,11 @@ TServiceSignalThread::~TServiceSignalThread() {
     }
     thread_.join();
     close(wake_);
-    close(signals_);
+    close(source_);
 }
 
 void TServiceSignalThread::Loop(TServiceHost& host) {
-    pollfd fds[2] = {{signals_, POLLIN, 0}, {wake_, POLLIN, 0}};
+    pollfd fds[2] = {{source_, POLLIN, 0}, {wake_, POLLIN, 0}};
     for (;;) {
         if (poll(fds, 2, -1) < 0) {
             if (errno == EINTR) continue;
@@ -75,7 +75,7 @@ void TServiceSignalThread::Loop(TServiceHost& host) {
         if (fds[1].revents != 0) return;
         if (fds[0].revents == 0) continue;
         signalfd_siginfo info;
-        const ssize_t got = read(signals_, &info, sizeof info);
+        const ssize_t got = read(source_, &info, sizeof info);
         if (got != static_cast<ssize_t>(sizeof info)) continue;
         switch (info.ssi_signo) {
         case SIGTERM:

@@ -138,7 +138,7 @@ TServiceSignalThread::TServiceSignalThread(TServiceHost& host) {
     dispatch.Changed.wait(hold, [] { return dispatch.Mode != TMode::Connecting; });
     if (dispatch.Mode == TMode::Console) {
         SetConsoleCtrlHandler(ConsoleHandler, TRUE);
-        signals_ = 1;
+        source_ = 1;
     }
 }
 
@@ -153,7 +153,7 @@ TServiceSignalThread::~TServiceSignalThread() {
         dispatch.Changed.notify_all();
     }
     thread_.join();
-    if (signals_ == 1) SetConsoleCtrlHandler(ConsoleHandler, FALSE);
+    if (source_ == 1) SetConsoleCtrlHandler(ConsoleHandler, FALSE);
     std::lock_guard<std::mutex> hold(dispatch.Lock);
     dispatch.Status = nullptr;
 }

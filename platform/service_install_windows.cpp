@@ -7,6 +7,7 @@
 #include "platform/home_dir.h"
 #include "platform/sjis_text.h"
 #include "platform/service_install.h"
+#include "platform/system_windows.h"
 
 namespace {
 
@@ -20,17 +21,7 @@ std::wstring Wide(UINT codePage, std::string_view text) {
     return wide;
 }
 
-std::string SystemText(DWORD error) {
-    char text[512] = {};
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-                                   0, text, sizeof text, nullptr);
-    std::string message(text, n);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
-        message.pop_back();
-    return message.empty() ? "System error " + std::to_string(error) : message;
-}
-
-[[noreturn]] void ThrowLast() { throw std::runtime_error(SystemText(GetLastError())); }
+[[noreturn]] void ThrowLast() { throw std::runtime_error(WindowsErrorText(GetLastError())); }
 
 // Collects what the install code writes and shows each flushed text in a
 // message box: the success texts as information, the failures as errors.
@@ -110,7 +101,7 @@ void UninstallService(const TServiceInstallEnv& /*env*/) {
     const BOOL deleted = DeleteService(service);
     const DWORD error = GetLastError();
     CloseServiceHandle(service);
-    if (!deleted) throw std::runtime_error(SystemText(error));
+    if (!deleted) throw std::runtime_error(WindowsErrorText(error));
 }
 
 TServiceInstallEnv TServiceInstallEnv::System() {

@@ -36,7 +36,8 @@ unsigned FromEpoll(std::uint32_t e) {
 }
 
 [[noreturn]] void Fail(const char* what) {
-    throw ESocketError(std::string(what) + ": " + std::strerror(errno));
+    const int error = errno;
+    throw ESocketError(std::string(what) + ": " + std::strerror(error), error);
 }
 
 }  // namespace

@@ -12,22 +12,17 @@
 #include <string>
 #include <vector>
 
+#include "platform/system_windows.h"
+
 // WSAPoll over the registered sockets. WinSock has no timer handle a poll can
 // watch, so a timer is a placeholder socket (for a unique handle) whose
 // deadline the pollers look up and fold into their wait.
 
 namespace {
 
-void StartWinsock() {
-    static const bool started = [] {
-        WSADATA data;
-        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    if (!started) throw ESocketError("WSAStartup failed");
-}
-
 [[noreturn]] void Fail(const char* what) {
-    throw ESocketError(std::string(what) + ": WinSock error " + std::to_string(WSAGetLastError()));
+    const int error = WSAGetLastError();
+    throw ESocketError(std::string(what) + ": WinSock error " + std::to_string(error), error);
 }
 
 std::int64_t NowMs() { return static_cast<std::int64_t>(GetTickCount64()); }
@@ -59,7 +54,7 @@ std::shared_ptr<TTimerState> FindTimer(TSocketHandle handle) {
 }
 
 SOCKET PlaceholderSocket() {
-    StartWinsock();
+    if (!StartWinsock()) throw ESocketError("WSAStartup failed");
     return WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
 }
 

@@ -3,18 +3,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "platform/socket_error.h"
 
 // Native socket handle: an int on POSIX, a SOCKET (pointer-sized) on Windows.
 using TSocketHandle = std::intptr_t;
 inline constexpr TSocketHandle InvalidSocketHandle = -1;
-
-class ESocketError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 enum class TIoStatus {
     Ok,          // Bytes moved (at least one)

@@ -13,25 +13,11 @@ namespace {
 
 int Fd(TSocketHandle h) { return static_cast<int>(h); }
 
-std::string ErrorText(const std::string& what, int error) {
-    return what + ": " + std::strerror(error);
+ESocketError Failure(const std::string& what, int error) {
+    return ESocketError(what + ": " + std::strerror(error), error);
 }
 
 }  // namespace
-
-TTcpSocket& TTcpSocket::operator=(TTcpSocket&& other) noexcept {
-    if (this != &other) {
-        Close();
-        Handle_ = other.Release();
-    }
-    return *this;
-}
-
-TSocketHandle TTcpSocket::Release() noexcept {
-    TSocketHandle h = Handle_;
-    Handle_ = InvalidSocketHandle;
-    return h;
-}
 
 void TTcpSocket::Close() noexcept {
     if (Handle_ != InvalidSocketHandle) {
@@ -47,12 +33,12 @@ TTcpSocket TTcpSocket::Connect(const std::string& ipv4, std::uint16_t port) {
     if (::inet_pton(AF_INET, ipv4.c_str(), &addr.sin_addr) != 1)
         throw ESocketError("Not an IPv4 address: " + ipv4);
     TTcpSocket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!s.IsOpen()) throw ESocketError(ErrorText("socket", errno));
+    if (!s.IsOpen()) throw Failure("socket", errno);
     int rc;
     do {
         rc = ::connect(Fd(s.Handle_), reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     } while (rc != 0 && errno == EINTR);
-    if (rc != 0) throw ESocketError(ErrorText("connect to " + ipv4 + ":" + std::to_string(port), errno));
+    if (rc != 0) throw Failure("connect to " + ipv4 + ":" + std::to_string(port), errno);
     return s;
 }
 
@@ -61,7 +47,7 @@ void TTcpSocket::SetReceiveTimeout(int ms) {
     tv.tv_sec = ms / 1000;
     tv.tv_usec = (ms % 1000) * 1000;
     if (::setsockopt(Fd(Handle_), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0)
-        throw ESocketError(ErrorText("setsockopt", errno));
+        throw Failure("setsockopt", errno);
 }
 
 TIoResult TTcpSocket::Receive(char* buffer, std::size_t size) noexcept {
@@ -107,7 +93,7 @@ void TTcpSocket::ShutdownSend() noexcept {
 void TTcpListener::Open(std::uint16_t port, int backlog) {
     Close();
     TTcpSocket s(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (!s.IsOpen()) throw ESocketError(ErrorText("Could not create socket", errno));
+    if (!s.IsOpen()) throw Failure("Could not create socket", errno);
     // A restart must not wait for the old connections' TIME_WAIT.
     int one = 1;
     ::setsockopt(Fd(s.Handle()), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -116,12 +102,12 @@ void TTcpListener::Open(std::uint16_t port, int backlog) {
     addr.sin_addr.s_addr = htonl(INADDR_ANY);
     addr.sin_port = htons(port);
     if (::bind(Fd(s.Handle()), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-        throw ESocketError(ErrorText("Could not bind socket to port " + std::to_string(port), errno));
+        throw Failure("Could not bind socket to port " + std::to_string(port), errno);
     if (::listen(Fd(s.Handle()), backlog) != 0)
-        throw ESocketError(ErrorText("Could not listen on port " + std::to_string(port), errno));
+        throw Failure("Could not listen on port " + std::to_string(port), errno);
     socklen_t len = sizeof addr;
     if (::getsockname(Fd(s.Handle()), reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-        throw ESocketError(ErrorText("getsockname", errno));
+        throw Failure("getsockname", errno);
     Port_ = ntohs(addr.sin_port);
 #ifdef TCP_DEFER_ACCEPT
     // Wake us when the request has come, not at the handshake: one wake-up and
@@ -131,11 +117,6 @@ void TTcpListener::Open(std::uint16_t port, int backlog) {
     ::setsockopt(Fd(s.Handle()), IPPROTO_TCP, TCP_DEFER_ACCEPT, &deferSeconds, sizeof deferSeconds);
 #endif
     Socket_ = std::move(s);
-}
-
-void TTcpListener::Close() noexcept {
-    Socket_.Close();
-    Port_ = 0;
 }
 
 void TTcpListener::Shutdown() noexcept {

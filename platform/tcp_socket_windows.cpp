@@ -3,34 +3,21 @@
 
 #include <string>
 
+#include "platform/system_windows.h"
 #include "platform/tcp_socket.h"
 
 namespace {
 
 SOCKET Sock(TSocketHandle h) { return static_cast<SOCKET>(h); }
 
-// WinSock needs one start per process before its first call; the count it
-// keeps makes a start per user harmless.
-void StartWinsock() {
-    static const bool started = [] {
-        WSADATA data;
-        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    if (!started) throw ESocketError("WSAStartup failed");
-}
-
-std::string ErrorText(const std::string& what, int error) {
-    char text[512] = {};
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                   static_cast<DWORD>(error), 0, text, sizeof text, nullptr);
-    std::string message(text, n);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
+ESocketError Failure(const std::string& what, int error) {
+    std::string message = WindowsMessage(static_cast<unsigned long>(error));
     if (message.empty()) message = "error " + std::to_string(error);
-    return what + ": " + message;
+    return ESocketError(what + ": " + message, error);
 }
 
 TSocketHandle NewSocket() {
-    StartWinsock();
+    if (!StartWinsock()) throw ESocketError("WSAStartup failed");
     // Not inherited by processes we start.
     SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
     return s == INVALID_SOCKET ? InvalidSocketHandle : static_cast<TSocketHandle>(s);
@@ -45,20 +32,6 @@ bool SetNonBlocking(SOCKET s) {
 
 // tcp_poller_windows.cpp: takes the handle out of every poller.
 void ForgetPolledSocket(TSocketHandle socket) noexcept;
-
-TTcpSocket& TTcpSocket::operator=(TTcpSocket&& other) noexcept {
-    if (this != &other) {
-        Close();
-        Handle_ = other.Release();
-    }
-    return *this;
-}
-
-TSocketHandle TTcpSocket::Release() noexcept {
-    TSocketHandle h = Handle_;
-    Handle_ = InvalidSocketHandle;
-    return h;
-}
 
 void TTcpSocket::Close() noexcept {
     if (Handle_ != InvalidSocketHandle) {
@@ -75,9 +48,9 @@ TTcpSocket TTcpSocket::Connect(const std::string& ipv4, std::uint16_t port) {
     if (::inet_pton(AF_INET, ipv4.c_str(), &addr.sin_addr) != 1)
         throw ESocketError("Not an IPv4 address: " + ipv4);
     TTcpSocket s(NewSocket());
-    if (!s.IsOpen()) throw ESocketError(ErrorText("socket", WSAGetLastError()));
+    if (!s.IsOpen()) throw Failure("socket", WSAGetLastError());
     if (::connect(Sock(s.Handle_), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-        throw ESocketError(ErrorText("connect to " + ipv4 + ":" + std::to_string(port), WSAGetLastError()));
+        throw Failure("connect to " + ipv4 + ":" + std::to_string(port), WSAGetLastError());
     return s;
 }
 
@@ -85,7 +58,7 @@ void TTcpSocket::SetReceiveTimeout(int ms) {
     const DWORD wait = static_cast<DWORD>(ms);
     if (::setsockopt(Sock(Handle_), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait),
                      sizeof wait) != 0)
-        throw ESocketError(ErrorText("setsockopt", WSAGetLastError()));
+        throw Failure("setsockopt", WSAGetLastError());
 }
 
 TIoResult TTcpSocket::Receive(char* buffer, std::size_t size) noexcept {
@@ -143,14 +116,14 @@ void TTcpSocket::ShutdownSend() noexcept {
 void TTcpListener::Open(std::uint16_t port, int backlog) {
     Close();
     TTcpSocket s(NewSocket());
-    if (!s.IsOpen()) throw ESocketError(ErrorText("Could not create socket", WSAGetLastError()));
+    if (!s.IsOpen()) throw Failure("Could not create socket", WSAGetLastError());
     // SO_REUSEADDR would let another program take the port from under us;
     // TIME_WAIT does not block a restart on Windows anyway.
     BOOL on = TRUE;
     ::setsockopt(Sock(s.Handle()), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
                  sizeof on);
     if (!SetNonBlocking(Sock(s.Handle())))
-        throw ESocketError(ErrorText("Could not create socket", WSAGetLastError()));
+        throw Failure("Could not create socket", WSAGetLastError());
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_ANY);
@@ -162,21 +135,16 @@ void TTcpListener::Open(std::uint16_t port, int backlog) {
         if (::bind(Sock(s.Handle()), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) break;
         const int error = WSAGetLastError();
         if (port == 0 || (error != WSAEACCES && error != WSAEADDRINUSE) || waited >= 2000)
-            throw ESocketError(ErrorText("Could not bind socket to port " + std::to_string(port), error));
+            throw Failure("Could not bind socket to port " + std::to_string(port), error);
         Sleep(20);
     }
     if (::listen(Sock(s.Handle()), backlog) != 0)
-        throw ESocketError(ErrorText("Could not listen on port " + std::to_string(port), WSAGetLastError()));
+        throw Failure("Could not listen on port " + std::to_string(port), WSAGetLastError());
     int len = sizeof addr;
     if (::getsockname(Sock(s.Handle()), reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-        throw ESocketError(ErrorText("getsockname", WSAGetLastError()));
+        throw Failure("getsockname", WSAGetLastError());
     Port_ = ntohs(addr.sin_port);
     Socket_ = std::move(s);
-}
-
-void TTcpListener::Close() noexcept {
-    Socket_.Close();
-    Port_ = 0;
 }
 
 void TTcpListener::Shutdown() noexcept {

@@ -1,5 +1,7 @@
 #include "platform/udp_socket.h"
 
+#include <cerrno>
+
 #include "platform/sjis_text.h"
 
 ESocketError SocketError(int errorCode, const std::string& text) {
@@ -41,4 +43,25 @@ TInet4Address ResolveAddress(const std::string& text, const TNameResolver& resol
     TInet4Address address;
     if (ParseDottedQuad(text, address)) return address;
     return resolver ? resolver(text) : SystemResolve(text);
+}
+
+TUdpSocket::~TUdpSocket() { Close(); }
+
+void TUdpSocket::SendTo(const TInet4Address& address, int32_t port, std::string_view bytes) {
+    // A port that does not fit would silently go elsewhere once truncated.
+    if (port < 0 || port > 65535) throw SystemSocketError(EINVAL);
+    Open();
+    const int fd = Handle();
+    long sent;
+    do {
+        sent = sendTo_ ? sendTo_(fd, bytes.data(), bytes.size(), address, static_cast<uint16_t>(port))
+                       : SystemSendTo(fd, bytes.data(), bytes.size(), address,
+                                      static_cast<uint16_t>(port));
+    } while (sent < 0 && errno == EINTR);
+    if (sent < 0) {
+        const int error = errno;
+        if (error == EMSGSIZE) throw ESocketError("Package Size Too Big.", error);
+        throw SystemSocketError(error);
+    }
+    if (static_cast<size_t>(sent) != bytes.size()) throw ESocketError("Not all bytes sent.", 0);
 }

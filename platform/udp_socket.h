@@ -6,20 +6,10 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
-// A socket operation failed; the message is what the caller shows.
-class ESocketError : public std::runtime_error {
-public:
-    ESocketError(const std::string& message, int errorCode)
-        : std::runtime_error(message), errorCode_(errorCode) {}
-    int ErrorCode() const { return errorCode_; }  // 0 when the system gave none
-
-private:
-    int errorCode_;
-};
+#include "platform/socket_error.h"
 
 // "Socket Error # <code>\r\n<text>".
 ESocketError SocketError(int errorCode, const std::string& text);
@@ -49,6 +39,8 @@ TInet4Address ResolveAddress(const std::string& text, const TNameResolver& resol
 // errno set, as sendto does. Tests stand in for the system with it.
 using TSendToCall = std::function<long(int fd, const void* data, size_t size,
                                        const TInet4Address& to, uint16_t port)>;
+// The system's own, which sockets use unless told otherwise.
+long SystemSendTo(int fd, const void* data, size_t size, const TInet4Address& to, uint16_t port);
 
 // An IPv4 datagram socket, never bound, broadcast off. It opens on the
 // first send; two first sends at once still open one socket. Sends need no

@@ -20,13 +20,12 @@ sockaddr_in SocketAddress(const TInet4Address& address, uint16_t port) {
     return to;
 }
 
-long SystemSendTo(int fd, const void* data, size_t size, const TInet4Address& address,
-                  uint16_t port) {
+}  // namespace
+
+long SystemSendTo(int fd, const void* data, size_t size, const TInet4Address& address, uint16_t port) {
     const sockaddr_in to = SocketAddress(address, port);
     return ::sendto(fd, data, size, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
 }
-
-}  // namespace
 
 ESocketError SystemSocketError(int errorCode) {
     return SocketError(errorCode, std::system_category().message(errorCode));
@@ -56,8 +55,6 @@ TInet4Address SystemResolve(const std::string& hostName) {
     return address;
 }
 
-TUdpSocket::~TUdpSocket() { Close(); }
-
 void TUdpSocket::Open() {
     if (IsOpen()) return;
     std::lock_guard<std::mutex> hold(openLock_);
@@ -77,23 +74,4 @@ void TUdpSocket::Close() {
     std::lock_guard<std::mutex> hold(openLock_);
     const int fd = fd_.exchange(-1);
     if (fd >= 0) ::close(fd);
-}
-
-void TUdpSocket::SendTo(const TInet4Address& address, int32_t port, std::string_view bytes) {
-    // A port that does not fit would silently go elsewhere once truncated.
-    if (port < 0 || port > 65535) throw SystemSocketError(EINVAL);
-    Open();
-    const int fd = Handle();
-    long sent;
-    do {
-        sent = sendTo_ ? sendTo_(fd, bytes.data(), bytes.size(), address, static_cast<uint16_t>(port))
-                       : SystemSendTo(fd, bytes.data(), bytes.size(), address,
-                                      static_cast<uint16_t>(port));
-    } while (sent < 0 && errno == EINTR);
-    if (sent < 0) {
-        const int error = errno;
-        if (error == EMSGSIZE) throw ESocketError("Package Size Too Big.", error);
-        throw SystemSocketError(error);
-    }
-    if (static_cast<size_t>(sent) != bytes.size()) throw ESocketError("Not all bytes sent.", 0);
 }

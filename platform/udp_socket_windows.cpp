@@ -5,17 +5,10 @@
 #include <cstring>
 #include <system_error>
 
+#include "platform/system_windows.h"
 #include "platform/udp_socket.h"
 
 namespace {
-
-void StartWinsock() {
-    static const bool started = [] {
-        WSADATA data;
-        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    if (!started) throw SocketError(0, "WSAStartup failed");
-}
 
 // WinSock reports through WSAGetLastError; the portable code reads errno.
 // The few values it acts on become their errno names, the rest stay
@@ -27,6 +20,8 @@ int ErrnoFromWinsock(int error) {
         default: return error;
     }
 }
+
+}  // namespace
 
 long SystemSendTo(int fd, const void* data, size_t size, const TInet4Address& address, uint16_t port) {
     sockaddr_in to{};
@@ -42,8 +37,6 @@ long SystemSendTo(int fd, const void* data, size_t size, const TInet4Address& ad
     return sent;
 }
 
-}  // namespace
-
 ESocketError SystemSocketError(int errorCode) {
     // errno values are small; WinSock's start at 10000.
     const std::error_category& category = errorCode < WSABASEERR ? std::generic_category() : std::system_category();
@@ -53,7 +46,7 @@ ESocketError SystemSocketError(int errorCode) {
 }
 
 TInet4Address SystemResolve(const std::string& hostName) {
-    StartWinsock();
+    if (!StartWinsock()) throw SocketError(0, "WSAStartup failed");
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_DGRAM;
@@ -74,13 +67,11 @@ TInet4Address SystemResolve(const std::string& hostName) {
     return address;
 }
 
-TUdpSocket::~TUdpSocket() { Close(); }
-
 void TUdpSocket::Open() {
     if (IsOpen()) return;
     std::lock_guard<std::mutex> hold(openLock_);
     if (IsOpen()) return;
-    StartWinsock();
+    if (!StartWinsock()) throw SocketError(0, "WSAStartup failed");
     const SOCKET s = WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
     if (s == INVALID_SOCKET) throw SystemSocketError(WSAGetLastError());
     const BOOL off = FALSE;
@@ -97,21 +88,4 @@ void TUdpSocket::Close() {
     std::lock_guard<std::mutex> hold(openLock_);
     const int fd = fd_.exchange(-1);
     if (fd >= 0) ::closesocket(static_cast<SOCKET>(fd));
-}
-
-void TUdpSocket::SendTo(const TInet4Address& address, int32_t port, std::string_view bytes) {
-    if (port < 0 || port > 65535) throw SystemSocketError(EINVAL);
-    Open();
-    const int fd = Handle();
-    long sent;
-    do {
-        sent = sendTo_ ? sendTo_(fd, bytes.data(), bytes.size(), address, static_cast<uint16_t>(port))
-                       : SystemSendTo(fd, bytes.data(), bytes.size(), address, static_cast<uint16_t>(port));
-    } while (sent < 0 && errno == EINTR);
-    if (sent < 0) {
-        const int error = errno;
-        if (error == EMSGSIZE) throw ESocketError("Package Size Too Big.", error);
-        throw SystemSocketError(error);
-    }
-    if (static_cast<size_t>(sent) != bytes.size()) throw ESocketError("Not all bytes sent.", 0);
 }

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+// A socket operation failed; the message is what the caller shows.
+class ESocketError : public std::runtime_error {
+public:
+    explicit ESocketError(const std::string& message, int errorCode = 0)
+        : std::runtime_error(message), errorCode_(errorCode) {}
+    int ErrorCode() const { return errorCode_; }  // 0 when the system gave none
+
+private:
+    int errorCode_;
+};
