@@ -12,7 +12,6 @@
 //   board_bench --page [--persons N]       writes the board's bytes to stdout
 #include <benchmark/benchmark.h>
 
-
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -47,8 +46,8 @@ struct TValues {
 };
 
 TValues SyntheticPerson(int i) {
-    static const char* const groups[] = {"営業一課", "営業二課", "総務", "経理", "開発", "品質保証",
-                                         "人事", "企画", "広報", "法務", "情報システム", "購買"};
+    static const char* const groups[] = {"営業一課", "営業二課", "総務", "経理", "開発",         "品質保証",
+                                         "人事",     "企画",     "広報", "法務", "情報システム", "購買"};
     static const char* const reasons[] = {"会議\r\n15時まで", "外出（客先）", "出張", "休暇", "研修"};
     TValues v;
     const unsigned char first = static_cast<unsigned char>(0xB1 + i % 45);  // ｱ .. ﾝ
@@ -59,11 +58,23 @@ TValues SyntheticPerson(int i) {
     v.Memo = "内線" + std::to_string(1000 + i);
     v.IP = "127.0.0." + std::to_string(1 + i % 250);
     switch (i % 6) {
-        case 0: case 1: break;  // present
-        case 2: v.ModoriDate = "2020/12/07"; v.ModoriTime = "17:30"; break;
-        case 3: v.ModoriDate = "2020/12/08"; v.ModoriTime = "10:00"; break;
-        case 4: v.ModoriDate = "2020/12/24"; break;
-        case 5: v.PowerOff = true; break;
+        case 0:
+        case 1:
+            break;  // present
+        case 2:
+            v.ModoriDate = "2020/12/07";
+            v.ModoriTime = "17:30";
+            break;
+        case 3:
+            v.ModoriDate = "2020/12/08";
+            v.ModoriTime = "10:00";
+            break;
+        case 4:
+            v.ModoriDate = "2020/12/24";
+            break;
+        case 5:
+            v.PowerOff = true;
+            break;
     }
     if (!v.ModoriDate.empty()) v.Huzairiyu = std::string(reasons[i % 5]) + "\r\n";
     return v;
@@ -99,16 +110,17 @@ std::string WriteOffice(int count) {
         std::exit(1);
     }
     dir += "/";
-    std::ofstream(dir + "kavel.ini", std::ios::binary) << "QUOR_SiteName=行き先掲示板\r\nQUOR_Interval,ReloadAllFile=60\r\n";
+    std::ofstream(dir + "kavel.ini", std::ios::binary)
+        << "QUOR_SiteName=行き先掲示板\r\nQUOR_Interval,ReloadAllFile=60\r\n";
     auto q = [](const std::string& s) { return "\"" + s + "\"\r\n"; };
     for (int i = 0; i < count; ++i) {
         const TValues v = SyntheticPerson(i);
         std::string reason = v.Huzairiyu;
         if (reason.size() >= 2) reason.resize(reason.size() - 2);
         const std::string key = dir + "p" + std::to_string(i);
-        std::ofstream(key + ".kvl", std::ios::binary) << q(v.Furigana) << q(v.Name) << q(v.Group) << q(v.Memo)
-                                                      << q(reason) << q(v.ModoriDate) << q(v.ModoriTime) << q("")
-                                                      << q(v.IP) << q("0");
+        std::ofstream(key + ".kvl", std::ios::binary)
+            << q(v.Furigana) << q(v.Name) << q(v.Group) << q(v.Memo) << q(reason) << q(v.ModoriDate)
+            << q(v.ModoriTime) << q("") << q(v.IP) << q("0");
         if (v.PowerOff) std::ofstream(key + ".off");
     }
     return dir;
@@ -190,7 +202,8 @@ int Serve(int port, int persons, const char* cpuReport) {
     TIdHTTPServer server;
     server.DefaultPort = static_cast<std::uint16_t>(port);
     server.ServerSoftware = "Quorwell 0.7";
-    server.OnCommandGet = [&](TIdPeerThread&, const TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response) {
+    server.OnCommandGet = [&](TIdPeerThread&, const TIdHTTPRequestInfo& request,
+                              TIdHTTPResponseInfo& response) {
         WriteLogFile(request.RemoteAddress + " " + request.DocumentPath, EventInformation);
         TKavelPageMaker(env, cache).MakePage(request, response);
     };
@@ -210,7 +223,8 @@ int Serve(int port, int persons, const char* cpuReport) {
         if (std::FILE* f = std::fopen(cpuReport, "w")) {
             std::timespec ts{};
             clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-            std::fprintf(f, "%.6f %llu\n", ts.tv_sec + ts.tv_nsec / 1e9, static_cast<unsigned long long>(s.Answered));
+            std::fprintf(f, "%.6f %llu\n", ts.tv_sec + ts.tv_nsec / 1e9,
+                         static_cast<unsigned long long>(s.Answered));
             std::fclose(f);
         }
     }
@@ -226,11 +240,16 @@ int main(int argc, char** argv) {
     const char* cpuReport = nullptr;
     for (int i = 1; i < argc; ++i) {
         const bool more = i + 1 < argc;
-        if (!std::strcmp(argv[i], "--serve")) serve = true;
-        else if (!std::strcmp(argv[i], "--page")) page = true;
-        else if (!std::strcmp(argv[i], "--port") && more) port = std::atoi(argv[++i]);
-        else if (!std::strcmp(argv[i], "--persons") && more) persons = std::atoi(argv[++i]);
-        else if (!std::strcmp(argv[i], "--cpu-report") && more) cpuReport = argv[++i];
+        if (!std::strcmp(argv[i], "--serve"))
+            serve = true;
+        else if (!std::strcmp(argv[i], "--page"))
+            page = true;
+        else if (!std::strcmp(argv[i], "--port") && more)
+            port = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--persons") && more)
+            persons = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--cpu-report") && more)
+            cpuReport = argv[++i];
     }
     if (serve) return Serve(port, persons, cpuReport);
     if (page) {

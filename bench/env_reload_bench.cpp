@@ -27,19 +27,20 @@ class TSplitClock : public TClock {
 public:
     TDateTime Now() const override {
         if (!Rescanner) return 40000;
-        return 50000 + static_cast<double>(ticks_.fetch_add(1, std::memory_order_relaxed));
+        return 50000 + static_cast<double>(Ticks_.fetch_add(1, std::memory_order_relaxed));
     }
     static thread_local bool Rescanner;
 
 private:
-    mutable std::atomic<long> ticks_{0};
+    mutable std::atomic<long> Ticks_{0};
 };
 thread_local bool TSplitClock::Rescanner = false;
 
 std::string PersonText(int i) {
     const std::string furigana(1, static_cast<char>(0xB1 + i % 45));
     return "\"" + furigana + "\"\r\n\"社員" + std::to_string(i) + "\"\r\n\"部" + std::to_string(i % 12) +
-           "\"\r\n\"内線" + std::to_string(1000 + i) + "\"\r\n\"外出\"\r\n\"2004/12/24\"\r\n"
+           "\"\r\n\"内線" + std::to_string(1000 + i) +
+           "\"\r\n\"外出\"\r\n\"2004/12/24\"\r\n"
            "\"17:30\"\r\n\"03-0000-0000\"\r\n\"127.0.0.1\"\r\n\"0\"\r\n";
 }
 

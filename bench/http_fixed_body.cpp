@@ -4,16 +4,16 @@
 // (bench/http_vs_nginx.sh). Runs until SIGINT or SIGTERM.
 //
 //   http_fixed_body [--port N] [--bytes N] [--workers N] [--backlog N] [--log FILE] [--cpu-report FILE]
+#include <fcntl.h>
+#include <unistd.h>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unistd.h>
 
 #include "http/http_server.h"
 
@@ -32,7 +32,8 @@ std::string MakeBody(std::size_t bytes) {
 
 class TAccessLog {
 public:
-    explicit TAccessLog(const char* path) : Fd_(::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644)) {
+    explicit TAccessLog(const char* path)
+        : Fd_(::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644)) {
         if (Fd_ < 0) {
             std::perror(path);
             std::exit(1);
@@ -49,8 +50,9 @@ public:
             std::strftime(stamp, sizeof stamp, "%d/%b/%Y:%H:%M:%S %z", &tm);
             last = now;
         }
-        std::string line = req.RemoteAddress + " - - [" + stamp + "] \"" + req.Method + " " + req.Target + " " +
-                           req.ProtocolVersion + "\" " + std::to_string(status) + " " + std::to_string(bytes) + "\n";
+        std::string line = req.RemoteAddress + " - - [" + stamp + "] \"" + req.Method + " " + req.Target +
+                           " " + req.ProtocolVersion + "\" " + std::to_string(status) + " " +
+                           std::to_string(bytes) + "\n";
         std::lock_guard lock(Mutex_);
         [[maybe_unused]] ssize_t n = ::write(Fd_, line.data(), line.size());
     }
@@ -70,12 +72,18 @@ int main(int argc, char** argv) {
     const char* log = "/tmp/http_fixed_body-access.log";
     const char* cpuReport = nullptr;
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--port")) port = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--bytes")) bytes = std::strtoul(argv[i + 1], nullptr, 10);
-        else if (!std::strcmp(argv[i], "--workers")) workers = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--backlog")) backlog = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--log")) log = argv[i + 1];
-        else if (!std::strcmp(argv[i], "--cpu-report")) cpuReport = argv[i + 1];
+        if (!std::strcmp(argv[i], "--port"))
+            port = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--bytes"))
+            bytes = std::strtoul(argv[i + 1], nullptr, 10);
+        else if (!std::strcmp(argv[i], "--workers"))
+            workers = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--backlog"))
+            backlog = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--log"))
+            log = argv[i + 1];
+        else if (!std::strcmp(argv[i], "--cpu-report"))
+            cpuReport = argv[i + 1];
         else {
             std::fprintf(stderr, "unknown option %s\n", argv[i]);
             return 2;
@@ -106,7 +114,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;
     }
-    std::fprintf(stderr, "listening on port %u, %zu-byte body, %d workers\n", server.BoundPort(), body->size(), workers);
+    std::fprintf(stderr, "listening on port %u, %zu-byte body, %d workers\n", server.BoundPort(),
+                 body->size(), workers);
     int sig = 0;
     sigwait(&stop, &sig);
     server.Deactivate();
@@ -121,7 +130,8 @@ int main(int argc, char** argv) {
         if (f) {
             std::timespec ts{};
             clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-            std::fprintf(f, "%.6f %llu\n", ts.tv_sec + ts.tv_nsec / 1e9, static_cast<unsigned long long>(s.Answered));
+            std::fprintf(f, "%.6f %llu\n", ts.tv_sec + ts.tv_nsec / 1e9,
+                         static_cast<unsigned long long>(s.Answered));
             std::fclose(f);
         }
     }

@@ -52,8 +52,8 @@ BENCHMARK(BM_WriteLogFile)->Threads(1)->Threads(4)->UseRealTime();
 void BM_PlainAppendWrite(benchmark::State& state) {
     TBenchDir dir;
     const int fd = ::open((dir.Path + "plain.log").c_str(), O_RDWR | O_CREAT | O_APPEND, 0644);
-    const std::string line = "2024/03/07 09:05:08 " + std::string(LevelWord(EventInformation)) +
-                             RequestText + "\r\n";
+    const std::string line =
+        "2024/03/07 09:05:08 " + std::string(LevelWord(EventInformation)) + RequestText + "\r\n";
     for (auto _ : state) benchmark::DoNotOptimize(::write(fd, line.data(), line.size()));
     state.SetItemsProcessed(state.iterations());
     ::close(fd);

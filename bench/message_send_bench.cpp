@@ -38,8 +38,9 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 
 // Old messages: entries of about 100 bytes up to 1 MB.
 std::string OldMessages() {
-    std::string entry = "○ゲスト(伝言)    送信日時:2020年12月07日(月) 09時05分03秒\r\n"
-                        "お電話がありました。折り返しお願いします。\r\n\r\n";
+    std::string entry =
+        "○ゲスト(伝言)    送信日時:2020年12月07日(月) 09時05分03秒\r\n"
+        "お電話がありました。折り返しお願いします。\r\n\r\n";
     std::string out;
     while (out.size() + entry.size() <= MilBytes) out += entry;
     out.resize(MilBytes, ' ');
@@ -54,41 +55,41 @@ public:
     TBenchOffice() {
         std::string pattern = (std::filesystem::temp_directory_path() / "quor-bench-XXXXXX").string();
         if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        dir_ = pattern + "/";
+        Dir_ = pattern + "/";
 
-        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        Fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         sockaddr_in local{};
         local.sin_family = AF_INET;
         local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof local;
-        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length) != 0)
+        if (Fd_ < 0 || ::bind(Fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+            ::getsockname(Fd_, reinterpret_cast<sockaddr*>(&local), &length) != 0)
             throw std::runtime_error("udp bind failed");
 
-        WriteFile(dir_ + "kavel.ini", "QUOR_SiteName=bench\r\nUDPMessage,Port=" +
-                                          std::to_string(ntohs(local.sin_port)) +
-                                          "\r\nQUOR_Interval,ReloadAllFile=60\r\n");
-        WriteFile(dir_ + "tanaka.kvl",
+        WriteFile(Dir_ + "kavel.ini",
+                  "QUOR_SiteName=bench\r\nUDPMessage,Port=" + std::to_string(ntohs(local.sin_port)) +
+                      "\r\nQUOR_Interval,ReloadAllFile=60\r\n");
+        WriteFile(Dir_ + "tanaka.kvl",
                   "\"ﾀﾅｶ\"\r\n\"田中太郎\"\r\n\"営業\"\r\n\"内線101\"\r\n\"\"\r\n\"\"\r\n\"\"\r\n"
                   "\"\"\r\n\"127.0.0.1\"\r\n\"0\"\r\n");
-        env_ = std::make_unique<TKavelEnv>(SystemClock());
-        env_->SetCommonDirectory(dir_);
+        Env_ = std::make_unique<TKavelEnv>(SystemClock());
+        Env_->SetCommonDirectory(Dir_);
     }
     ~TBenchOffice() {
-        ::close(fd_);
+        ::close(Fd_);
         std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
+        std::filesystem::remove_all(Dir_, ec);
     }
 
-    std::string File(const std::string& name) const { return dir_ + name; }
-    TKavelEnv& Env() { return *env_; }
-    TContentsCache& Cache() { return cache_; }
+    std::string File(const std::string& name) const { return Dir_ + name; }
+    TKavelEnv& Env() { return *Env_; }
+    TContentsCache& Cache() { return Cache_; }
 
 private:
-    std::string dir_;
-    int fd_ = -1;
-    TContentsCache cache_;
-    std::unique_ptr<TKavelEnv> env_;
+    std::string Dir_;
+    int Fd_ = -1;
+    TContentsCache Cache_;
+    std::unique_ptr<TKavelEnv> Env_;
 };
 
 const char* const RequestBytes =

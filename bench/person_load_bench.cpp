@@ -26,14 +26,12 @@ const TTestTempDir& Office(int persons) {
         for (int i = 0; i < persons; ++i) {
             seed = seed * 1103515245 + 12345;
             std::string reading;
-            for (int k = 0; k < 4; ++k)
-                reading += static_cast<char>(0xB1 + (seed >> (8 + 5 * k)) % 45);
-            const std::string text = "\"" + reading + "\"\r\n\"社員" + std::to_string(i) +
-                                     "\"\r\n\"" + groups[i % 4] +
-                                     "\"\r\n\"内線" + std::to_string(1000 + i) +
+            for (int k = 0; k < 4; ++k) reading += static_cast<char>(0xB1 + (seed >> (8 + 5 * k)) % 45);
+            const std::string text = "\"" + reading + "\"\r\n\"社員" + std::to_string(i) + "\"\r\n\"" +
+                                     groups[i % 4] + "\"\r\n\"内線" + std::to_string(1000 + i) +
                                      "\"\r\n\"外出\r\n顧客訪問\"\r\n\"2004/12/24\"\r\n\"17:30\"\r\n"
-                                     "\"03-0000-0000\"\r\n\"127.0.0." + std::to_string(1 + i % 250) +
-                                     "\"\r\n\"0\"\r\n";
+                                     "\"03-0000-0000\"\r\n\"127.0.0." +
+                                     std::to_string(1 + i % 250) + "\"\r\n\"0\"\r\n";
             dir->Write("p" + std::to_string(i) + ".kvl", text);
             if (i % 10 == 0) dir->Write("p" + std::to_string(i) + ".off", "");
         }
@@ -43,8 +41,7 @@ const TTestTempDir& Office(int persons) {
 
 std::vector<std::string> PersonPaths(const TTestTempDir& office) {
     std::vector<std::string> paths;
-    for (const auto& name : FindFilesByExtension(office.Dir(), ".kvl"))
-        paths.push_back(office.Dir() + name);
+    for (const auto& name : FindFilesByExtension(office.Dir(), ".kvl")) paths.push_back(office.Dir() + name);
     return paths;
 }
 

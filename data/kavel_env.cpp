@@ -101,13 +101,13 @@ std::string ValueOf(const std::vector<TKavelEnv::TSettingItem>& items, const std
 // Clears the flag however the rescan ends.
 class TReloadingGuard {
 public:
-    explicit TReloadingGuard(std::atomic<bool>& flag) : flag_(flag) {}
-    ~TReloadingGuard() { flag_.store(false, std::memory_order_release); }
+    explicit TReloadingGuard(std::atomic<bool>& flag) : Flag_(flag) {}
+    ~TReloadingGuard() { Flag_.store(false, std::memory_order_release); }
     TReloadingGuard(const TReloadingGuard&) = delete;
     TReloadingGuard& operator=(const TReloadingGuard&) = delete;
 
 private:
-    std::atomic<bool>& flag_;
+    std::atomic<bool>& Flag_;
 };
 
 }  // namespace
@@ -118,8 +118,7 @@ TKavelEnv::TKavelEnv(const TClock& clock)
       Persons_(std::make_shared<TKavelPersonsList>()),
       SparePersons_(std::make_shared<TKavelPersonsList>()),
       Statuses_(std::make_unique<TPersonStatusCollection>()),
-      Protocol_(std::make_unique<TKavelProtocol>()) {
-}
+      Protocol_(std::make_unique<TKavelProtocol>()) {}
 
 TKavelEnv::~TKavelEnv() {
     std::atomic_store(&Persons_, TPersonsPtr());
@@ -159,7 +158,8 @@ bool TKavelEnv::ParseSettingLine(const std::string& leadingWord, const std::stri
 
 void TKavelEnv::ReadSettings() {
     std::vector<TSettingItem> items;
-    for (const std::string& line : SplitLines(ReadWholeFile(CommonDirectory_ + "kavel.ini"), {.ZeroEndsText = false})) {
+    for (const std::string& line :
+         SplitLines(ReadWholeFile(CommonDirectory_ + "kavel.ini"), {.ZeroEndsText = false})) {
         if (ParseSettingLine("QUOR_SiteName", line, items)) {
             const std::string v = ValueOf(items, "QUOR_SiteName");
             if (!v.empty()) SiteName_ = v;
@@ -195,8 +195,8 @@ void TKavelEnv::BuildStatuses() {
     for (size_t i = 0; i < CustomIcons_.size(); ++i) {
         const TCustomIcon& icon = CustomIcons_[i];
         const std::string n = std::to_string(i);
-        Statuses_->AddIconFiles(icon.Name, n + "y.jpg", CommonDirectory_ + icon.YellowIcon,
-                                n + "r.jpg", CommonDirectory_ + icon.RedIcon);
+        Statuses_->AddIconFiles(icon.Name, n + "y.jpg", CommonDirectory_ + icon.YellowIcon, n + "r.jpg",
+                                CommonDirectory_ + icon.RedIcon);
     }
 }
 
@@ -207,8 +207,7 @@ bool TKavelEnv::RescanDue(const TKavelPersonsList& current) const {
 
 TKavelEnv::TPersonsPtr TKavelEnv::GetPersons() {
     bool idle = false;
-    if (!Reloading_.compare_exchange_strong(idle, true, std::memory_order_acquire,
-                                            std::memory_order_relaxed))
+    if (!Reloading_.compare_exchange_strong(idle, true, std::memory_order_acquire, std::memory_order_relaxed))
         return std::atomic_load(&Persons_);
     TReloadingGuard guard(Reloading_);
     TPersonsPtr current = std::atomic_load(&Persons_);
@@ -285,8 +284,8 @@ int TKavelEnv::LoadPersons(TKavelPersonsList& list) {
     list.Clear();
     list.Reserve(PersonsReserve);
     for (const std::string& name : names) {
-        const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
-            std::chrono::steady_clock::now() - started);
+        const auto spent =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
         const int wait = std::max(0, ScanLockGraceMs - static_cast<int>(spent.count()));
         try {
             list.Add(std::make_unique<TKavelPerson>(CommonDirectory_ + name, wait));

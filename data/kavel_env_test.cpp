@@ -48,10 +48,10 @@ std::string IconFile(uint32_t argb) {
         for (int i = 0; i < bytes; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
     };
     const uint32_t pixels = 32 * 32 * 4, mask = 32 * 4;
-    put(0, 2), put(1, 2), put(1, 2);                              // icon directory, one image
-    put(32, 1), put(32, 1), put(0, 2), put(1, 2), put(32, 2);     // 32 x 32, 1 plane, 32 bits
-    put(40 + pixels + mask, 4), put(22, 4);                       // size, offset
-    put(40, 4), put(32, 4), put(64, 4), put(1, 2), put(32, 2);    // BITMAPINFOHEADER
+    put(0, 2), put(1, 2), put(1, 2);                            // icon directory, one image
+    put(32, 1), put(32, 1), put(0, 2), put(1, 2), put(32, 2);   // 32 x 32, 1 plane, 32 bits
+    put(40 + pixels + mask, 4), put(22, 4);                     // size, offset
+    put(40, 4), put(32, 4), put(64, 4), put(1, 2), put(32, 2);  // BITMAPINFOHEADER
     for (int i = 0; i < 6; ++i) put(0, 4);
     for (uint32_t i = 0; i < 32 * 32; ++i) put(argb, 4);
     s.append(mask, '\0');
@@ -84,8 +84,7 @@ protected:
 TEST(SettingLine, ExampleLinesOfKavelIni) {
     EXPECT_EQ((TItems{{"QUOR_Port", "8080"}}), Parse("QUOR_Port", "QUOR_Port=8080"));
     EXPECT_EQ((TItems{{"Port", "1990"}}), Parse("UDPMessage", "UDPMessage,Port=1990"));
-    EXPECT_EQ((TItems{{"ReloadAllFile", "5"}}),
-              Parse("QUOR_Interval", "QUOR_Interval,ReloadAllFile=5"));
+    EXPECT_EQ((TItems{{"ReloadAllFile", "5"}}), Parse("QUOR_Interval", "QUOR_Interval,ReloadAllFile=5"));
     EXPECT_EQ((TItems{{"Name", "外出"}, {"YellowIcon", "out_y.ico"}, {"RedIcon", "out_r.ico"}}),
               Parse("CustomIcon", "CustomIcon,Name=外出,YellowIcon=out_y.ico,RedIcon=out_r.ico"));
 }
@@ -101,9 +100,9 @@ TEST(SettingLine, LeadingWordIsTestedAfterTrimmingAndIgnoresCase) {
 }
 
 TEST(SettingLine, ItemsSplitAtCommasAndControlRunsQuotedItemsKeepBoth) {
-    EXPECT_EQ((TItems{{"a", "1"}, {"b", "2"}, {"c", "3"}, {"d", ""}}),
-              Parse("X", "X a=1 ,\t, b=2\x1f\x02"
-                         "c=3,d=,"));
+    EXPECT_EQ((TItems{{"a", "1"}, {"b", "2"}, {"c", "3"}, {"d", ""}}), Parse("X",
+                                                                             "X a=1 ,\t, b=2\x1f\x02"
+                                                                             "c=3,d=,"));
     EXPECT_EQ((TItems{{"QUOR_SiteName", "本社, \"第一\" 掲示板"}, {"x", "y"}}),
               Parse("QUOR_SiteName", "QUOR_SiteName,\"QUOR_SiteName=本社, \"\"第一\"\" 掲示板\"x=y"));
     // An unclosed quote runs to the end of the line, nothing lost.
@@ -129,13 +128,14 @@ TEST_F(Env, ReadsTheSixLeadingWordsLaterLinesWin) {
     dir.Write("a.kvl", PersonText("ｱ", "g"));
     dir.Write("out_y.ico", IconFile(0xFFFFFF00));
     dir.Write("out_r.ico", IconFile(0xFFFF0000));
-    Start("[Kavel]\r\nQUOR_SiteName=First\nQUOR_SiteName,\"QUOR_SiteName=本社 掲示板\"\r"
-          "quor_port=8080\r\nUDPMessage,Port=1990\r\nudpmessage,port=2000\r\n"
-          "QUOR_Interval,ReloadAllFile=5\r\n"
-          "TimeTable=9:00\r\nTimeTable,\"TimeTable=12:00 昼\"\r\nTimeTable=\r\n"
-          "CustomIcon,Name=外出,YellowIcon=out_y.ico,RedIcon=out_r.ico\r\n"
-          "CustomIcon,Name=会議,YellowIcon=,RedIcon=mtg_r.ico\r\n"
-          "CustomIcon,Name=休暇,RedIcon=v_r.ico\r\n");
+    Start(
+        "[Kavel]\r\nQUOR_SiteName=First\nQUOR_SiteName,\"QUOR_SiteName=本社 掲示板\"\r"
+        "quor_port=8080\r\nUDPMessage,Port=1990\r\nudpmessage,port=2000\r\n"
+        "QUOR_Interval,ReloadAllFile=5\r\n"
+        "TimeTable=9:00\r\nTimeTable,\"TimeTable=12:00 昼\"\r\nTimeTable=\r\n"
+        "CustomIcon,Name=外出,YellowIcon=out_y.ico,RedIcon=out_r.ico\r\n"
+        "CustomIcon,Name=会議,YellowIcon=,RedIcon=mtg_r.ico\r\n"
+        "CustomIcon,Name=休暇,RedIcon=v_r.ico\r\n");
     EXPECT_EQ("本社 掲示板", env.SiteName());
     EXPECT_EQ(8080, env.HttpPort());
     EXPECT_EQ(2000, env.UdpPort());
@@ -152,9 +152,10 @@ TEST_F(Env, ReadsTheSixLeadingWordsLaterLinesWin) {
 }
 
 TEST_F(Env, NonIntegersFallBackToDefaultsEmptyValuesChangeNothing) {
-    Start("QUOR_Port=8080\r\nQUOR_Port=80a\r\nUDPMessage,Port=3000\r\nUDPMessage,Port=99999999999\r\n"
-          "QUOR_Interval,ReloadAllFile=7\r\nQUOR_Interval,ReloadAllFile=5min\r\n"
-          "QUOR_Interval,ReloadAllFile= 5\r\nQUOR_SiteName=\r\n");
+    Start(
+        "QUOR_Port=8080\r\nQUOR_Port=80a\r\nUDPMessage,Port=3000\r\nUDPMessage,Port=99999999999\r\n"
+        "QUOR_Interval,ReloadAllFile=7\r\nQUOR_Interval,ReloadAllFile=5min\r\n"
+        "QUOR_Interval,ReloadAllFile= 5\r\nQUOR_SiteName=\r\n");
     EXPECT_EQ(80, env.HttpPort());
     EXPECT_EQ(1990, env.UdpPort());
     EXPECT_EQ(1, env.ReloadInterval());
@@ -192,8 +193,9 @@ TEST_F(Env, CustomIconsBecomeStatusEntriesAfterTheBuiltIns) {
     dir.Write("icons/out_r.ico", IconFile(0xFFFF0000));
     dir.Write("mtg_y.ico", IconFile(0xFF00FF00));
     dir.Write("mtg_r.ico", IconFile(0xFF0000FF));
-    Start("CustomIcon,Name=外出,YellowIcon=icons/out_y.ico,RedIcon=icons/out_r.ico\r\n"
-          "CustomIcon,\"Name=会議 中\",YellowIcon=mtg_y.ico,RedIcon=mtg_r.ico\r\n");
+    Start(
+        "CustomIcon,Name=外出,YellowIcon=icons/out_y.ico,RedIcon=icons/out_r.ico\r\n"
+        "CustomIcon,\"Name=会議 中\",YellowIcon=mtg_y.ico,RedIcon=mtg_r.ico\r\n");
     const TPersonStatusCollection& statuses = env.Statuses();
     ASSERT_EQ(6, statuses.Count());
     EXPECT_EQ("不在", statuses.Items(3).Caption);
@@ -437,8 +439,10 @@ TEST_F(Env, ManyReadersDuringRescans) {
             // Where an open file cannot be removed (Windows), a scan that
             // holds it makes this round's change fail: the next one goes on.
             std::error_code busy;
-            if (i % 2) std::filesystem::remove(dir.File(name), busy);
-            else dir.Write(name, PersonText("ｦ", "x"));
+            if (i % 2)
+                std::filesystem::remove(dir.File(name), busy);
+            else
+                dir.Write(name, PersonText("ｦ", "x"));
             env.ForceReload();
             std::this_thread::yield();
         }
@@ -459,8 +463,7 @@ TEST_F(Env, ManyReadersDuringRescans) {
                 bool sorted = true;
                 for (int p = 1; p < held->Count(); ++p)
                     sorted = sorted && CompareFurigana((*held)[p - 1], (*held)[p]) <= 0;
-                if (keys != Keys(*held) || members != held->Count() || !sorted ||
-                    held->Count() < 20)
+                if (keys != Keys(*held) || members != held->Count() || !sorted || held->Count() < 20)
                     ++failures;
             }
         });

@@ -46,8 +46,8 @@ void TKavelPerson::LoadPersonFile(const std::string& path) {
 }
 
 void TKavelPerson::Parse(const std::string& path, std::string_view content) {
-    std::string* const textValues[] = {&Furigana, &Name, &Group, &Memo, nullptr,
-                                       &ModoriDate, &ModoriTime, &Tel, &IP};
+    std::string* const textValues[] = {&Furigana,   &Name,       &Group, &Memo, nullptr,
+                                       &ModoriDate, &ModoriTime, &Tel,   &IP};
     int v = 1;
     bool inQuotes = false;
     ForEachLine(content, [&](std::string_view raw) {
@@ -138,19 +138,28 @@ TReturnState TKavelPerson::ReturnState(TDateTime now) const {
 std::string TKavelPerson::ReturnText(TDateTime now) const {
     std::string day;
     switch (ReturnState(now)) {
-    case rsPowerOff:
-    case rsPresent: break;
-    case rsToday: day = "本日"; break;
-    case rsTomorrow: day = "明日"; break;
-    case rsDayAfterTomorrow: day = "明後日"; break;
-    case rsOverdue:
-    case rsLater: {
-        TDateTime d;
-        ReturnMoment(d);
-        day = FormatDateTime("m\"/\"d\"(\"ddd\")\"", d);
-        break;
-    }
-    case rsUnparsable: day = ModoriDate; break;
+        case rsPowerOff:
+        case rsPresent:
+            break;
+        case rsToday:
+            day = "本日";
+            break;
+        case rsTomorrow:
+            day = "明日";
+            break;
+        case rsDayAfterTomorrow:
+            day = "明後日";
+            break;
+        case rsOverdue:
+        case rsLater: {
+            TDateTime d;
+            ReturnMoment(d);
+            day = FormatDateTime("m\"/\"d\"(\"ddd\")\"", d);
+            break;
+        }
+        case rsUnparsable:
+            day = ModoriDate;
+            break;
     }
     return day + " " + ModoriTime;
 }

@@ -26,18 +26,18 @@ enum TReturnState : int {
 // All texts are Shift-JIS bytes as they stand in the file.
 class TKavelPerson {
 public:
-    std::string FilePath;   // common directory followed by the file name
-    bool PowerOFF = true;   // a .off marker lay beside the file at load time
-    std::string Furigana;   // reading, half-width katakana
+    std::string FilePath;  // common directory followed by the file name
+    bool PowerOFF = true;  // a .off marker lay beside the file at load time
+    std::string Furigana;  // reading, half-width katakana
     std::string Name;
     std::string Group;
     std::string Tel;
-    std::string Huzairiyu;  // absence reason, lines each ended by CR LF
-    std::string ModoriDate; // return date text; empty = not away
-    std::string ModoriTime; // return time text; empty = end of the day
+    std::string Huzairiyu;   // absence reason, lines each ended by CR LF
+    std::string ModoriDate;  // return date text; empty = not away
+    std::string ModoriTime;  // return time text; empty = end of the day
     std::string Memo;
     std::string IP;
-    int32_t StatusIcon = 0; // 0 built-in absent icon, n = n-th custom icon
+    int32_t StatusIcon = 0;            // 0 built-in absent icon, n = n-th custom icon
     std::vector<std::string> Unknown;  // raw lines after the tenth value
 
     TKavelPerson() = default;

@@ -95,8 +95,7 @@ TEST_F(PersonFile, FewerValuesKeepBlanksAndBadIconsReadAsZero) {
     EXPECT_EQ(0, p.StatusIcon);
     for (const char* icon : {"x", "1.5", "", "99999999999", "0x10", "3 "}) {
         SCOPED_TRACE(icon);
-        EXPECT_EQ(0, Load("i.kvl", std::string("1\n2\n3\n4\n5\n6\n7\n8\n9\n\"") + icon + "\"\n")
-                         .StatusIcon);
+        EXPECT_EQ(0, Load("i.kvl", std::string("1\n2\n3\n4\n5\n6\n7\n8\n9\n\"") + icon + "\"\n").StatusIcon);
     }
     EXPECT_EQ(-3, Load("i.kvl", "1\n2\n3\n4\n5\n6\n7\n8\n9\n-3\n").StatusIcon);
 }
@@ -147,10 +146,11 @@ TEST_F(PersonFile, SaveWritesTenQuotedValuesThenTheUnknownLines) {
     TKavelPerson p = Sample(dir.File("tanaka.kvl"));
     p.Unknown = {"\"extra\"", "raw line"};
     p.SavePersonFile();
-    EXPECT_EQ("\"ﾀﾅｶ\"\r\n\"田中\"\r\n\"総務部\"\r\n\"内線 200\"\r\n\"会議\r\n本社\"\r\n"
-              "\"2004/12/24\"\r\n\"17:30\"\r\n\"03-1234\"\r\n\"127.0.0.9\"\r\n\"12\"\r\n"
-              "\"extra\"\r\nraw line\r\n",
-              dir.Read("tanaka.kvl"));
+    EXPECT_EQ(
+        "\"ﾀﾅｶ\"\r\n\"田中\"\r\n\"総務部\"\r\n\"内線 200\"\r\n\"会議\r\n本社\"\r\n"
+        "\"2004/12/24\"\r\n\"17:30\"\r\n\"03-1234\"\r\n\"127.0.0.9\"\r\n\"12\"\r\n"
+        "\"extra\"\r\nraw line\r\n",
+        dir.Read("tanaka.kvl"));
     p.Name = "a\"b";
     p.StatusIcon = -1;
     EXPECT_NE(std::string::npos, p.PersonFileText().find("\r\n\"a\"b\"\r\n"));
@@ -187,9 +187,8 @@ TEST_F(PersonFile, SaveFailureRaisesAndKeepsTheOldFile) {
     p.SavePersonFile();
     const std::string before = dir.Read("t.kvl");
     p.Name = "changed";
-    SetWriteFaultHook([](TWriteStep step, const std::string&) {
-        return step == TWriteStep::Rename ? ENOSPC : 0;
-    });
+    SetWriteFaultHook(
+        [](TWriteStep step, const std::string&) { return step == TWriteStep::Rename ? ENOSPC : 0; });
     EXPECT_THROW(p.SavePersonFile(), EInOutError);
     SetWriteFaultHook({});
     EXPECT_EQ(before, dir.Read("t.kvl"));

@@ -24,8 +24,9 @@ public:
 
     // Sets the caption and the images; the second pair is kept only when
     // secondName is not empty.
-    void Init(const std::string& caption, const std::string& firstName, std::unique_ptr<TJPEGImage> firstImage,
-              const std::string& secondName = "", std::unique_ptr<TJPEGImage> secondImage = nullptr);
+    void Init(const std::string& caption, const std::string& firstName,
+              std::unique_ptr<TJPEGImage> firstImage, const std::string& secondName = "",
+              std::unique_ptr<TJPEGImage> secondImage = nullptr);
 
     int ImageCount() const { return static_cast<int>(Images_.size()); }
     const std::string& ImageNames(int index) const { return Images_.at(index).Name; }

@@ -17,58 +17,58 @@ namespace {
 // The name of an entry is its text up to the recorded length, so a group
 // name that itself holds '=' is still kept and found whole.
 std::string TGroupList::Names(int index) const {
-    return entries_.at(index).substr(0, groups_.at(index).nameLength);
+    return Entries_.at(index).substr(0, Groups_.at(index).nameLength);
 }
 
 int TGroupList::IndexOfName(const std::string& name) const {
-    for (size_t i = 0; i < entries_.size(); ++i)
-        if (groups_[i].nameLength == name.size() &&
-            SameText(std::string_view(entries_[i]).substr(0, name.size()), name))
+    for (size_t i = 0; i < Entries_.size(); ++i)
+        if (Groups_[i].nameLength == name.size() &&
+            SameText(std::string_view(Entries_[i]).substr(0, name.size()), name))
             return static_cast<int>(i);
     return -1;
 }
 
 int TGroupList::MemberCount(const std::string& name) const {
     const int i = IndexOfName(name);
-    return i < 0 ? 0 : groups_[i].count;
+    return i < 0 ? 0 : Groups_[i].count;
 }
 
 // Rewrites one entry and moves it to its place; the rest stays sorted.
 void TGroupList::SetCount(size_t i, int count) {
     char digits[16];
     const auto end = std::to_chars(digits, digits + sizeof digits, count).ptr;
-    std::string& entry = entries_[i];
-    entry.resize(groups_[i].nameLength + 1);
+    std::string& entry = Entries_[i];
+    entry.resize(Groups_[i].nameLength + 1);
     entry.append(digits, end);
-    groups_[i].count = count;
-    auto less = [&](size_t x, size_t y) { return CompareText(entries_[x], entries_[y]) < 0; };
+    Groups_[i].count = count;
+    auto less = [&](size_t x, size_t y) { return CompareText(Entries_[x], Entries_[y]) < 0; };
     auto swap = [&](size_t x, size_t y) {
-        std::swap(entries_[x], entries_[y]);
-        std::swap(groups_[x], groups_[y]);
+        std::swap(Entries_[x], Entries_[y]);
+        std::swap(Groups_[x], Groups_[y]);
     };
     for (; i > 0 && less(i, i - 1); --i) swap(i, i - 1);
-    for (; i + 1 < entries_.size() && less(i + 1, i); ++i) swap(i, i + 1);
+    for (; i + 1 < Entries_.size() && less(i + 1, i); ++i) swap(i, i + 1);
 }
 
 int TGroupList::Add(const std::string& name) {
     int i = IndexOfName(name);
     if (i < 0) {
-        entries_.push_back(name + "=");
-        groups_.push_back({name.size(), 0});
+        Entries_.push_back(name + "=");
+        Groups_.push_back({name.size(), 0});
         i = Count() - 1;
     }
-    SetCount(i, groups_[i].count + 1);
+    SetCount(i, Groups_[i].count + 1);
     return Count();
 }
 
 void TGroupList::Remove(const std::string& name) {
     const int i = IndexOfName(name);
     if (i < 0) ThrowNoCount();
-    if (groups_[i].count - 1 <= 0) {
-        entries_.erase(entries_.begin() + i);
-        groups_.erase(groups_.begin() + i);
+    if (Groups_[i].count - 1 <= 0) {
+        Entries_.erase(Entries_.begin() + i);
+        Groups_.erase(Groups_.begin() + i);
     } else {
-        SetCount(i, groups_[i].count - 1);
+        SetCount(i, Groups_[i].count - 1);
     }
 }
 
@@ -83,9 +83,8 @@ char KanaRowOf(const std::string& furigana) {
         char letter;
     };
     static const TRow rows[] = {
-        {0xB1, 0xB5, 'a'}, {0xB6, 0xBA, 'k'}, {0xBB, 0xBF, 's'}, {0xC0, 0xC4, 't'},
-        {0xC5, 0xC9, 'n'}, {0xCA, 0xCE, 'h'}, {0xCF, 0xD3, 'm'}, {0xD4, 0xD6, 'y'},
-        {0xD7, 0xDB, 'r'}, {0xDC, 0xDD, 'w'},
+        {0xB1, 0xB5, 'a'}, {0xB6, 0xBA, 'k'}, {0xBB, 0xBF, 's'}, {0xC0, 0xC4, 't'}, {0xC5, 0xC9, 'n'},
+        {0xCA, 0xCE, 'h'}, {0xCF, 0xD3, 'm'}, {0xD4, 0xD6, 'y'}, {0xD7, 0xDB, 'r'}, {0xDC, 0xDD, 'w'},
     };
     const unsigned char c = static_cast<unsigned char>(furigana[0]);
     for (const TRow& row : rows)
@@ -97,34 +96,34 @@ TKavelPersonsList::~TKavelPersonsList() = default;
 
 TKavelPerson* TKavelPersonsList::Add(std::unique_ptr<TKavelPerson> person) {
     TKavelPerson* p = person.get();
-    items_.push_back(std::move(person));
-    groups_.Add(p->Group);
+    Items_.push_back(std::move(person));
+    Groups_.Add(p->Group);
     return p;
 }
 
 void TKavelPersonsList::Delete(int index) {
-    TKavelPerson& p = *items_.at(index);
-    groups_.Remove(p.Group);
-    items_.erase(items_.begin() + index);
+    TKavelPerson& p = *Items_.at(index);
+    Groups_.Remove(p.Group);
+    Items_.erase(Items_.begin() + index);
 }
 
 std::unique_ptr<TKavelPerson> TKavelPersonsList::Extract(int index) {
-    std::unique_ptr<TKavelPerson> p = std::move(items_.at(index));
-    items_.erase(items_.begin() + index);
-    extracted_ = true;
+    std::unique_ptr<TKavelPerson> p = std::move(Items_.at(index));
+    Items_.erase(Items_.begin() + index);
+    Extracted_ = true;
     return p;
 }
 
 void TKavelPersonsList::Clear() {
-    if (!extracted_) {
+    if (!Extracted_) {
         // Groups counts exactly the listed persons, so uncounting them all
         // leaves it empty.
-        items_.clear();
-        groups_.Clear();
+        Items_.clear();
+        Groups_.Clear();
         return;
     }
-    while (!items_.empty()) Delete(Count() - 1);
-    extracted_ = groups_.Count() > 0;
+    while (!Items_.empty()) Delete(Count() - 1);
+    Extracted_ = Groups_.Count() > 0;
 }
 
 namespace {
@@ -156,17 +155,17 @@ void TKavelPersonsList::Sort() {
         std::unique_ptr<TKavelPerson> person;
     };
     std::vector<TKeyed> keyed;
-    keyed.reserve(items_.size());
-    for (auto& p : items_) keyed.push_back({SortPrefix(p->Furigana), std::move(p)});
+    keyed.reserve(Items_.size());
+    for (auto& p : Items_) keyed.push_back({SortPrefix(p->Furigana), std::move(p)});
     std::sort(keyed.begin(), keyed.end(), [](const TKeyed& a, const TKeyed& b) {
         if (a.prefix != b.prefix) return a.prefix < b.prefix;
         return CompareFurigana(*a.person, *b.person) < 0;
     });
-    for (size_t i = 0; i < keyed.size(); ++i) items_[i] = std::move(keyed[i].person);
+    for (size_t i = 0; i < keyed.size(); ++i) Items_[i] = std::move(keyed[i].person);
 }
 
 TKavelPerson* TKavelPersonsList::FindPerson(const std::string& key) const {
-    for (const auto& p : items_)
+    for (const auto& p : Items_)
         if (FileBaseNameView(p->FilePath) == key) return p.get();
     return nullptr;
 }

@@ -19,15 +19,15 @@ public:
     // EConvertError when name has no entry.
     void Remove(const std::string& name);
 
-    int Count() const { return static_cast<int>(entries_.size()); }
-    const std::string& Strings(int index) const { return entries_.at(index); }
-    std::string Names(int index) const;  // the group name of the entry
+    int Count() const { return static_cast<int>(Entries_.size()); }
+    const std::string& Strings(int index) const { return Entries_.at(index); }
+    std::string Names(int index) const;              // the group name of the entry
     int IndexOfName(const std::string& name) const;  // -1 when absent
     int MemberCount(const std::string& name) const;  // 0 when absent
-    const std::vector<std::string>& Entries() const { return entries_; }
+    const std::vector<std::string>& Entries() const { return Entries_; }
     void Clear() {
-        entries_.clear();
-        groups_.clear();
+        Entries_.clear();
+        Groups_.clear();
     }
 
 private:
@@ -37,8 +37,8 @@ private:
     };
     void SetCount(size_t index, int count);
 
-    std::vector<std::string> entries_;  // "name=count", sorted
-    std::vector<TGroup> groups_;        // what each entry holds, same order
+    std::vector<std::string> Entries_;  // "name=count", sorted
+    std::vector<TGroup> Groups_;        // what each entry holds, same order
 };
 
 // Orders persons by Furigana byte by byte, ASCII letters without case; a
@@ -68,11 +68,11 @@ public:
     // Frees every person and uncounts their groups.
     void Clear();
 
-    int Count() const { return static_cast<int>(items_.size()); }
-    TKavelPerson* Items(int index) const { return items_.at(index).get(); }
-    TKavelPerson& operator[](int index) const { return *items_.at(index); }
-    void Reserve(int capacity) { items_.reserve(capacity); }
-    void ShrinkToFit() { items_.shrink_to_fit(); }
+    int Count() const { return static_cast<int>(Items_.size()); }
+    TKavelPerson* Items(int index) const { return Items_.at(index).get(); }
+    TKavelPerson& operator[](int index) const { return *Items_.at(index); }
+    void Reserve(int capacity) { Items_.reserve(capacity); }
+    void ShrinkToFit() { Items_.shrink_to_fit(); }
 
     // Sorts by CompareFurigana; equal readings in no particular order.
     void Sort();
@@ -80,14 +80,14 @@ public:
     // First person whose FileName equals key exactly, or nullptr.
     TKavelPerson* FindPerson(const std::string& key) const;
 
-    const TGroupList& Groups() const { return groups_; }
+    const TGroupList& Groups() const { return Groups_; }
 
-    TDateTime LoadTime() const { return loadTime_.load(); }
-    void SetLoadTime(TDateTime t) { loadTime_.store(t); }
+    TDateTime LoadTime() const { return LoadTime_.load(); }
+    void SetLoadTime(TDateTime t) { LoadTime_.store(t); }
 
 private:
-    std::vector<std::unique_ptr<TKavelPerson>> items_;
-    TGroupList groups_;
-    bool extracted_ = false;  // Groups still counts persons handed out
-    std::atomic<double> loadTime_{0};
+    std::vector<std::unique_ptr<TKavelPerson>> Items_;
+    TGroupList Groups_;
+    bool Extracted_ = false;  // Groups still counts persons handed out
+    std::atomic<double> LoadTime_{0};
 };

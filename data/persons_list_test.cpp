@@ -36,16 +36,26 @@ TEST(CompareFurigana, SyllabaryOrderWithAsciiCaseIgnored) {
 
 TEST(CompareFurigana, LongReadingsSortPastTheirFirstBytes) {
     TKavelPersonsList list;
-    for (const char* r : {"ｱｲｳｴｵｶｷｸｺ", "ｱｲｳｴｵｶｷｸｹ", "ｱｲｳｴｵｶｷｸ", "abcdefghiz", "ABCDEFGHIJ",
-                          "abcdefghi", "\x93" "a", "\x93" "A", "\x93" "b"})
+    for (const char* r : {"ｱｲｳｴｵｶｷｸｺ", "ｱｲｳｴｵｶｷｸｹ", "ｱｲｳｴｵｶｷｸ", "abcdefghiz", "ABCDEFGHIJ", "abcdefghi",
+                          "\x93"
+                          "a",
+                          "\x93"
+                          "A",
+                          "\x93"
+                          "b"})
         list.Add(Person(r, r));
     list.Sort();
     // Case is ignored for ASCII letters but not for the second byte of a
     // two-byte character.
     const std::vector<std::string> sorted = Readings(list);
-    EXPECT_EQ((std::vector<std::string>{"abcdefghi", "ABCDEFGHIJ", "abcdefghiz", "\x93" "A",
-                                        "\x93" "a", "\x93" "b", "ｱｲｳｴｵｶｷｸ", "ｱｲｳｴｵｶｷｸｹ",
-                                        "ｱｲｳｴｵｶｷｸｺ"}),
+    EXPECT_EQ((std::vector<std::string>{"abcdefghi", "ABCDEFGHIJ", "abcdefghiz",
+                                        "\x93"
+                                        "A",
+                                        "\x93"
+                                        "a",
+                                        "\x93"
+                                        "b",
+                                        "ｱｲｳｴｵｶｷｸ", "ｱｲｳｴｵｶｷｸｹ", "ｱｲｳｴｵｶｷｸｺ"}),
               sorted);
 }
 
@@ -98,9 +108,12 @@ TEST(GroupList, NamesIgnoreAsciiCaseAndSortByTheWholeEntry) {
     EXPECT_EQ(-1, g.IndexOfName("sale"));
     // Second bytes of two-byte names do not fold: 殿 and 0x93 'A' differ.
     g.Add("殿");
-    g.Add("\x93" "A");
+    g.Add(
+        "\x93"
+        "A");
     EXPECT_EQ(1, g.MemberCount("殿"));
-    EXPECT_EQ(1, g.MemberCount("\x93" "A"));
+    EXPECT_EQ(1, g.MemberCount("\x93"
+                               "A"));
 }
 
 TEST(GroupList, AGroupNameHoldingAnEqualsSignStaysWhole) {

@@ -25,8 +25,8 @@ protected:
     static void SetUpTestSuite() {
         if (std::system("python3 --version >/dev/null 2>&1") != 0) return;
         office = new TTestTempDir();
-        const std::string cmd = "python3 '" + RepoRoot() + "/tools/make_office.py' --date 2004-12-24 --out '" +
-                                office->Dir() + "'";
+        const std::string cmd = "python3 '" + RepoRoot() +
+                                "/tools/make_office.py' --date 2004-12-24 --out '" + office->Dir() + "'";
         generated = std::system(cmd.c_str()) == 0;
     }
     static void TearDownTestSuite() {
@@ -52,8 +52,8 @@ TEST_F(SampleOffice, ShowsEveryStateOnItsDay) {
     const TDateTime noon = EncodeDate(2004, 12, 24) + 0.5;
     std::map<TReturnState, int> states;
     for (int i = 0; i < list.Count(); ++i) ++states[list[i].ReturnState(noon)];
-    for (TReturnState s : {rsUnparsable, rsPowerOff, rsPresent, rsOverdue, rsToday, rsTomorrow,
-                           rsDayAfterTomorrow, rsLater})
+    for (TReturnState s :
+         {rsUnparsable, rsPowerOff, rsPresent, rsOverdue, rsToday, rsTomorrow, rsDayAfterTomorrow, rsLater})
         EXPECT_GT(states[s], 0) << "state " << s;
     EXPECT_EQ(2, states[rsPowerOff]);
     EXPECT_EQ("明日 13:00", list.FindPerson("endou")->ReturnText(noon));
@@ -90,8 +90,7 @@ TEST_F(SampleOffice, KeepsTheClientsExtraLinesAndMessageFiles) {
     EXPECT_TRUE(FileExists(office->File("yamada.old")));
     const std::string ini = ReadWholeFile(office->File("kavel.ini"));
     EXPECT_NE(std::string::npos, ini.find("QUOR_Port=8080\r\n"));
-    EXPECT_NE(std::string::npos,
-              ini.find("CustomIcon,Name=外出,YellowIcon=out_y.ico,RedIcon=out_r.ico\r\n"));
+    EXPECT_NE(std::string::npos, ini.find("CustomIcon,Name=外出,YellowIcon=out_y.ico,RedIcon=out_r.ico\r\n"));
 }
 
 }  // namespace

@@ -10,14 +10,13 @@
 namespace {
 
 constexpr std::string_view CRLF = "\r\n";
-constexpr std::string_view EntryMark = "○";       // 0x81 0x9B
-constexpr std::string_view WideBlank = "　";      // 0x81 0x40
+constexpr std::string_view EntryMark = "○";   // 0x81 0x9B
+constexpr std::string_view WideBlank = "　";  // 0x81 0x40
 
 [[noreturn]] void RefuseControl(std::string_view label, unsigned char c) {
     char code[8];
     std::snprintf(code, sizeof code, "0x%02X", c);
-    throw ERefusedValue(std::string(label),
-                        std::string(label) + "に制御文字 (" + code + ") は使えません。");
+    throw ERefusedValue(std::string(label), std::string(label) + "に制御文字 (" + code + ") は使えません。");
 }
 
 [[noreturn]] void RefuseLineBreak(std::string_view label) {
@@ -102,10 +101,10 @@ void CheckStorable(const TKavelPerson& person) {
     const struct {
         const char* label;
         const std::string* value;
-    } oneLine[] = {{"ふりがな", &person.Furigana}, {"名前", &person.Name},
-                   {"グループ", &person.Group},    {"内線・備考", &person.Memo},
+    } oneLine[] = {{"ふりがな", &person.Furigana},   {"名前", &person.Name},
+                   {"グループ", &person.Group},      {"内線・備考", &person.Memo},
                    {"戻り日付", &person.ModoriDate}, {"戻り時刻", &person.ModoriTime},
-                   {"連絡先", &person.Tel},        {"IP Address", &person.IP}};
+                   {"連絡先", &person.Tel},          {"IP Address", &person.IP}};
     for (const auto& field : oneLine) CheckOneLine(field.label, *field.value);
     for (const std::string& line : person.Unknown) CheckOneLine("人物ファイルの行", line);
 

@@ -17,8 +17,8 @@ class TKavelPerson;
 
 // What a field may carry.
 enum class TValueShape {
-    OneLine,    // no line break: every person-file value but the reason, a sender
-    Lines,      // line breaks allowed: the absence reason, a message body
+    OneLine,  // no line break: every person-file value but the reason, a sender
+    Lines,    // line breaks allowed: the absence reason, a message body
 };
 
 // Admits a value typed by a user: NUL and the other control bytes are

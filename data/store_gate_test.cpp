@@ -15,8 +15,8 @@ namespace {
 // entry mark, and plain text; line breaks where a value may span lines; now
 // and then a byte that is never content.
 const std::string_view Pieces[] = {
-    "\"", "\"\"", "\t", " ", "\x81\x5c", "\x95\x5c", "\x81\x21", "\x81\x23", "\x82\x22",
-    "○", "　", "会議", "abc", "x\"", "\"y", "ｱｲ",
+    "\"",       "\"\"", "\t", " ",    "\x81\x5c", "\x95\x5c", "\x81\x21", "\x81\x23",
+    "\x82\x22", "○",    "　", "会議", "abc",      "x\"",      "\"y",      "ｱｲ",
 };
 const std::string_view Breaks[] = {"\r\n", "\r", "\n"};
 const char Strays[] = {'\0', '\x01', '\x1f', '\r', '\n'};
@@ -25,8 +25,10 @@ std::string RandomText(std::mt19937& random, bool lines) {
     std::string out;
     const int n = std::uniform_int_distribution<int>(0, 6)(random);
     for (int i = 0; i < n; ++i) {
-        if (lines && random() % 3 == 0) out += Breaks[random() % std::size(Breaks)];
-        else out += Pieces[random() % std::size(Pieces)];
+        if (lines && random() % 3 == 0)
+            out += Breaks[random() % std::size(Breaks)];
+        else
+            out += Pieces[random() % std::size(Pieces)];
     }
     if (random() % 40 == 0) out.insert(random() % (out.size() + 1), 1, Strays[random() % std::size(Strays)]);
     return out;
@@ -50,7 +52,7 @@ TEST(StoreGate, AdmittedRecordsReadBackExactly) {
         for (int i = 0; i < 10; ++i) typed[i] = RandomText(random, i == 8);
         TKavelPerson p;
         p.FilePath = dir.File("p.kvl");
-        std::string* oneLine[] = {&p.Furigana, &p.Name,       &p.Group, &p.Memo,
+        std::string* oneLine[] = {&p.Furigana,   &p.Name,       &p.Group, &p.Memo,
                                   &p.ModoriDate, &p.ModoriTime, &p.Tel,   &p.IP};
         try {
             for (int i = 0; i < 8; ++i) *oneLine[i] = AdmitText("f", typed[i], TValueShape::OneLine);
@@ -67,7 +69,7 @@ TEST(StoreGate, AdmittedRecordsReadBackExactly) {
         p.SavePersonFile();
         const TKavelPerson back(p.FilePath);
         for (int i = 0; i < 8; ++i) {
-            const std::string* got[] = {&back.Furigana, &back.Name,       &back.Group, &back.Memo,
+            const std::string* got[] = {&back.Furigana,   &back.Name,       &back.Group, &back.Memo,
                                         &back.ModoriDate, &back.ModoriTime, &back.Tel,   &back.IP};
             ASSERT_EQ(*got[i], *oneLine[i]) << "value " << i << ", round " << round;
         }
@@ -92,13 +94,15 @@ TEST(StoreGate, RefusesWhatTheFormatsCannotCarry) {
         TValueShape shape;
         const char* why;
     } cases[] = {
-        {"戻り日付", std::string("2030/01/02\0x", 12), TValueShape::OneLine, "戻り日付に制御文字 (0x00) は使えません。"},
+        {"戻り日付", std::string("2030/01/02\0x", 12), TValueShape::OneLine,
+         "戻り日付に制御文字 (0x00) は使えません。"},
         {"戻り日付", "2030/01/02\r\n", TValueShape::OneLine, "戻り日付に改行は使えません。"},
         {"戻り時刻", "17:00\n", TValueShape::OneLine, "戻り時刻に改行は使えません。"},
         {"戻り時刻", "17\x01", TValueShape::OneLine, "戻り時刻に制御文字 (0x01) は使えません。"},
         {"送信者の名前", "a\rb", TValueShape::OneLine, "送信者の名前に改行は使えません。"},
         {"伝言の内容", "x\x1b[0m", TValueShape::Lines, "伝言の内容に制御文字 (0x1B) は使えません。"},
-        {"不在理由", std::string("a\r\n\0", 4), TValueShape::Lines, "不在理由に制御文字 (0x00) は使えません。"},
+        {"不在理由", std::string("a\r\n\0", 4), TValueShape::Lines,
+         "不在理由に制御文字 (0x00) は使えません。"},
     };
     for (const auto& c : cases) {
         try {

@@ -24,14 +24,19 @@ bool SameValues(const TKavelPerson& a, const TKavelPerson& b) {
            a.Memo == b.Memo && a.IP == b.IP && a.StatusIcon == b.StatusIcon && a.Unknown == b.Unknown;
 }
 
-bool Holds(const std::string& s, std::string_view bytes) { return s.find_first_of(bytes) != std::string::npos; }
+bool Holds(const std::string& s, std::string_view bytes) {
+    return s.find_first_of(bytes) != std::string::npos;
+}
 
-bool StartsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
+bool StartsWith(const std::string& s, const std::string& prefix) {
+    return s.compare(0, prefix.size(), prefix) == 0;
+}
 
 // The texts of one line: nothing that ends a line or the readable content.
 void CheckSingleLines(const TKavelPerson& p) {
     static const std::string_view breaks("\r\n\0", 3);
-    for (const std::string* s : {&p.Furigana, &p.Name, &p.Group, &p.Tel, &p.ModoriDate, &p.ModoriTime, &p.Memo, &p.IP})
+    for (const std::string* s :
+         {&p.Furigana, &p.Name, &p.Group, &p.Tel, &p.ModoriDate, &p.ModoriTime, &p.Memo, &p.IP})
         FUZZ_CHECK(!Holds(*s, breaks));
     for (const std::string& line : p.Unknown) FUZZ_CHECK(!Holds(line, breaks));
     FUZZ_CHECK(p.Huzairiyu.find('\0') == std::string::npos);
@@ -41,8 +46,10 @@ void CheckSingleLines(const TKavelPerson& p) {
 void CheckHead(const std::string& text, const std::string& head, int n) {
     FUZZ_CHECK(StartsWith(text, head));
     FUZZ_CHECK(head.size() <= static_cast<std::size_t>(n) + 1);
-    if (text.size() <= static_cast<std::size_t>(n)) FUZZ_CHECK(head == text);
-    else FUZZ_CHECK(head.size() >= static_cast<std::size_t>(n));
+    if (text.size() <= static_cast<std::size_t>(n))
+        FUZZ_CHECK(head == text);
+    else
+        FUZZ_CHECK(head.size() >= static_cast<std::size_t>(n));
 }
 
 void CheckReturn(const TKavelPerson& p, TDateTime now) {
@@ -65,8 +72,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const TScratchDir& dir = Scratch();
     const bool marker = control & 1;
     dir.Write("someone.kvl", file);
-    if (marker) dir.Write("someone.off", "");
-    else dir.Remove("someone.off");
+    if (marker)
+        dir.Write("someone.off", "");
+    else
+        dir.Remove("someone.off");
     const std::string path = dir.Path("someone.kvl");
 
     const TKavelPerson person(path);

@@ -59,11 +59,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Lines joined with CR LF give the text back when it had only CR LF breaks.
     std::string joined;
     size_t lines = 0;
-    ForEachLine(a, [&](std::string_view line) {
-        FUZZ_CHECK(line.find_first_of("\r\n") == std::string_view::npos);
-        if (lines++) joined += "\r\n";
-        joined += line;
-    }, {.ZeroEndsText = false, .FinalEmptyLine = true});
+    ForEachLine(a,
+                [&](std::string_view line) {
+                    FUZZ_CHECK(line.find_first_of("\r\n") == std::string_view::npos);
+                    if (lines++) joined += "\r\n";
+                    joined += line;
+                },
+                {.ZeroEndsText = false, .FinalEmptyLine = true});
     if (a.find('\r') == std::string_view::npos && a.find('\n') == std::string_view::npos)
         FUZZ_CHECK(joined == a);
     FUZZ_CHECK(lines >= 1);
@@ -80,7 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (size_t i = 0; i < encoded.size(); ++i) {
         FUZZ_CHECK(static_cast<unsigned char>(encoded[i]) >= 0x20);
         if (encoded[i] == '%') {
-            FUZZ_CHECK(i + 2 < encoded.size() && HexDigitValue(encoded[i + 1]) >= 0 && HexDigitValue(encoded[i + 2]) >= 0);
+            FUZZ_CHECK(i + 2 < encoded.size() && HexDigitValue(encoded[i + 1]) >= 0 &&
+                       HexDigitValue(encoded[i + 2]) >= 0);
             i += 2;
         }
     }

@@ -4,8 +4,8 @@
 // and datagrams and message files keep their structure. The input is a run of
 // fields, each a length byte and that many bytes: the eight one-line values
 // of a person file, the reason, a kept line, a message sender and body.
-#include <cstddef>
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -38,8 +38,8 @@ void CheckPerson(const std::string (&typed)[Fields]) {
     const TScratchDir& dir = Scratch();
     TKavelPerson p;
     p.FilePath = dir.Path("someone.kvl");
-    std::string* const oneLine[] = {&p.Furigana, &p.Name, &p.Group, &p.Memo,
-                                    &p.ModoriDate, &p.ModoriTime, &p.Tel, &p.IP};
+    std::string* const oneLine[] = {&p.Furigana,   &p.Name,       &p.Group, &p.Memo,
+                                    &p.ModoriDate, &p.ModoriTime, &p.Tel,   &p.IP};
     try {
         for (int i = 0; i < 8; ++i) *oneLine[i] = AdmitText("f", typed[i], TValueShape::OneLine);
         p.Huzairiyu = AdmitReason(typed[8]);
@@ -55,8 +55,8 @@ void CheckPerson(const std::string (&typed)[Fields]) {
     p.StatusIcon = static_cast<int32_t>(typed[0].size());
     p.SavePersonFile();
     const TKavelPerson back(p.FilePath);
-    const std::string* const got[] = {&back.Furigana, &back.Name, &back.Group, &back.Memo,
-                                      &back.ModoriDate, &back.ModoriTime, &back.Tel, &back.IP};
+    const std::string* const got[] = {&back.Furigana,   &back.Name,       &back.Group, &back.Memo,
+                                      &back.ModoriDate, &back.ModoriTime, &back.Tel,   &back.IP};
     for (int i = 0; i < 8; ++i) FUZZ_CHECK(*got[i] == *oneLine[i]);
     FUZZ_CHECK(back.Huzairiyu == ReasonAsRead(p.Huzairiyu));
     FUZZ_CHECK(back.StatusIcon == p.StatusIcon);

@@ -55,13 +55,20 @@ TIdServerCookie TIdServerCookie::FromText(std::string_view text) {
             SplitAtEquals(piece, name, value);
             name = std::string(Trim(name));
             value = std::string(Trim(value));
-            if (SameText(name, "path")) cookie.Path = value;
-            else if (SameText(name, "expires")) cookie.Expires = value;
-            else if (SameText(name, "domain")) cookie.Domain = value;
-            else if (SameText(name, "secure")) cookie.Secure = true;
-            else if (SameText(name, "max-age")) cookie.MaxAge = value;
-            else if (SameText(name, "comment")) cookie.Comment = value;
-            else if (SameText(name, "version")) cookie.Version = value;
+            if (SameText(name, "path"))
+                cookie.Path = value;
+            else if (SameText(name, "expires"))
+                cookie.Expires = value;
+            else if (SameText(name, "domain"))
+                cookie.Domain = value;
+            else if (SameText(name, "secure"))
+                cookie.Secure = true;
+            else if (SameText(name, "max-age"))
+                cookie.MaxAge = value;
+            else if (SameText(name, "comment"))
+                cookie.Comment = value;
+            else if (SameText(name, "version"))
+                cookie.Version = value;
         }
         if (semi == std::string_view::npos) break;
         text.remove_prefix(semi + 1);

@@ -3,7 +3,6 @@
 #include "http/http_text.h"
 #include "platform/sjis_text.h"
 
-
 const TIdHeader* TIdHeaderList::Find(std::string_view name) const {
     for (const TIdHeader& h : *this)
         if (SameText(h.Name, name)) return &h;

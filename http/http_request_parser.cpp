@@ -5,8 +5,8 @@
 #include <utility>
 
 #include "http/http_text.h"
-#include "platform/sjis_text.h"
 #include "http/http_url.h"
+#include "platform/sjis_text.h"
 
 using http_text::IsBlank;
 using http_text::Trim;
@@ -68,7 +68,8 @@ TRequestStatus TRequestParser::Advance(std::string_view input, bool peerClosed) 
         std::size_t lf = input.find('\n', Scanned_);
         if (lf == std::string_view::npos) {
             Scanned_ = input.size();
-            if (TRequestStatus s = CheckHeadLimits(input.size(), false, false); s != TRequestStatus::Incomplete)
+            if (TRequestStatus s = CheckHeadLimits(input.size(), false, false);
+                s != TRequestStatus::Incomplete)
                 return s;
             return peerClosed ? Reject("") : Status_;
         }
@@ -99,7 +100,8 @@ TRequestStatus TRequestParser::CheckHeadLimits(std::size_t end, bool lineTooLong
     // Without its LF, a line is too long from one byte past the limit and its CR.
     std::size_t lineAt = LineStart_ + Limits_.MaxLineLength + 2;
     std::size_t headAt = Limits_.MaxHeadBytes + 1;
-    std::size_t lineCross = lineEnded ? (lineTooLong ? std::min(lineAt, end) : Never) : (end >= lineAt ? lineAt : Never);
+    std::size_t lineCross =
+        lineEnded ? (lineTooLong ? std::min(lineAt, end) : Never) : (end >= lineAt ? lineAt : Never);
     std::size_t headCross = end >= headAt ? (lineEnded ? std::min(headAt, end) : headAt) : Never;
     if (lineCross == Never && headCross == Never) return Status_;
     return Reject(lineCross <= headCross ? "Max line length exceeded." : "Request header too large.");

@@ -8,8 +8,8 @@
 
 // What one request may make the server hold.
 struct THttpLimits {
-    std::size_t MaxLineLength = 16384;   // request line or one header line
-    std::size_t MaxHeadBytes = 65536;    // request line and headers together
+    std::size_t MaxLineLength = 16384;  // request line or one header line
+    std::size_t MaxHeadBytes = 65536;   // request line and headers together
     std::size_t MaxHeaderCount = 100;
     std::size_t MaxBodyBytes = 1 << 20;
 };
@@ -64,4 +64,5 @@ struct TParsedRequest {
     std::string Error;
     TIdHTTPRequestInfo Info;
 };
-TParsedRequest ParseHttpRequest(std::string_view input, bool peerClosed, const THttpLimits& limits = THttpLimits());
+TParsedRequest ParseHttpRequest(std::string_view input, bool peerClosed,
+                                const THttpLimits& limits = THttpLimits());

@@ -10,7 +10,8 @@ TIdHTTPRequestInfo Parse(const std::string& bytes, bool peerClosed = false) {
     return r.Info;
 }
 
-TParsedRequest Try(const std::string& bytes, bool peerClosed = false, const THttpLimits& limits = THttpLimits()) {
+TParsedRequest Try(const std::string& bytes, bool peerClosed = false,
+                   const THttpLimits& limits = THttpLimits()) {
     return ParseHttpRequest(bytes, peerClosed, limits);
 }
 
@@ -37,11 +38,11 @@ TEST(RequestParser, ValueOfRules) {
     TIdHTTPRequestInfo r = Parse("GET /u?USER=taro&user=jiro&flag&&x=a=b& HTTP/1.1\r\n\r\n");
     ASSERT_EQ(r.QueryFields.size(), 6u);
     EXPECT_EQ(r.QueryFields.ValueOf("user"), "taro");  // first wins, letter case ignored
-    EXPECT_EQ(r.QueryFields.ValueOf("flag"), "");       // no "=": never matches
+    EXPECT_EQ(r.QueryFields.ValueOf("flag"), "");      // no "=": never matches
     EXPECT_EQ(r.QueryFields[2], "flag");
-    EXPECT_EQ(r.QueryFields[3], "");                    // from "&&"
+    EXPECT_EQ(r.QueryFields[3], "");  // from "&&"
     EXPECT_EQ(r.QueryFields.ValueOf("x"), "a=b");
-    EXPECT_EQ(r.QueryFields[5], "");                    // trailing "&"
+    EXPECT_EQ(r.QueryFields[5], "");  // trailing "&"
     EXPECT_EQ(r.QueryFields.ValueOf("missing"), "");
     // The second byte of a Shift-JIS name does not fold: ア (83 41) is not ヂ (83 61).
     TIdHTTPRequestInfo sj = Parse("GET /u?%83%41=1 HTTP/1.1\r\n\r\n");
@@ -87,12 +88,14 @@ TEST(RequestParser, HeadLimits) {
     THttpLimits limits;
     limits.MaxHeaderCount = 3;
     limits.MaxHeadBytes = 200;
-    EXPECT_EQ(Try("GET / HTTP/1.1\r\nA: 1\r\nB: 2\r\nC: 3\r\n\r\n", false, limits).Status, TRequestStatus::Complete);
+    EXPECT_EQ(Try("GET / HTTP/1.1\r\nA: 1\r\nB: 2\r\nC: 3\r\n\r\n", false, limits).Status,
+              TRequestStatus::Complete);
     EXPECT_EQ(Try("GET / HTTP/1.1\r\nA: 1\r\nB: 2\r\nC: 3\r\nD: 4\r\n\r\n", false, limits).Status,
               TRequestStatus::Rejected);
     EXPECT_EQ(Try("GET / HTTP/1.1\r\nA: " + std::string(190, 'x') + "\r\n\r\n", false, limits).Status,
               TRequestStatus::Rejected);
-    EXPECT_EQ(Try("GET / HTTP/1.1\r\nA: " + std::string(300, 'x'), false, limits).Status, TRequestStatus::Rejected);
+    EXPECT_EQ(Try("GET / HTTP/1.1\r\nA: " + std::string(300, 'x'), false, limits).Status,
+              TRequestStatus::Rejected);
 }
 
 TEST(RequestParser, HeadersAndKnownFields) {
@@ -135,19 +138,24 @@ TEST(RequestParser, PostWithoutLengthReadsUntilTheClose) {
 TEST(RequestParser, BodyLimit) {
     THttpLimits limits;
     limits.MaxBodyBytes = 10;
-    EXPECT_EQ(Try("POST / HTTP/1.1\r\nContent-Length: 11\r\n\r\n", false, limits).Error, "Request body too large.");
-    EXPECT_EQ(Try("POST / HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\n" + std::string(11, 'x'), false, limits)
+    EXPECT_EQ(Try("POST / HTTP/1.1\r\nContent-Length: 11\r\n\r\n", false, limits).Error,
+              "Request body too large.");
+    EXPECT_EQ(Try("POST / HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\n" + std::string(11, 'x'),
+                  false, limits)
                   .Status,
               TRequestStatus::Rejected);
-    EXPECT_EQ(Try("POST / HTTP/1.1\r\n\r\n" + std::string(11, 'x'), false, limits).Status, TRequestStatus::Rejected);
-    EXPECT_EQ(Try("POST / HTTP/1.1\r\n\r\n" + std::string(10, 'x'), true, limits).Status, TRequestStatus::Complete);
+    EXPECT_EQ(Try("POST / HTTP/1.1\r\n\r\n" + std::string(11, 'x'), false, limits).Status,
+              TRequestStatus::Rejected);
+    EXPECT_EQ(Try("POST / HTTP/1.1\r\n\r\n" + std::string(10, 'x'), true, limits).Status,
+              TRequestStatus::Complete);
 }
 
 TEST(RequestParser, FormBodiesOnlyForUrlEncodedContent) {
     const std::string body = "name=%93%63&msg=a+b";
-    TIdHTTPRequestInfo form = Parse("POST /udengonsendresult?user=u1 HTTP/1.1\r\n"
-                                    "Content-Type: Application/X-WWW-Form-Urlencoded\r\nContent-Length: " +
-                                    std::to_string(body.size()) + "\r\n\r\n" + body);
+    TIdHTTPRequestInfo form = Parse(
+        "POST /udengonsendresult?user=u1 HTTP/1.1\r\n"
+        "Content-Type: Application/X-WWW-Form-Urlencoded\r\nContent-Length: " +
+        std::to_string(body.size()) + "\r\n\r\n" + body);
     EXPECT_EQ(form.ParamText, body + "\r\nuser=u1");
     ASSERT_EQ(form.QueryFields.size(), 2u);
     EXPECT_EQ(form.QueryFields.ValueOf("name"), std::string("\x93\x63"));

@@ -4,13 +4,20 @@
 
 std::string ReasonPhraseOf(int code) {
     switch (code) {
-        case 200: return "OK";
-        case 304: return "Not Modified";
-        case 400: return "Bad Request";
-        case 404: return "Not Found";
-        case 500: return "Internal Server Error";
-        case 501: return "実装されていません。";
-        default: return "Unknown";
+        case 200:
+            return "OK";
+        case 304:
+            return "Not Modified";
+        case 400:
+            return "Bad Request";
+        case 404:
+            return "Not Found";
+        case 500:
+            return "Internal Server Error";
+        case 501:
+            return "実装されていません。";
+        default:
+            return "Unknown";
     }
 }
 
@@ -41,14 +48,19 @@ std::string TIdHTTPResponseInfo::WriteHeader() {
         if (value.empty()) return;
         out.append(name).append(": ").append(value).append("\r\n");
     };
-    out.append("HTTP/1.1 ").append(std::to_string(StatusCode)).append(" ").append(ReasonPhrase).append("\r\n");
+    out.append("HTTP/1.1 ")
+        .append(std::to_string(StatusCode))
+        .append(" ")
+        .append(ReasonPhrase)
+        .append("\r\n");
     // Every connection carries one request only.
     line("Connection", "close");
     line("Content-Type", ContentType);
     if (ContentLength >= 0) line("Content-Length", std::to_string(ContentLength));
     for (const TIdHeader& h : CustomHeaders) line(h.Name, h.Value);
     line("Server", ServerHeader);
-    for (const TIdServerCookie& c : ResponseCookies) out.append("Set-Cookie: ").append(c.CookieText()).append("\r\n");
+    for (const TIdServerCookie& c : ResponseCookies)
+        out.append("Set-Cookie: ").append(c.CookieText()).append("\r\n");
     out.append("\r\n");
     return out;
 }

@@ -22,18 +22,17 @@ public:
     const int WorkerIndex;
 };
 
-using TIdHTTPCommandEvent =
-    std::function<void(TIdPeerThread& ASender, const TIdHTTPRequestInfo& ARequestInfo,
-                       TIdHTTPResponseInfo& AResponseInfo)>;
+using TIdHTTPCommandEvent = std::function<void(TIdPeerThread& ASender, const TIdHTTPRequestInfo& ARequestInfo,
+                                               TIdHTTPResponseInfo& AResponseInfo)>;
 
 struct THttpServerStatistics {
     std::uint64_t Accepted = 0;
     std::uint64_t Answered = 0;
-    std::uint64_t Rejected = 0;  // closed without an answer: parse failures and peers gone
-    std::uint64_t TimedOut = 0;  // request not read (or answer not taken) in time
-    std::uint64_t Evicted = 0;   // cut to make room for a newer connection
-    std::uint64_t Stalled = 0;   // answers cut: no progress, or over the bound on bytes held
-    std::uint64_t CutAtStop = 0; // answers still in flight when the drain bound ran out
+    std::uint64_t Rejected = 0;   // closed without an answer: parse failures and peers gone
+    std::uint64_t TimedOut = 0;   // request not read (or answer not taken) in time
+    std::uint64_t Evicted = 0;    // cut to make room for a newer connection
+    std::uint64_t Stalled = 0;    // answers cut: no progress, or over the bound on bytes held
+    std::uint64_t CutAtStop = 0;  // answers still in flight when the drain bound ran out
 };
 
 // Tells whether a request may keep its handler busy for long (a page built
@@ -73,7 +72,7 @@ public:
     // with the page cache or the images do not count). Beyond it the answers
     // whose readers have taken nothing for longest are cut first.
     std::int64_t MaxHeldAnswerBytes = 128ll << 20;
-    int LingerTimeoutMs = 2000; // draining what a client sent beyond its request
+    int LingerTimeoutMs = 2000;  // draining what a client sent beyond its request
     // Deactivation lets answers in flight and running handlers finish for
     // this long, then cuts what remains and waits TerminateWaitMs more for
     // the handlers.

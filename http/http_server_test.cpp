@@ -68,7 +68,8 @@ protected:
     HttpServer() {
         Server.DefaultPort = 0;
         Server.ServerSoftware = "Quorwell 0.7";
-        Server.OnCommandGet = [this](TIdPeerThread& sender, const TIdHTTPRequestInfo& req, TIdHTTPResponseInfo& res) {
+        Server.OnCommandGet = [this](TIdPeerThread& sender, const TIdHTTPRequestInfo& req,
+                                     TIdHTTPResponseInfo& res) {
             {
                 std::lock_guard l(Mutex);
                 Seen.push_back(req);
@@ -90,7 +91,9 @@ protected:
 
     TIdHTTPServer Server;
     std::function<void(const TIdHTTPRequestInfo&, TIdHTTPResponseInfo&)> Handler =
-        [](const TIdHTTPRequestInfo& req, TIdHTTPResponseInfo& res) { res.BodyText = "<p>" + req.DocumentPath; };
+        [](const TIdHTTPRequestInfo& req, TIdHTTPResponseInfo& res) {
+            res.BodyText = "<p>" + req.DocumentPath;
+        };
     std::mutex Mutex;
     std::vector<TIdHTTPRequestInfo> Seen;
     std::vector<std::string> Senders;
@@ -105,9 +108,10 @@ TEST_F(HttpServer, AnswersOnceAndClosesEvenWhenKeepAliveIsAsked) {
     };
     std::uint16_t port = Start();
     ASSERT_NE(port, 0);
-    EXPECT_EQ(Exchange(port, "GET /keiziban?x=1 HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: keep-alive\r\n\r\n"),
-              "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html; charset=SJIS\r\n"
-              "Content-Length: 12\r\nServer: Quorwell 0.7\r\n\r\n<p>/keiziban");
+    EXPECT_EQ(
+        Exchange(port, "GET /keiziban?x=1 HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: keep-alive\r\n\r\n"),
+        "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html; charset=SJIS\r\n"
+        "Content-Length: 12\r\nServer: Quorwell 0.7\r\n\r\n<p>/keiziban");
     ASSERT_EQ(SeenCount(), 1u);
     EXPECT_EQ(Seen[0].RemoteAddress, "127.0.0.1");
     EXPECT_EQ(Senders[0], "127.0.0.1");
@@ -127,8 +131,9 @@ TEST_F(HttpServer, PostBodiesByLengthAndUntilTheClose) {
         res.BodyText = req.RawBody + "|" + req.QueryFields.ValueOf("msg");
     };
     std::uint16_t port = Start();
-    EXPECT_EQ(BodyOf(Exchange(port, "POST /s HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
-                                    "Content-Length: 9\r\n\r\nmsg=a+b&z")),
+    EXPECT_EQ(BodyOf(Exchange(port,
+                              "POST /s HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                              "Content-Length: 9\r\n\r\nmsg=a+b&z")),
               "msg=a+b&z|a b");
     EXPECT_EQ(BodyOf(Exchange(port, "POST /s HTTP/1.1\r\n\r\nmsg=1", true)), "msg=1|");
 }
@@ -159,8 +164,8 @@ TEST_F(HttpServer, ReusedConnectionsCarryNothingOfTheirLastRequestOrAnswer) {
 TEST_F(HttpServer, RequestsThatFailToParseAreClosedWithoutAnswer) {
     std::uint16_t port = Start();
     const std::string tooLong = "GET /" + std::string(16400, 'a') + " HTTP/1.1\r\n\r\n";
-    for (const std::string& bad : {std::string("NONSENSE\r\n\r\n"), std::string("PUT / HTTP/1.1\r\n\r\n"), tooLong,
-                                   std::string("GET / HTTP/1.1\r\nAuthorization: Digest x\r\n\r\n"),
+    for (const std::string& bad : {std::string("NONSENSE\r\n\r\n"), std::string("PUT / HTTP/1.1\r\n\r\n"),
+                                   tooLong, std::string("GET / HTTP/1.1\r\nAuthorization: Digest x\r\n\r\n"),
                                    std::string("GET / HTTP/1.1\r\nHost: cut")}) {
         EXPECT_EQ(Exchange(port, bad, true), "") << bad.substr(0, 40);
     }
@@ -175,9 +180,10 @@ TEST_F(HttpServer, HandlerErrorBecomes500WithItsText) {
         throw std::runtime_error("page failed");
     };
     std::uint16_t port = Start();
-    EXPECT_EQ(Exchange(port, "GET /uinfo HTTP/1.1\r\n\r\n"),
-              "HTTP/1.1 500 Internal Server Error\r\nConnection: close\r\nContent-Type: text/html; charset=SJIS\r\n"
-              "Content-Length: 11\r\nServer: Quorwell 0.7\r\n\r\npage failed");
+    EXPECT_EQ(
+        Exchange(port, "GET /uinfo HTTP/1.1\r\n\r\n"),
+        "HTTP/1.1 500 Internal Server Error\r\nConnection: close\r\nContent-Type: text/html; charset=SJIS\r\n"
+        "Content-Length: 11\r\nServer: Quorwell 0.7\r\n\r\npage failed");
 }
 
 TEST_F(HttpServer, LargeSharedBodyArrivesWhole) {

@@ -27,8 +27,8 @@ struct THttpWorker::TConnection {
     std::unique_ptr<TBodyStream> BodyStream;
     std::string_view Body;
     std::size_t Sent = 0;
-    std::int64_t Held = 0;      // of HeldBytes
-    std::uint64_t Serial = 0;   // tells a handler's late result from a reused connection
+    std::int64_t Held = 0;     // of HeldBytes
+    std::uint64_t Serial = 0;  // tells a handler's late result from a reused connection
 
     std::string_view Input() const { return {Buffer.get(), Size}; }
 };
@@ -190,7 +190,8 @@ void THttpWorker::Run() {
         Mailbox_->Worker = nullptr;
         Mailbox_->Done.clear();
     }
-    if (!Drained()) Counters_.CutAtStop.fetch_add(Writing_.size() + Handling_.size(), std::memory_order_relaxed);
+    if (!Drained())
+        Counters_.CutAtStop.fetch_add(Writing_.size() + Handling_.size(), std::memory_order_relaxed);
     CloseAll();
     Finished_.store(true, std::memory_order_release);
     OnExit_();
@@ -232,10 +233,17 @@ void THttpWorker::Loop() {
             TList::iterator c = conn.Self;
             try {
                 switch (conn.State) {
-                    case TState::Reading: OnReadable(c, now); break;
-                    case TState::Handling: break;
-                    case TState::Writing: OnWritable(c, now); break;
-                    case TState::Lingering: Drain(c); break;
+                    case TState::Reading:
+                        OnReadable(c, now);
+                        break;
+                    case TState::Handling:
+                        break;
+                    case TState::Writing:
+                        OnWritable(c, now);
+                        break;
+                    case TState::Lingering:
+                        Drain(c);
+                        break;
                 }
             } catch (const std::exception&) {
                 if (c->Owner != &Free_) Close(c);
@@ -421,14 +429,15 @@ void THttpWorker::HandOver(TList::iterator c, TIdHTTPRequestInfo request) {
     c->Serial = ++Serial_;
     Move(c, TState::Handling, Handling_, TClock::time_point::max());
     auto shared = std::make_shared<TIdHTTPRequestInfo>(std::move(request));
-    Config_.Lane->Post([mailbox = Mailbox_, config = &Config_, index = Index_, c, serial = c->Serial, shared] {
-        auto response = std::make_unique<TIdHTTPResponseInfo>(config->ServerSoftware);
-        RunHandler(*config, *shared, *response, index);
-        std::lock_guard l(mailbox->M);
-        if (!mailbox->Worker) return;
-        mailbox->Done.push_back({c, serial, std::move(response)});
-        mailbox->Worker->Poller_.Wake();
-    });
+    Config_.Lane->Post(
+        [mailbox = Mailbox_, config = &Config_, index = Index_, c, serial = c->Serial, shared] {
+            auto response = std::make_unique<TIdHTTPResponseInfo>(config->ServerSoftware);
+            RunHandler(*config, *shared, *response, index);
+            std::lock_guard l(mailbox->M);
+            if (!mailbox->Worker) return;
+            mailbox->Done.push_back({c, serial, std::move(response)});
+            mailbox->Worker->Poller_.Wake();
+        });
 }
 
 void THttpWorker::TakeFinishedHandlers(TClock::time_point now) {

@@ -2,15 +2,15 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <thread>  // also brings the clocks; <chrono> itself breaks under CP932
-#include <vector>
 #include <cstdint>
+#include <deque>
 #include <list>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>  // also brings the clocks; <chrono> itself breaks under CP932
+#include <vector>
 
 #include "http/http_request_parser.h"
 #include "http/http_server.h"

@@ -79,8 +79,8 @@ TEST(DecodeBitmap, TopDownAndBareResourceForm) {
 }
 
 TEST(DecodeBitmap, IndexPastShortPaletteIsBlack) {
-    const TBitmap b = DecodeBitmap(Bmp(2, 1, 8, {0xFF0000, 0x00FF00}, [](int x, int) { return x == 0 ? 1u : 200u; }),
-                                   "s");
+    const TBitmap b =
+        DecodeBitmap(Bmp(2, 1, 8, {0xFF0000, 0x00FF00}, [](int x, int) { return x == 0 ? 1u : 200u; }), "s");
     EXPECT_EQ(Rgb(b, 0, 0), 0x00FF00u);
     EXPECT_EQ(Rgb(b, 1, 0), 0u);
 }
@@ -93,9 +93,8 @@ TEST(DecodeBitmap, UnreadableInputNamesItsSource) {
     EXPECT_NE(ErrorOf("", "empty.bmp").find("empty.bmp"), std::string::npos);
     EXPECT_NE(ErrorOf("BM garbage that is no bitmap at all", "g.bmp").find("g.bmp"), std::string::npos);
 
-    std::string rle = testpic::BmpFile(testpic::InfoHeader(4, 4, 8, 2, 1) + testpic::Palette({0, 0xFFFFFF}) +
-                                           std::string(16, '\0'),
-                                       8);
+    std::string rle = testpic::BmpFile(
+        testpic::InfoHeader(4, 4, 8, 2, 1) + testpic::Palette({0, 0xFFFFFF}) + std::string(16, '\0'), 8);
     EXPECT_NE(ErrorOf(rle, "r").find("compressed"), std::string::npos);
     std::string deep = testpic::BmpFile(testpic::InfoHeader(4, 4, 16, 0) + std::string(32, '\0'), 0);
     EXPECT_NE(ErrorOf(deep, "d").find("16 bits"), std::string::npos);

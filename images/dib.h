@@ -15,7 +15,7 @@
 struct TDibHeader {
     uint32_t HeaderSize = 0;
     int Width = 0;
-    int Height = 0;          // rows as stored in the header, sign removed
+    int Height = 0;  // rows as stored in the header, sign removed
     bool TopDown = false;
     int Bits = 0;
     uint32_t Compression = 0;

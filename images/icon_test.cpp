@@ -39,7 +39,9 @@ std::string ErrorOf(const std::string& bytes, const std::string& source) {
 // editors store it), except one masked pixel that carries blue and so
 // inverts the screen.
 std::string ClassicIcon(int bits) {
-    std::vector<uint32_t> palette(Palette16.begin(), Palette16.begin() + (bits == 1 ? 2 : bits == 4 ? 16 : 0));
+    std::vector<uint32_t> palette(Palette16.begin(), Palette16.begin() + (bits == 1   ? 2
+                                                                          : bits == 4 ? 16
+                                                                                      : 0));
     if (bits == 8) {
         palette = Palette16;
         palette.resize(256, 0);
@@ -76,9 +78,9 @@ TEST(DecodeIcon, ClassicDepthsDrawWithTheirMaskOntoWhite) {
 
 TEST(DecodeIcon, ThirtyTwoBitAlphaBlendsAndZeroAlphaFallsBackToMask) {
     auto value = [](int x, int) -> uint32_t {
-        if (x < 10) return 0xFF00FF00;   // opaque green
-        if (x < 20) return 0x800000FF;   // half blue
-        return 0x00FF0000;               // transparent red
+        if (x < 10) return 0xFF00FF00;  // opaque green
+        if (x < 20) return 0x800000FF;  // half blue
+        return 0x00FF0000;              // transparent red
     };
     const TIcon icon = DecodeIcon(
         IcoFile({{32, 32, 32, IconImage(32, 32, 32, {}, value, [](int, int) { return false; })}}), "a.ico");
@@ -91,7 +93,8 @@ TEST(DecodeIcon, ThirtyTwoBitAlphaBlendsAndZeroAlphaFallsBackToMask) {
     // Old 32-bit icons leave alpha at zero and rely on the mask.
     auto opaque = [](int x, int) -> uint32_t { return x < 16 ? 0x00FF0000 : 0; };
     const TIcon old = DecodeIcon(
-        IcoFile({{32, 32, 32, IconImage(32, 32, 32, {}, opaque, [](int x, int) { return x >= 16; })}}), "o.ico");
+        IcoFile({{32, 32, 32, IconImage(32, 32, 32, {}, opaque, [](int x, int) { return x >= 16; })}}),
+        "o.ico");
     EXPECT_FALSE(old.HasAlpha);
     const TBitmap oldOut = OnWhite(old);
     EXPECT_EQ(Rgb(oldOut, 0, 0), 0xFF0000u);
@@ -111,16 +114,17 @@ TEST(DecodeIcon, PngEntry) {
 
     std::string damaged = png;
     damaged.resize(damaged.size() / 2);
-    EXPECT_NE(ErrorOf(IcoFile({{32, 32, 32, damaged}}), "bad-png.ico").find("bad-png.ico"), std::string::npos);
+    EXPECT_NE(ErrorOf(IcoFile({{32, 32, 32, damaged}}), "bad-png.ico").find("bad-png.ico"),
+              std::string::npos);
 }
 
 TEST(DecodeIcon, PicksThirtyTwoSquareWithMostColours) {
     auto one = [](uint32_t colour) { return [colour](int, int) { return colour; }; };
     auto none = [](int, int) { return false; };
-    const std::string small = IconImage(16, 16, 4, Palette16, one(9), none);         // red
-    const std::string big4 = IconImage(32, 32, 4, Palette16, one(10), none);         // green
-    const std::string big32 = IconImage(32, 32, 32, {}, one(0xFF0000FF), none);      // blue
-    const std::string large = IconImage(48, 48, 24, {}, one(0xFFFF00), none);        // yellow
+    const std::string small = IconImage(16, 16, 4, Palette16, one(9), none);     // red
+    const std::string big4 = IconImage(32, 32, 4, Palette16, one(10), none);     // green
+    const std::string big32 = IconImage(32, 32, 32, {}, one(0xFF0000FF), none);  // blue
+    const std::string large = IconImage(48, 48, 24, {}, one(0xFFFF00), none);    // yellow
     const TIcon best = DecodeIcon(IcoFile({{16, 16, 4, small}, {32, 32, 4, big4}, {32, 32, 32, big32}}), "m");
     EXPECT_EQ(best.Width, 32);
     EXPECT_EQ(best.BitsPerPixel, 32);
@@ -143,7 +147,8 @@ TEST(DecodeIcon, PicksThirtyTwoSquareWithMostColours) {
     EXPECT_EQ(Rgb(alone, 0, 16), 0xFFFFFFu);
 
     // A broken entry is passed over when a readable one exists.
-    const TIcon skip = DecodeIcon(IcoFile({{32, 32, 4, "garbage bytes, no header"}, {16, 16, 4, small}}), "k");
+    const TIcon skip =
+        DecodeIcon(IcoFile({{32, 32, 4, "garbage bytes, no header"}, {16, 16, 4, small}}), "k");
     EXPECT_EQ(skip.Width, 16);
 }
 
@@ -153,7 +158,7 @@ TEST(DecodeIcon, UnreadableFilesNameTheFile) {
         {"", "not an icon"},
         {"this is plain text, not an icon", "not an icon"},
         {good.substr(0, 10), "truncated directory"},
-        {good.substr(0, good.size() - 40), "no readable image"},  // entry runs past the end
+        {good.substr(0, good.size() - 40), "no readable image"},           // entry runs past the end
         {std::string("\0\0\2\0\1\0", 6) + good.substr(6), "not an icon"},  // a cursor
         {std::string("\0\0\1\0\0\0", 6), "no images"},
     };
@@ -163,7 +168,8 @@ TEST(DecodeIcon, UnreadableFilesNameTheFile) {
         EXPECT_NE(message.find(reason), std::string::npos) << message;
     }
     // The directory is right but the mask is cut off.
-    std::string shortMask = IconImage(32, 32, 4, Palette16, [](int, int) { return 1u; }, [](int, int) { return false; });
+    std::string shortMask = IconImage(
+        32, 32, 4, Palette16, [](int, int) { return 1u; }, [](int, int) { return false; });
     shortMask.resize(shortMask.size() - 64);
     EXPECT_NE(ErrorOf(IcoFile({{32, 32, 4, shortMask}}), "m.ico").find("truncated mask"), std::string::npos);
 }

@@ -1,10 +1,10 @@
 #include "images/jpeg_codec.h"
 
 // libjpeg's header needs size_t and FILE declared first.
+#include <csetjmp>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
-#include <csetjmp>
 #include <cstring>
 
 #include <jpeglib.h>
@@ -38,7 +38,8 @@ void SetUpErrors(TJpegError& error) {
 }
 
 // Returns false with error.Message set. *out is malloc'ed by libjpeg.
-bool Compress(const TBitmap& bitmap, int quality, unsigned char** out, unsigned long* outSize, TJpegError& error) {
+bool Compress(const TBitmap& bitmap, int quality, unsigned char** out, unsigned long* outSize,
+              TJpegError& error) {
     jpeg_compress_struct info;
     std::memset(&info, 0, sizeof info);
     info.err = &error.Manager;
@@ -76,7 +77,8 @@ bool Decompress(std::string_view bytes, bool headerOnly, int* width, int* height
         return false;
     }
     jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<unsigned long>(bytes.size()));
+    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.data()),
+                 static_cast<unsigned long>(bytes.size()));
     jpeg_read_header(&info, TRUE);
     *width = static_cast<int>(info.image_width);
     *height = static_cast<int>(info.image_height);

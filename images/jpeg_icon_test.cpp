@@ -46,8 +46,8 @@ TEST(TJPEGIcon, ThirtyTwoIconBecomesThirtyOneSquareAtQualityHundred) {
 
     // The same icon as a resource gives the same bytes.
     const std::string bytes = RedIcon();
-    const TResourceModule module({{"RED", TResourceKind::Icon, reinterpret_cast<const unsigned char*>(bytes.data()),
-                                   bytes.size()}});
+    const TResourceModule module(
+        {{"RED", TResourceKind::Icon, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()}});
     TJPEGIcon fromResource;
     fromResource.LoadIconResource(module, "red");
     EXPECT_EQ(fromResource.Bytes(), icon.Bytes());
@@ -71,10 +71,11 @@ TEST(TJPEGIcon, UnreadableIconFilesNameThePath) {
     EXPECT_THROW(icon.LoadIconFile(dir.File("missing.ico")), EFOpenError);
 }
 
-// The sample office's custom icons, as a user would have made them: out_*
-// carry 16 x 16 and 32 x 32 images in 4 and 32 bits, mtg_* one 4-bit image.
+// The sample office's custom icons, as a user would have made them: Out_*
+// carry 16 x 16 and 32 x 32 images in 4 and 32 bits, Mtg_* one 4-bit image.
 TEST(TJPEGIcon, SampleOfficeIconsShowTheirColour) {
-    const std::filesystem::path office = std::filesystem::path(__FILE__).parent_path().parent_path() / "examples" / "office";
+    const std::filesystem::path office =
+        std::filesystem::path(__FILE__).parent_path().parent_path() / "examples" / "office";
     struct {
         const char* File;
         bool Yellow;

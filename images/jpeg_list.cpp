@@ -57,7 +57,8 @@ void FillImageCatalogue(TJPEGList& list, const TResourceModule& module) {
         image->Compress();
         images.push_back(std::move(image));
     }
-    for (std::size_t i = 0; i < images.size(); ++i) list.AddImage(CatalogueRows[i].Name, std::move(images[i]));
+    for (std::size_t i = 0; i < images.size(); ++i)
+        list.AddImage(CatalogueRows[i].Name, std::move(images[i]));
 }
 
 void InitializeImageCatalogue() {

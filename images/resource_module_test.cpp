@@ -42,10 +42,10 @@ TEST(MainModule, CarriesEveryPictureAtItsSizeAndDepth) {
         const char* Name;
         int Width, Height, Bits;
     } const bitmaps[] = {
-        {"BACKGROUND", 320, 192, 8},         {"BTNMENUDENGONCHECK", 369, 73, 4},
-        {"BTNMENUDENGONSEND", 369, 73, 4},   {"BTNMENUHUZAI", 369, 73, 4},
-        {"BTNMENUSYOUSAI", 369, 73, 4},      {"BTNRETURN", 217, 57, 4},
-        {"BTNRETURNANDSEND", 217, 57, 4},    {"BTNRETURNANDCANCELANDSUBMIT", 217, 57, 4},
+        {"BACKGROUND", 320, 192, 8},       {"BTNMENUDENGONCHECK", 369, 73, 4},
+        {"BTNMENUDENGONSEND", 369, 73, 4}, {"BTNMENUHUZAI", 369, 73, 4},
+        {"BTNMENUSYOUSAI", 369, 73, 4},    {"BTNRETURN", 217, 57, 4},
+        {"BTNRETURNANDSEND", 217, 57, 4},  {"BTNRETURNANDCANCELANDSUBMIT", 217, 57, 4},
     };
     for (const auto& row : bitmaps) {
         SCOPED_TRACE(row.Name);

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <memory>
 
-#include "platform/sjis_text.h"
 #include "platform/file_system.h"
 #include "platform/home_dir.h"
+#include "platform/sjis_text.h"
 
 namespace {
 
@@ -34,19 +34,18 @@ TEventType EventTypeOf(uint32_t kind) {
 
 TLogger::TLogger(const std::string& homeDirectory, const TClock& clock, TEventSink& sink,
                  TConsoleWriter console)
-    : path_(homeDirectory.empty() ? std::string()
-                                  : IncludeTrailingPathDelimiter(homeDirectory) + "QUOR.LOG"),
-      clock_(clock),
-      sink_(sink),
-      console_(console ? std::move(console) : TConsoleWriter(WriteToStandardOutput)) {
-    if (path_.empty() || !file_.Open(path_)) WriteEventLog(LogFileOpenFailedText, EventError, 0);
+    : Path_(homeDirectory.empty() ? std::string() : IncludeTrailingPathDelimiter(homeDirectory) + "QUOR.LOG"),
+      Clock_(clock),
+      Sink_(sink),
+      Console_(console ? std::move(console) : TConsoleWriter(WriteToStandardOutput)) {
+    if (Path_.empty() || !File_.Open(Path_)) WriteEventLog(LogFileOpenFailedText, EventError, 0);
 }
 
-void TLogger::RegisterEventLogSource() { sink_.Open(); }
+void TLogger::RegisterEventLogSource() { Sink_.Open(); }
 
 void TLogger::WriteEventLog(const std::string& text, uint32_t kind, uint16_t category) {
     try {
-        sink_.Report(TEventEntry{EventTypeOf(kind), category, kind, text});
+        Sink_.Report(TEventEntry{EventTypeOf(kind), category, kind, text});
     } catch (...) {
         // The file line below is still worth writing.
         ReportWriteFailure();
@@ -56,9 +55,9 @@ void TLogger::WriteEventLog(const std::string& text, uint32_t kind, uint16_t cat
 
 void TLogger::WriteLogFile(const std::string& text, uint32_t kind) {
     try {
-        const std::string line = LogLine(clock_.Now(), kind, text);
-        if (!file_.IsOpen()) return;
-        if (!file_.Write(line)) ReportWriteFailure();
+        const std::string line = LogLine(Clock_.Now(), kind, text);
+        if (!File_.IsOpen()) return;
+        if (!File_.Write(line)) ReportWriteFailure();
     } catch (...) {
         ReportWriteFailure();
     }
@@ -66,7 +65,7 @@ void TLogger::WriteLogFile(const std::string& text, uint32_t kind) {
 
 void TLogger::ReportWriteFailure() {
     try {
-        console_(EventLogWriteFailedText);
+        Console_(EventLogWriteFailedText);
     } catch (...) {
         // Nowhere left to tell.
     }

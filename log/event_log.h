@@ -4,9 +4,9 @@
 #include <functional>
 #include <string>
 
+#include "log/log_file.h"
 #include "platform/clock.h"
 #include "platform/event_sink.h"
-#include "log/log_file.h"
 
 // Text the logger reports when QUOR.LOG cannot be opened or created.
 inline constexpr const char* LogFileOpenFailedText =
@@ -39,17 +39,17 @@ public:
     void WriteEventLog(const std::string& text, uint32_t kind, uint16_t category = 0);
     void WriteLogFile(const std::string& text, uint32_t kind);
 
-    bool HasLogFile() const { return file_.IsOpen(); }
-    const std::string& LogFilePath() const { return path_; }
+    bool HasLogFile() const { return File_.IsOpen(); }
+    const std::string& LogFilePath() const { return Path_; }
 
 private:
     void ReportWriteFailure();
 
-    std::string path_;
-    const TClock& clock_;
-    TEventSink& sink_;
-    TConsoleWriter console_;
-    TLogFile file_;
+    std::string Path_;
+    const TClock& Clock_;
+    TEventSink& Sink_;
+    TConsoleWriter Console_;
+    TLogFile File_;
 };
 
 // The process's logger, which the free functions below write through. There
@@ -73,13 +73,13 @@ TLogger* CurrentLogger();
 // Installs a logger for its own lifetime.
 class TScopedLogger {
 public:
-    explicit TScopedLogger(TLogger& logger) : previous_(InstallLogger(&logger)) {}
-    ~TScopedLogger() { InstallLogger(previous_); }
+    explicit TScopedLogger(TLogger& logger) : Previous_(InstallLogger(&logger)) {}
+    ~TScopedLogger() { InstallLogger(Previous_); }
     TScopedLogger(const TScopedLogger&) = delete;
     TScopedLogger& operator=(const TScopedLogger&) = delete;
 
 private:
-    TLogger* previous_;
+    TLogger* Previous_;
 };
 
 void RegisterEventLogSource();

@@ -28,56 +28,58 @@ class TForeignWriter {
 public:
     explicit TForeignWriter(const std::string& path) {
 #ifdef _WIN32
-        handle_ = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        Handle_ = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, 0, nullptr);
-        held_ = handle_ != INVALID_HANDLE_VALUE;
+        Held_ = Handle_ != INVALID_HANDLE_VALUE;
 #else
-        fd_ = ::open(path.c_str(), O_RDWR);
-        held_ = fd_ >= 0 && ::flock(fd_, LOCK_EX) == 0;
+        Fd_ = ::open(path.c_str(), O_RDWR);
+        Held_ = Fd_ >= 0 && ::flock(Fd_, LOCK_EX) == 0;
 #endif
     }
     ~TForeignWriter() {
 #ifdef _WIN32
-        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+        if (Handle_ != INVALID_HANDLE_VALUE) CloseHandle(Handle_);
 #else
-        if (fd_ >= 0) ::close(fd_);
+        if (Fd_ >= 0) ::close(Fd_);
 #endif
     }
-    bool Held() const { return held_; }
+    bool Held() const { return Held_; }
 
 private:
 #ifdef _WIN32
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
+    HANDLE Handle_ = INVALID_HANDLE_VALUE;
 #else
-    int fd_ = -1;
+    int Fd_ = -1;
 #endif
-    bool held_ = false;
+    bool Held_ = false;
 };
 
 void SetHomeVariable(const std::string& value) {
 #ifdef _WIN32
     _putenv_s("QUORWELL_HOME", value.c_str());  // empty removes it
 #else
-    if (value.empty()) ::unsetenv("QUORWELL_HOME");
-    else ::setenv("QUORWELL_HOME", value.c_str(), 1);
+    if (value.empty())
+        ::unsetenv("QUORWELL_HOME");
+    else
+        ::setenv("QUORWELL_HOME", value.c_str(), 1);
 #endif
 }
 
 class TLoggerTest : public ::testing::Test {
 protected:
     std::unique_ptr<TLogger> MakeLogger() {
-        return std::make_unique<TLogger>(dir_.Dir(), clock_, sink_, [this](const std::string& text) {
-            std::lock_guard<std::mutex> hold(consoleLock_);
-            console_ += text;
+        return std::make_unique<TLogger>(Dir_.Dir(), Clock_, Sink_, [this](const std::string& text) {
+            std::lock_guard<std::mutex> hold(ConsoleLock_);
+            Console_ += text;
         });
     }
-    std::string Log() const { return dir_.Read("QUOR.LOG"); }
+    std::string Log() const { return Dir_.Read("QUOR.LOG"); }
 
-    TTestTempDir dir_;
-    TFixedClock clock_{EncodeDate(2024, 3, 7) + EncodeTime(9, 5, 8)};
-    TCapturingEventSink sink_;
-    std::mutex consoleLock_;
-    std::string console_;
+    TTestTempDir Dir_;
+    TFixedClock Clock_{EncodeDate(2024, 3, 7) + EncodeTime(9, 5, 8)};
+    TCapturingEventSink Sink_;
+    std::mutex ConsoleLock_;
+    std::string Console_;
 };
 
 TEST_F(TLoggerTest, EventsGoToTheEventLogAndTheFileWithTheirKind) {
@@ -87,7 +89,7 @@ TEST_F(TLoggerTest, EventsGoToTheEventLogAndTheFileWithTheirKind) {
     logger->WriteEventLog("e", EventError, 0);
     logger->WriteEventLog("u", 0x12345678, 0);
 
-    const auto entries = sink_.Entries();
+    const auto entries = Sink_.Entries();
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries[0].Type, TEventType::Warning);
     EXPECT_EQ(entries[0].EventId, 0x80000002u);
@@ -96,24 +98,25 @@ TEST_F(TLoggerTest, EventsGoToTheEventLogAndTheFileWithTheirKind) {
     EXPECT_EQ(entries[1].Type, TEventType::Error);
     EXPECT_EQ(entries[2].Type, TEventType::Information) << "unknown kinds count as information";
     EXPECT_EQ(entries[2].EventId, 0x12345678u);
-    EXPECT_EQ(Log(), Stamp + "警告　 ポートを開けません\r\n" + Stamp + "エラー e\r\n" + Stamp +
-                         "情報　 u\r\n");
-    EXPECT_EQ(console_, "");
+    EXPECT_EQ(Log(),
+              Stamp + "警告　 ポートを開けません\r\n" + Stamp + "エラー e\r\n" + Stamp + "情報　 u\r\n");
+    EXPECT_EQ(Console_, "");
 }
 
 TEST_F(TLoggerTest, FileLinesTakeTheTimeOfTheirWriteAndLaterStartsAppend) {
     MakeLogger()->WriteLogFile("127.0.0.1 /keiziban", EventInformation);
-    clock_.Set(EncodeDate(2024, 3, 8) + EncodeTime(0, 0, 1));
+    Clock_.Set(EncodeDate(2024, 3, 8) + EncodeTime(0, 0, 1));
     MakeLogger()->WriteLogFile("two\r\nlines", EventWarning);
-    EXPECT_TRUE(sink_.Entries().empty());
-    EXPECT_EQ(Log(), Stamp + "情報　 127.0.0.1 /keiziban\r\n"
-                     "2024/03/08 00:00:01 警告　 two\r\nlines\r\n");
+    EXPECT_TRUE(Sink_.Entries().empty());
+    EXPECT_EQ(Log(), Stamp +
+                         "情報　 127.0.0.1 /keiziban\r\n"
+                         "2024/03/08 00:00:01 警告　 two\r\nlines\r\n");
 }
 
 TEST_F(TLoggerTest, WithoutAFileTheErrorIsReportedAndTheEventLogStillWorks) {
-    dir_.Write("QUOR.LOG", "kept\r\n");
+    Dir_.Write("QUOR.LOG", "kept\r\n");
     {
-        TForeignWriter other(dir_.File("QUOR.LOG"));
+        TForeignWriter other(Dir_.File("QUOR.LOG"));
         ASSERT_TRUE(other.Held());
         auto logger = MakeLogger();
         EXPECT_FALSE(logger->HasLogFile());
@@ -121,44 +124,44 @@ TEST_F(TLoggerTest, WithoutAFileTheErrorIsReportedAndTheEventLogStillWorks) {
         logger->WriteLogFile("request", EventInformation);
     }
 
-    const auto entries = sink_.Entries();
+    const auto entries = Sink_.Entries();
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].EventId, EventError);
     EXPECT_EQ(entries[0].Text, "ログファイルを作成することができませんでした。ログは出力されません。");
     EXPECT_EQ(entries[1].Text, "started");
     EXPECT_EQ(Log(), "kept\r\n");
-    EXPECT_EQ(console_, "") << "running without a file is no write failure";
+    EXPECT_EQ(Console_, "") << "running without a file is no write failure";
 
     // No home at all, or one that does not exist, ends the same way.
-    TLogger none("", clock_, sink_, [](const std::string&) {});
-    TLogger gone(dir_.File("gone"), clock_, sink_, [](const std::string&) {});
+    TLogger none("", Clock_, Sink_, [](const std::string&) {});
+    TLogger gone(Dir_.File("gone"), Clock_, Sink_, [](const std::string&) {});
     EXPECT_FALSE(none.HasLogFile() || gone.HasLogFile());
-    EXPECT_EQ(sink_.Entries().size(), 4u);
+    EXPECT_EQ(Sink_.Entries().size(), 4u);
 }
 
 TEST_F(TLoggerTest, AFailingEventLogIsToldOnTheConsoleAndTheLineIsStillWritten) {
     auto logger = MakeLogger();
-    sink_.SetFailing(true);
+    Sink_.SetFailing(true);
     EXPECT_NO_THROW(logger->WriteEventLog("stopped", EventInformation, 0));
-    EXPECT_EQ(console_, "イベントログへの書込みに失敗しました。");
+    EXPECT_EQ(Console_, "イベントログへの書込みに失敗しました。");
     EXPECT_EQ(Log(), Stamp + "情報　 stopped\r\n");
 
-    TLogger mute(dir_.File("other"), clock_, sink_,
+    TLogger mute(Dir_.File("other"), Clock_, Sink_,
                  [](const std::string&) { throw std::runtime_error("console gone"); });
     EXPECT_NO_THROW(mute.WriteEventLog("x", EventError, 0));
 }
 
 #ifndef _WIN32
 TEST_F(TLoggerTest, AFailingFileWriteIsToldOnStandardOutputInUtf8) {
-    std::filesystem::create_symlink("/dev/full", dir_.File("QUOR.LOG"));
-    TLogger logger(dir_.Dir(), clock_, sink_);
+    std::filesystem::create_symlink("/dev/full", Dir_.File("QUOR.LOG"));
+    TLogger logger(Dir_.Dir(), Clock_, Sink_);
     ASSERT_TRUE(logger.HasLogFile());
     testing::internal::CaptureStdout();
     EXPECT_NO_THROW(logger.WriteLogFile("a", EventInformation));
     EXPECT_NO_THROW(logger.WriteEventLog("b", EventInformation, 0));
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               Utf8(u8"イベントログへの書込みに失敗しました。イベントログへの書込みに失敗しました。"));
-    EXPECT_EQ(sink_.Entries().size(), 1u);
+    EXPECT_EQ(Sink_.Entries().size(), 1u);
 }
 #endif
 
@@ -171,8 +174,10 @@ TEST_F(TLoggerTest, ThreadsWritingAtOnceKeepEveryLineWhole) {
             // Long lines make a torn write visible.
             const std::string text = "line " + std::to_string(t) + std::string(200, 'a' + t);
             for (int i = 0; i < Lines; ++i) {
-                if (i % 50 == 0) logger->WriteEventLog("event", EventWarning, 0);
-                else logger->WriteLogFile(text, EventInformation);
+                if (i % 50 == 0)
+                    logger->WriteEventLog("event", EventWarning, 0);
+                else
+                    logger->WriteLogFile(text, EventInformation);
             }
         });
     }
@@ -192,7 +197,7 @@ TEST_F(TLoggerTest, ThreadsWritingAtOnceKeepEveryLineWhole) {
         ASSERT_EQ(line, request + std::to_string(t) + std::string(200, 'a' + t));
     }
     EXPECT_EQ(lines, static_cast<size_t>(Threads * Lines));
-    EXPECT_EQ(sink_.Entries().size(), static_cast<size_t>(Threads * Lines / 50));
+    EXPECT_EQ(Sink_.Entries().size(), static_cast<size_t>(Threads * Lines / 50));
 }
 
 TEST_F(TLoggerTest, FreeFunctionsWriteThroughTheInstalledLoggerOnly) {
@@ -208,8 +213,8 @@ TEST_F(TLoggerTest, FreeFunctionsWriteThroughTheInstalledLoggerOnly) {
     }
     EXPECT_EQ(CurrentLogger(), nullptr);
     WriteLogFile("lost again", EventInformation);
-    EXPECT_EQ(sink_.OpenCount(), 1);
-    ASSERT_EQ(sink_.Entries().size(), 1u);
+    EXPECT_EQ(Sink_.OpenCount(), 1);
+    ASSERT_EQ(Sink_.Entries().size(), 1u);
     EXPECT_EQ(Log(), Stamp + "情報　 kept\r\n" + Stamp + "情報　 line\r\n");
 }
 

@@ -58,20 +58,20 @@ bool TLogFile::Open(const std::string& path) {
         ::close(fd);
         return false;
     }
-    std::lock_guard<std::mutex> hold(lock_);
-    fd_.store(fd);
+    std::lock_guard<std::mutex> hold(Lock_);
+    Fd_.store(fd);
     return true;
 }
 
 void TLogFile::Close() {
-    std::lock_guard<std::mutex> hold(lock_);
-    const int fd = fd_.exchange(-1);
+    std::lock_guard<std::mutex> hold(Lock_);
+    const int fd = Fd_.exchange(-1);
     if (fd >= 0) ::close(fd);
 }
 
 bool TLogFile::Write(std::string_view bytes) {
-    std::lock_guard<std::mutex> hold(lock_);
-    const int fd = fd_.load();
+    std::lock_guard<std::mutex> hold(Lock_);
+    const int fd = Fd_.load();
     if (fd < 0) return true;
     // Normally one call; the rest of a short write follows under the same
     // lock, so the line still lands whole.

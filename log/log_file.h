@@ -41,13 +41,13 @@ public:
     // object then stays closed.
     bool Open(const std::string& path);
     void Close();
-    bool IsOpen() const { return fd_.load() >= 0; }
+    bool IsOpen() const { return Fd_.load() >= 0; }
 
     // Appends bytes; false when the system refuses or writes less. Does
     // nothing (and returns true) while closed.
     bool Write(std::string_view bytes);
 
 private:
-    std::atomic<int> fd_{-1};
-    std::mutex lock_;
+    std::atomic<int> Fd_{-1};
+    std::mutex Lock_;
 };

@@ -39,8 +39,7 @@ TEST(LogLine, StampLevelTextAndCrLf) {
     EXPECT_EQ(LogLine(EncodeDate(2031, 12, 31) + EncodeTime(23, 59, 59), EventError, ""),
               "2031/12/31 23:59:59 エラー \r\n");
     // A text spanning lines is kept as it is.
-    EXPECT_EQ(LogLine(at, EventInformation, "one\r\ntwo"),
-              "2024/03/07 09:05:08 情報　 one\r\ntwo\r\n");
+    EXPECT_EQ(LogLine(at, EventInformation, "one\r\ntwo"), "2024/03/07 09:05:08 情報　 one\r\ntwo\r\n");
 }
 
 TEST(EscapeLogText, ControlBytesOnlyBecomePercentHex) {
@@ -52,8 +51,8 @@ TEST(EscapeLogText, ControlBytesOnlyBecomePercentHex) {
 
 class TLogFileTest : public ::testing::Test {
 protected:
-    std::string Path() const { return dir_.File("QUOR.LOG"); }
-    TTestTempDir dir_;
+    std::string Path() const { return Dir_.File("QUOR.LOG"); }
+    TTestTempDir Dir_;
 };
 
 TEST_F(TLogFileTest, CreatesTheFileAndAppendsAcrossOpens) {
@@ -62,18 +61,18 @@ TEST_F(TLogFileTest, CreatesTheFileAndAppendsAcrossOpens) {
         ASSERT_TRUE(file.Open(Path()));
         EXPECT_TRUE(file.Write("first\r\n"));
     }
-    EXPECT_EQ(dir_.Read("QUOR.LOG"), "first\r\n");
+    EXPECT_EQ(Dir_.Read("QUOR.LOG"), "first\r\n");
     TLogFile file;
     ASSERT_TRUE(file.Open(Path()));
     EXPECT_TRUE(file.Write("second\r\n"));
     file.Close();
     EXPECT_FALSE(file.IsOpen());
     EXPECT_TRUE(file.Write("dropped\r\n"));
-    EXPECT_EQ(dir_.Read("QUOR.LOG"), "first\r\nsecond\r\n");
+    EXPECT_EQ(Dir_.Read("QUOR.LOG"), "first\r\nsecond\r\n");
 }
 
 TEST_F(TLogFileTest, WritesGoToTheEndEvenWhenTheFileGrewMeanwhile) {
-    dir_.Write("QUOR.LOG", "old\r\n");
+    Dir_.Write("QUOR.LOG", "old\r\n");
     TLogFile file;
     ASSERT_TRUE(file.Open(Path()));
     bool appended = false;
@@ -86,10 +85,10 @@ TEST_F(TLogFileTest, WritesGoToTheEndEvenWhenTheFileGrewMeanwhile) {
 #ifdef _WIN32
     // Windows keeps every other writer out while the log is open.
     EXPECT_FALSE(appended);
-    EXPECT_EQ(dir_.Read("QUOR.LOG"), "old\r\nnew\r\n");
+    EXPECT_EQ(Dir_.Read("QUOR.LOG"), "old\r\nnew\r\n");
 #else
     EXPECT_TRUE(appended);
-    EXPECT_EQ(dir_.Read("QUOR.LOG"), "old\r\nappended by a reader\r\nnew\r\n");
+    EXPECT_EQ(Dir_.Read("QUOR.LOG"), "old\r\nappended by a reader\r\nnew\r\n");
 #endif
 }
 
@@ -105,12 +104,12 @@ TEST_F(TLogFileTest, RefusedWhileAnotherWriterHoldsIt) {
 
 TEST_F(TLogFileTest, RefusedWhenThePathCannotHoldALog) {
     TLogFile file;
-    EXPECT_FALSE(file.Open(dir_.File("missing/QUOR.LOG")));
-    std::filesystem::create_directory(dir_.File("QUOR.LOG"));
+    EXPECT_FALSE(file.Open(Dir_.File("missing/QUOR.LOG")));
+    std::filesystem::create_directory(Dir_.File("QUOR.LOG"));
     EXPECT_FALSE(file.Open(Path()));
 #ifndef _WIN32
-    ASSERT_EQ(::mkfifo(dir_.File("fifo").c_str(), 0600), 0);
-    EXPECT_FALSE(file.Open(dir_.File("fifo")));
+    ASSERT_EQ(::mkfifo(Dir_.File("fifo").c_str(), 0600), 0);
+    EXPECT_FALSE(file.Open(Dir_.File("fifo")));
 #endif
     EXPECT_FALSE(file.IsOpen());
 }

@@ -24,8 +24,6 @@
 
 namespace {
 
-
-
 std::string AsciiUpper(std::string s) {
     for (char& c : s)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -35,8 +33,8 @@ std::string AsciiUpper(std::string s) {
 std::string SolidIcon(uint32_t rgb) {
     using namespace testpic;
     return IcoFile({{32, 32, 24,
-                     IconImage(32, 32, 24, {}, [rgb](int, int) { return rgb; },
-                               [](int, int) { return false; })}});
+                     IconImage(
+                         32, 32, 24, {}, [rgb](int, int) { return rgb; }, [](int, int) { return false; })}});
 }
 
 const std::string ClosingStyle =
@@ -71,33 +69,30 @@ std::string ClosingPage(const std::string& name) {
 class AbsenceTest : public ::testing::Test {
 protected:
     explicit AbsenceTest(const std::string& extraIni = "")
-        : clients_(5), logger_(home_.Dir(), office_.Clock, sink_), scoped_(logger_) {
-        office_.IniText = "QUOR_SiteName=テスト掲示板\r\nUDPMessage,Port=" +
-                          std::to_string(clients_.Port()) + "\r\nQUOR_Interval,ReloadAllFile=1\r\n" +
-                          extraIni;
-        office_.Dir.Write("o_y.ico", SolidIcon(0xFFFF00));
-        office_.Dir.Write("o_r.ico", SolidIcon(0xFF0000));
-        office_.WriteStandardOffice();
-        office_.Open();
+        : Clients_(5), Logger_(Home_.Dir(), Office_.Clock, Sink_), Scoped_(Logger_) {
+        Office_.IniText = "QUOR_SiteName=テスト掲示板\r\nUDPMessage,Port=" + std::to_string(Clients_.Port()) +
+                          "\r\nQUOR_Interval,ReloadAllFile=1\r\n" + extraIni;
+        Office_.Dir.Write("o_y.ico", SolidIcon(0xFFFF00));
+        Office_.Dir.Write("o_r.ico", SolidIcon(0xFF0000));
+        Office_.WriteStandardOffice();
+        Office_.Open();
     }
 
     std::string Submit(const std::string& query) {
-        return office_.Maker().MakeAbsenceSubmitPage(
-            TPageTestOffice::Request("/uhuzaisetsubmit?" + query));
+        return Office_.Maker().MakeAbsenceSubmitPage(TPageTestOffice::Request("/uhuzaisetsubmit?" + query));
     }
-    std::string Kvl(const std::string& key) { return office_.Dir.Read(key + ".kvl"); }
-    std::vector<TLoopbackClients::TGot> Sent() { return clients_.Collect(office_.Env->Protocol()); }
+    std::string Kvl(const std::string& key) { return Office_.Dir.Read(key + ".kvl"); }
+    std::vector<TLoopbackClients::TGot> Sent() { return Clients_.Collect(Office_.Env->Protocol()); }
     const TKavelPerson& Listed(const std::string& key) {
-        persons_ = office_.Env->GetPersons();
-        const TKavelPerson* p = persons_->FindPerson(key);
+        Persons_ = Office_.Env->GetPersons();
+        const TKavelPerson* p = Persons_->FindPerson(key);
         if (!p) throw std::logic_error("no " + key);
         return *p;
     }
     std::string PersonData(const std::string& key, const std::string& date, const std::string& time,
                            const std::string& icon, const std::string& reason) {
-        return "\x01Kvl3_Dat" + AsciiUpper(office_.Dir.Dir() + key) + "\x01Kvl3_Date" + date +
-               "\x01Kvl3_Time" + time + "\x01Kvl3_Icon" + icon + "\x01Kvl3_Locate" + reason +
-               "\x01Kvl3_Eod";
+        return "\x01Kvl3_Dat" + AsciiUpper(Office_.Dir.Dir() + key) + "\x01Kvl3_Date" + date +
+               "\x01Kvl3_Time" + time + "\x01Kvl3_Icon" + icon + "\x01Kvl3_Locate" + reason + "\x01Kvl3_Eod";
     }
     // Every person of the office got exactly this one datagram.
     void ExpectEveryoneGot(const std::string& datagram) {
@@ -110,20 +105,21 @@ protected:
         }
     }
 
-    TPageTestOffice office_;
-    TLoopbackClients clients_;
-    TTestTempDir home_;
-    TCapturingEventSink sink_;
-    TLogger logger_;
-    TScopedLogger scoped_;
-    TKavelEnv::TPersonsPtr persons_;
+    TPageTestOffice Office_;
+    TLoopbackClients Clients_;
+    TTestTempDir Home_;
+    TCapturingEventSink Sink_;
+    TLogger Logger_;
+    TScopedLogger Scoped_;
+    TKavelEnv::TPersonsPtr Persons_;
 };
 
 class AbsenceWithCustomMarksTest : public AbsenceTest {
 protected:
     AbsenceWithCustomMarksTest()
-        : AbsenceTest("CustomIcon,Name=外出,YellowIcon=o_y.ico,RedIcon=o_r.ico\r\n"
-                      "CustomIcon,Name=会議,YellowIcon=o_y.ico,RedIcon=o_r.ico\r\n") {}
+        : AbsenceTest(
+              "CustomIcon,Name=外出,YellowIcon=o_y.ico,RedIcon=o_r.ico\r\n"
+              "CustomIcon,Name=会議,YellowIcon=o_y.ico,RedIcon=o_r.ico\r\n") {}
 };
 
 }  // namespace
@@ -158,15 +154,15 @@ TEST(AbsenceDateList, NinetyOneDaysFromTodayWithTheReturnDaySelected) {
 }
 
 TEST_F(AbsenceTest, StatusListOffersTheAbsenceMarkOnly) {
-    EXPECT_EQ(AbsenceStatusList(office_.Env->Statuses(), 0),
+    EXPECT_EQ(AbsenceStatusList(Office_.Env->Statuses(), 0),
               "<SELECT NAME=\"statusicon\" STYLE=\"FONT-SIZE:18pt;\">\r\n"
               "<OPTION VALUE=\"0\"SELECTED>不在</OPTION>\r\n"
               "\r\n</SELECT>");
-    EXPECT_EQ(AbsenceStatusList(office_.Env->Statuses(), 7).find("SELECTED"), std::string::npos);
+    EXPECT_EQ(AbsenceStatusList(Office_.Env->Statuses(), 7).find("SELECTED"), std::string::npos);
 }
 
 TEST_F(AbsenceWithCustomMarksTest, StatusListOffersEveryMarkFromTheAbsenceMarkOn) {
-    EXPECT_EQ(AbsenceStatusList(office_.Env->Statuses(), 2),
+    EXPECT_EQ(AbsenceStatusList(Office_.Env->Statuses(), 2),
               "<SELECT NAME=\"statusicon\" STYLE=\"FONT-SIZE:18pt;\">\r\n"
               "<OPTION VALUE=\"0\">不在</OPTION>\r\n"
               "<OPTION VALUE=\"1\">外出</OPTION>\r\n"
@@ -175,7 +171,7 @@ TEST_F(AbsenceWithCustomMarksTest, StatusListOffersEveryMarkFromTheAbsenceMarkOn
 }
 
 TEST_F(AbsenceTest, FormPageBytes) {
-    const std::string page = office_.Maker().MakeAbsencePage(TPageTestOffice::Request("/uhuzai?user=sato"));
+    const std::string page = Office_.Maker().MakeAbsencePage(TPageTestOffice::Request("/uhuzai?user=sato"));
     const std::string expected =
         "<HTML>\r\n"
         "  <HEAD><STYLE TYPE=\"text/css\">\r\n"
@@ -211,7 +207,7 @@ TEST_F(AbsenceTest, FormPageBytes) {
         "                  <TD>\r\n"
         "                    <INPUT TYPE=\"radio\" NAME=\"modoritype\" VALUE=\"datetime\" CHECKED>\r\n"
         "                    " +
-        AbsenceDateList(office_.Clock.Now(), "2020/12/07") +
+        AbsenceDateList(Office_.Clock.Now(), "2020/12/07") +
         " <INPUT TYPE=\"TEXT\" NAME=\"modoritime\" MAXLENGTH=\"5\" VALUE=\"17:00\">\r\n"
         "                  </TD>\r\n"
         "                </TR>\r\n"
@@ -261,7 +257,7 @@ TEST_F(AbsenceTest, FormPageBytes) {
 
 TEST_F(AbsenceTest, FormPageRadioMarksFollowTheReturnDate) {
     // Present: no return date, so "no fixed return".
-    std::string page = office_.Maker().MakeAbsencePage(TPageTestOffice::Request("/uhuzai?user=tanaka"));
+    std::string page = Office_.Maker().MakeAbsencePage(TPageTestOffice::Request("/uhuzai?user=tanaka"));
     EXPECT_NE(page.find("VALUE=\"datetime\">"), std::string::npos);
     EXPECT_NE(page.find("VALUE=\"nolimit\" CHECKED>"), std::string::npos);
     EXPECT_EQ(page.find(" SELECTED"), std::string::npos);
@@ -269,22 +265,22 @@ TEST_F(AbsenceTest, FormPageRadioMarksFollowTheReturnDate) {
     // A date far away still marks "datetime" but selects no day.
     TTestPerson p = TPageTestOffice::Tanaka();
     p.ModoriDate = "2022/01/01";
-    office_.AddPerson(p);
-    office_.Rescan();
-    page = office_.Maker().MakeAbsencePage(TPageTestOffice::Request("/uhuzai?user=tanaka"));
+    Office_.AddPerson(p);
+    Office_.Rescan();
+    page = Office_.Maker().MakeAbsencePage(TPageTestOffice::Request("/uhuzai?user=tanaka"));
     EXPECT_NE(page.find("VALUE=\"datetime\" CHECKED>"), std::string::npos);
     EXPECT_NE(page.find("VALUE=\"nolimit\">"), std::string::npos);
     EXPECT_EQ(page.find(" SELECTED"), std::string::npos);
 
     // A caption in the date field is "no fixed return".
     p.ModoriDate = "不在";
-    office_.AddPerson(p);
-    office_.Rescan();
-    page = office_.Maker().MakeAbsencePage(TPageTestOffice::Request("/uhuzai?user=tanaka"));
+    Office_.AddPerson(p);
+    Office_.Rescan();
+    page = Office_.Maker().MakeAbsencePage(TPageTestOffice::Request("/uhuzai?user=tanaka"));
     EXPECT_NE(page.find("VALUE=\"nolimit\" CHECKED>"), std::string::npos);
 
     try {
-        office_.Maker().MakeAbsencePage(TPageTestOffice::Request("/uhuzai?user=nobody"));
+        Office_.Maker().MakeAbsencePage(TPageTestOffice::Request("/uhuzai?user=nobody"));
         ADD_FAILURE();
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "存在しないユーザ情報を要求されました。");
@@ -298,10 +294,10 @@ TEST_F(AbsenceTest, FormPageEscapesEveryValueOfThePerson) {
     p.ModoriDate = "2020/12/08";
     p.ModoriTime = "\"><s>";
     p.Huzairiyu = "</TEXTAREA><script>alert(1)</script>";
-    office_.AddPerson(p);
-    office_.Rescan();
+    Office_.AddPerson(p);
+    Office_.Rescan();
     const std::string page =
-        office_.Maker().MakeAbsencePage(TPageTestOffice::Request("/uhuzai?user=" + FormEncode("t&x")));
+        Office_.Maker().MakeAbsencePage(TPageTestOffice::Request("/uhuzai?user=" + FormEncode("t&x")));
     EXPECT_EQ(page.find("<script"), std::string::npos);
     EXPECT_EQ(page.find("<b>"), std::string::npos);
     EXPECT_EQ(page.find("<s>"), std::string::npos);
@@ -314,10 +310,11 @@ TEST_F(AbsenceTest, FormPageEscapesEveryValueOfThePerson) {
 
 TEST_F(AbsenceTest, DateTimeIsSavedSentToEveryoneAndShownAfterTheRescan) {
     const TKavelPerson& before = Listed("tanaka");
-    const TKavelPersonsList* oldList = persons_.get();
+    const TKavelPersonsList* oldList = Persons_.get();
     const std::string page = Submit(
         "user=tanaka&modoritype=datetime&modoridate=2020%2F12%2F10&modoritime=13%3A30"
-        "&huzairiyu=" + FormEncode("外出\r\n客先") + "&statusicon=0");
+        "&huzairiyu=" +
+        FormEncode("外出\r\n客先") + "&statusicon=0");
     EXPECT_EQ(page, ClosingPage("田中太郎"));
     EXPECT_EQ(Kvl("tanaka"),
               "\"ﾀﾅｶ\"\r\n\"田中太郎\"\r\n\"営業\"\r\n\"内線101\"\r\n\"外出\r\n客先\"\r\n"
@@ -327,17 +324,17 @@ TEST_F(AbsenceTest, DateTimeIsSavedSentToEveryoneAndShownAfterTheRescan) {
     EXPECT_EQ(before.Huzairiyu, "\r\n");
 
     const TKavelPerson& after = Listed("tanaka");
-    EXPECT_NE(persons_.get(), oldList);
+    EXPECT_NE(Persons_.get(), oldList);
     EXPECT_EQ(after.ModoriDate, "2020/12/10");
     EXPECT_EQ(after.ModoriTime, "13:30");
     ExpectEveryoneGot(PersonData("tanaka", "2020/12/10", "13:30", "0", "外出\r\n客先"));
-    EXPECT_TRUE(sink_.Entries().empty());
+    EXPECT_TRUE(Sink_.Entries().empty());
 }
 
 // The submit's rescan falls within the clock tick of the board's last one
 // (the clock here stands still): the board must still be built anew.
 TEST_F(AbsenceTest, BoardAfterASubmitInTheSameClockTickShowsIt) {
-    const auto board = [&] { return office_.Maker().MakeBoardPage(TPageTestOffice::Request("/keiziban")); };
+    const auto board = [&] { return Office_.Maker().MakeBoardPage(TPageTestOffice::Request("/keiziban")); };
     const std::string before = board();
     ASSERT_EQ(before.find("直行"), std::string::npos);
     EXPECT_EQ(Submit("user=tanaka&modoritype=nolimit&statusicon=0&huzairiyu=" + FormEncode("直行")),
@@ -349,20 +346,22 @@ TEST_F(AbsenceTest, ReasonSurvivesRepeatedSavesThroughTheForm) {
     const std::string reason = Listed("sato").Huzairiyu;
     ASSERT_EQ(reason, "会議\r\n15時まで\r\n");
     for (int round = 0; round < 3; ++round) {
-        const std::string form = office_.Maker().MakeAbsencePage(
-            TPageTestOffice::Request("/uhuzai?user=sato"));
+        const std::string form =
+            Office_.Maker().MakeAbsencePage(TPageTestOffice::Request("/uhuzai?user=sato"));
         const std::string open = "NAME=\"huzairiyu\" ROWS=\"12\">";
         const size_t from = form.find(open) + open.size();
         const std::string shown = form.substr(from, form.find("</TEXTAREA>", from) - from);
-        Submit("user=sato&modoritype=datetime&modoridate=2020%2F12%2F10&huzairiyu=" +
-               FormEncode(shown) + "&statusicon=0");
+        Submit("user=sato&modoritype=datetime&modoridate=2020%2F12%2F10&huzairiyu=" + FormEncode(shown) +
+               "&statusicon=0");
         EXPECT_EQ(Listed("sato").Huzairiyu, reason) << "round " << round;
     }
 }
 
 TEST_F(AbsenceTest, NoLimitStoresTheCaptionOfTheMark) {
-    Submit("user=suzuki&modoritype=nolimit&modoridate=2020%2F12%2F10&modoritime=13%3A30"
-           "&huzairiyu=" + FormEncode("休暇") + "&statusicon=0");
+    Submit(
+        "user=suzuki&modoritype=nolimit&modoridate=2020%2F12%2F10&modoritime=13%3A30"
+        "&huzairiyu=" +
+        FormEncode("休暇") + "&statusicon=0");
     EXPECT_EQ(Kvl("suzuki"),
               "\"ｽｽﾞｷ\"\r\n\"鈴木次郎\"\r\n\"営業\"\r\n\"内線103\"\r\n\"休暇\"\r\n"
               "\"不在\"\r\n\"\"\r\n\"\"\r\n\"127.0.0.3\"\r\n\"0\"\r\n");
@@ -413,7 +412,7 @@ TEST_F(AbsenceTest, MarkNumbersThatAreNotNumbersOrNameNoMark) {
 TEST_F(AbsenceTest, NoLimitOutsideTheCatalogueChangesNothing) {
     const std::string file = Kvl("sato");
     const TKavelPerson& listed = Listed("sato");
-    const TKavelPersonsList* list = persons_.get();
+    const TKavelPersonsList* list = Persons_.get();
     for (const char* mark : {"-4", "1", "-2147483648", "2147483647"}) {
         const long long index = std::stoll(mark) + 3;
         try {
@@ -427,7 +426,7 @@ TEST_F(AbsenceTest, NoLimitOutsideTheCatalogueChangesNothing) {
     EXPECT_EQ(Kvl("sato"), file);
     EXPECT_EQ(listed.ModoriDate, "2020/12/07");
     EXPECT_EQ(listed.Huzairiyu, "会議\r\n15時まで\r\n");
-    EXPECT_EQ(office_.Env->GetPersons().get(), list);  // no rescan was forced
+    EXPECT_EQ(Office_.Env->GetPersons().get(), list);  // no rescan was forced
     EXPECT_TRUE(Sent().empty());
 }
 
@@ -445,15 +444,15 @@ TEST_F(AbsenceTest, UnknownUserChangesNothing) {
 }
 
 TEST_F(AbsenceTest, UnwritablePersonFileSendsNothing) {
-    const TKavelPersonsList* list = (Listed("sato"), persons_.get());
-    ASSERT_EQ(::chmod(office_.Dir.File("sato.kvl").c_str(), 0444), 0);
+    const TKavelPersonsList* list = (Listed("sato"), Persons_.get());
+    ASSERT_EQ(::chmod(Office_.Dir.File("sato.kvl").c_str(), 0444), 0);
     EXPECT_THROW(Submit("user=sato&modoritype=reset"), std::exception);
-    EXPECT_EQ(office_.Env->GetPersons().get(), list);
+    EXPECT_EQ(Office_.Env->GetPersons().get(), list);
     EXPECT_TRUE(Sent().empty());
 }
 
 TEST_F(AbsenceTest, OneUnreachableClientDoesNotStopTheOthers) {
-    office_.Env->Protocol().UdpClient().Socket.SetSendToCall(
+    Office_.Env->Protocol().UdpClient().Socket.SetSendToCall(
         [](int fd, const void* data, size_t size, const TInet4Address& to, uint16_t port) -> long {
             if (to.ToString() == "127.0.0.3") {
                 errno = EHOSTUNREACH;
@@ -466,7 +465,7 @@ TEST_F(AbsenceTest, OneUnreachableClientDoesNotStopTheOthers) {
             return ::sendto(fd, data, size, 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
         });
     EXPECT_EQ(Submit("user=sato&modoritype=reset"), ClosingPage("佐藤花子"));
-    office_.Env->Protocol().UdpClient().Socket.SetSendToCall({});
+    Office_.Env->Protocol().UdpClient().Socket.SetSendToCall({});
 
     const auto sent = Sent();
     ASSERT_EQ(sent.size(), 3u);
@@ -474,13 +473,13 @@ TEST_F(AbsenceTest, OneUnreachableClientDoesNotStopTheOthers) {
     EXPECT_EQ(sent[1].To, "127.0.0.4");
     EXPECT_EQ(sent[2].To, "127.0.0.5");
 
-    const auto entries = sink_.Entries();
+    const auto entries = Sink_.Entries();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].Type, TEventType::Warning);
     EXPECT_NE(entries[0].Text.find("佐藤花子(sato)"), std::string::npos) << entries[0].Text;
     EXPECT_NE(entries[0].Text.find("鈴木次郎(suzuki)"), std::string::npos);
     EXPECT_NE(entries[0].Text.find("127.0.0.3"), std::string::npos);
-    EXPECT_NE(home_.Read("QUOR.LOG").find("警告　 佐藤花子(sato)"), std::string::npos);
+    EXPECT_NE(Home_.Read("QUOR.LOG").find("警告　 佐藤花子(sato)"), std::string::npos);
 
     // Saved and shown all the same.
     EXPECT_EQ(Listed("sato").ModoriDate, "");
@@ -491,8 +490,10 @@ TEST_F(AbsenceTest, OneUnreachableClientDoesNotStopTheOthers) {
 // moved down a field, and a crafted reason set the person's IP.
 TEST_F(AbsenceTest, NoReasonCanMoveTheOtherFields) {
     const std::string crafted = "x\"\r\n2030/01/02\r\n17:00\r\nTEL\r\n127.0.0.9\r\n0";
-    Submit("user=sato&modoritype=datetime&modoridate=2020%2F12%2F10&modoritime=13%3A30&statusicon=0"
-           "&huzairiyu=" + FormEncode(crafted));
+    Submit(
+        "user=sato&modoritype=datetime&modoridate=2020%2F12%2F10&modoritime=13%3A30&statusicon=0"
+        "&huzairiyu=" +
+        FormEncode(crafted));
     const TKavelPerson& saved = Listed("sato");
     EXPECT_EQ(saved.IP, "127.0.0.2");
     EXPECT_EQ(saved.Tel, "03-1234-5678");
@@ -505,7 +506,7 @@ TEST_F(AbsenceTest, NoReasonCanMoveTheOtherFields) {
 
 // Quotes in any value used to double at every save.
 TEST_F(AbsenceTest, QuotesStayAsTheyAreThroughSaves) {
-    office_.AddPerson([] {
+    Office_.AddPerson([] {
         auto p = TPageTestOffice::Sato();
         p.Key = "quoted";
         p.Name = "\"佐藤\" 花子";
@@ -513,7 +514,7 @@ TEST_F(AbsenceTest, QuotesStayAsTheyAreThroughSaves) {
         p.IP = "127.0.0.2";
         return p;
     }());
-    office_.Env->ForceReload();
+    Office_.Env->ForceReload();
     for (int round = 0; round < 3; ++round)
         Submit("user=quoted&modoritype=datetime&modoridate=2020%2F12%2F10&statusicon=0&huzairiyu=" +
                FormEncode("\"A\" と \"B\""));
@@ -527,7 +528,7 @@ TEST_F(AbsenceTest, QuotesStayAsTheyAreThroughSaves) {
 // the clients see nothing of it.
 TEST_F(AbsenceTest, RefusedValuesChangeNothing) {
     const std::string file = Kvl("sato");
-    const TKavelPersonsList* list = (Listed("sato"), persons_.get());
+    const TKavelPersonsList* list = (Listed("sato"), Persons_.get());
     // (The URL decoder drops %00; a raw zero byte still arrives.)
     for (const std::string& bad : {
              std::string("modoritype=datetime&modoridate=2030%2F01%2F02%0D%0A%22x"),
@@ -542,7 +543,7 @@ TEST_F(AbsenceTest, RefusedValuesChangeNothing) {
         EXPECT_THROW(Submit("user=sato&statusicon=0&" + bad), ERefusedValue) << bad;
     }
     EXPECT_EQ(Kvl("sato"), file);
-    EXPECT_EQ(office_.Env->GetPersons().get(), list);
+    EXPECT_EQ(Office_.Env->GetPersons().get(), list);
     EXPECT_TRUE(Sent().empty());
 }
 
@@ -552,11 +553,12 @@ TEST_F(AbsenceTest, ReasonWithALeadingEmptyLineSurvivesTheForm) {
     Submit("user=sato&modoritype=datetime&modoridate=2020%2F12%2F10&statusicon=0&huzairiyu=" +
            FormEncode("\r\n\r\n本文"));
     ASSERT_EQ(Listed("sato").Huzairiyu, "\r\n\r\n本文\r\n");
-    const std::string form = office_.Maker().MakeAbsencePage(TPageTestOffice::Request("/uhuzai?user=sato"));
+    const std::string form = Office_.Maker().MakeAbsencePage(TPageTestOffice::Request("/uhuzai?user=sato"));
     EXPECT_NE(form.find("ROWS=\"12\">\r\n\r\n\r\n本文</TEXTAREA>"), std::string::npos);
     // A reason without one is shown as before.
     Submit("user=sato&modoritype=datetime&modoridate=2020%2F12%2F10&statusicon=0&huzairiyu=a");
-    EXPECT_NE(office_.Maker().MakeAbsencePage(TPageTestOffice::Request("/uhuzai?user=sato"))
+    EXPECT_NE(Office_.Maker()
+                  .MakeAbsencePage(TPageTestOffice::Request("/uhuzai?user=sato"))
                   .find("ROWS=\"12\">a</TEXTAREA>"),
               std::string::npos);
 }

@@ -46,10 +46,14 @@ const char* const ShareLostPattern =
 
 const char* ColorOf(TReturnState state) {
     switch (state) {
-        case rsPowerOff: return "gray";
-        case rsPresent: return "black";
-        case rsToday: return "olive";
-        default: return "red";
+        case rsPowerOff:
+            return "gray";
+        case rsPresent:
+            return "black";
+        case rsToday:
+            return "olive";
+        default:
+            return "red";
     }
 }
 
@@ -69,12 +73,24 @@ void Put(std::string& out, const char (&literal)[N]) {
 // most of the board.
 void AppendReturnText(std::string& out, const TKavelPerson& person, TReturnState state, TDateTime now) {
     switch (state) {
-        case rsPowerOff: case rsPresent: break;
-        case rsToday: Put(out, "本日"); break;
-        case rsTomorrow: Put(out, "明日"); break;
-        case rsDayAfterTomorrow: Put(out, "明後日"); break;
-        case rsUnparsable: AppendHtmlEscaped(out, person.ModoriDate); break;
-        default: AppendHtmlEscaped(out, person.ReturnText(now)); return;
+        case rsPowerOff:
+        case rsPresent:
+            break;
+        case rsToday:
+            Put(out, "本日");
+            break;
+        case rsTomorrow:
+            Put(out, "明日");
+            break;
+        case rsDayAfterTomorrow:
+            Put(out, "明後日");
+            break;
+        case rsUnparsable:
+            AppendHtmlEscaped(out, person.ModoriDate);
+            break;
+        default:
+            AppendHtmlEscaped(out, person.ReturnText(now));
+            return;
     }
     out += ' ';
     AppendHtmlEscaped(out, person.ModoriTime);
@@ -111,21 +127,32 @@ void AppendBoardCells(std::string& out, const TKavelPerson& person, TDateTime no
 
 }  // namespace
 
-std::string StatusColor(const TKavelPerson& person, TDateTime now) { return ColorOf(person.ReturnState(now)); }
+std::string StatusColor(const TKavelPerson& person, TDateTime now) {
+    return ColorOf(person.ReturnState(now));
+}
 
 bool MatchesFurigana(const TKavelPerson& person, const std::string& filter) {
     if (filter.empty()) return true;
     const char letter = filter[0];
     switch (letter) {
-        case 'a': case 'k': case 's': case 't': case 'n':
-        case 'h': case 'm': case 'y': case 'r': case 'w':
+        case 'a':
+        case 'k':
+        case 's':
+        case 't':
+        case 'n':
+        case 'h':
+        case 'm':
+        case 'y':
+        case 'r':
+        case 'w':
             return KanaRowOf(person.Furigana) == letter;
         default:
             return true;
     }
 }
 
-std::string MakeBoardCells(const TKavelPerson& person, TDateTime now, const TPersonStatusCollection& statuses) {
+std::string MakeBoardCells(const TKavelPerson& person, TDateTime now,
+                           const TPersonStatusCollection& statuses) {
     std::string out;
     AppendBoardCells(out, person, now, statuses);
     return out;
@@ -178,13 +205,16 @@ std::string BuildBoardText(const TKavelPersonsList& persons, const std::string& 
 }
 
 TKavelPageMaker::TSharedText TKavelPageMaker::SharedBoardPage(const TIdHTTPRequestInfo& request) {
-    return CachedPage(PageMakerClassObject.BoardLock, "/keiziban" + request.ParamText,
-                      [&](const TKavelPersonsList& persons) {
-                          return BuildBoardText(persons, Env_.SiteName(), Env_.Statuses(), Env_.Clock().Now(),
-                                                request.QueryFields.ValueOf("furiganaFilter"),
-                                                request.QueryFields.ValueOf("groupFilter"), ShareLostSince_);
-                      },
-                      true);
+    return CachedPage(
+        PageMakerClassObject.BoardLock, "/keiziban" + request.ParamText,
+        [&](const TKavelPersonsList& persons) {
+            return BuildBoardText(persons, Env_.SiteName(), Env_.Statuses(), Env_.Clock().Now(),
+                                  request.QueryFields.ValueOf("furiganaFilter"),
+                                  request.QueryFields.ValueOf("groupFilter"), ShareLostSince_);
+        },
+        true);
 }
 
-std::string TKavelPageMaker::MakeBoardPage(const TIdHTTPRequestInfo& request) { return *SharedBoardPage(request); }
+std::string TKavelPageMaker::MakeBoardPage(const TIdHTTPRequestInfo& request) {
+    return *SharedBoardPage(request);
+}

@@ -17,7 +17,8 @@ std::string StatusColor(const TKavelPerson& person, TDateTime now);
 bool MatchesFurigana(const TKavelPerson& person, const std::string& filter);
 
 // The status, name and destination cells of one person at now.
-std::string MakeBoardCells(const TKavelPerson& person, TDateTime now, const TPersonStatusCollection& statuses);
+std::string MakeBoardCells(const TKavelPerson& person, TDateTime now,
+                           const TPersonStatusCollection& statuses);
 
 // The whole board for persons, two persons to a row, narrowed by the two
 // filters (empty: no narrowing), with the list's LoadTime as reload line.

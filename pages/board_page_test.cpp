@@ -35,7 +35,8 @@ const std::string Head =
     "      <TABLE CLASS=\"NOBORDER\" STYLE=\"BACKGROUND:BLACK\";>\r\n"
     "        <TR><TH>状態</TH><TH>名前</TH><TH>行き先/戻り時間</TH><TH>状態</TH><TH>名前</TH><TH>行き先/戻り時間</TH></TR>\r\n";
 
-std::string Tail(const std::string& reload = "※この情報は、12月7日(月) 9時5分3秒にサーバから読込んだものです。") {
+std::string Tail(
+    const std::string& reload = "※この情報は、12月7日(月) 9時5分3秒にサーバから読込んだものです。") {
     return "\r\n"
            "      </TABLE>\r\n"
            "      <SPAN CLASS=\"LastReload\">" +
@@ -71,7 +72,8 @@ const std::string YamadaCells =
 class BoardPage : public ::testing::Test {
 protected:
     std::string Board(const std::string& query = "") {
-        return office.Maker().MakeBoardPage(TPageTestOffice::Request(query.empty() ? "/keiziban" : "/keiziban?" + query));
+        return office.Maker().MakeBoardPage(
+            TPageTestOffice::Request(query.empty() ? "/keiziban" : "/keiziban?" + query));
     }
     TPageTestOffice office;
 };
@@ -173,7 +175,8 @@ TEST(MatchesFurigana, RowLettersOnly) {
     EXPECT_TRUE(MatchesFurigana(p, "H"));
     EXPECT_TRUE(MatchesFurigana(p, "1"));
     p.Furigana = "ｦ";  // outside every row
-    for (const char* row : {"a", "k", "s", "t", "n", "h", "m", "y", "r", "w"}) EXPECT_FALSE(MatchesFurigana(p, row)) << row;
+    for (const char* row : {"a", "k", "s", "t", "n", "h", "m", "y", "r", "w"})
+        EXPECT_FALSE(MatchesFurigana(p, row)) << row;
     p.Furigana = "ﾝ";
     EXPECT_TRUE(MatchesFurigana(p, "w"));
 }
@@ -215,12 +218,18 @@ TEST_F(BoardPage, ReturnCellIsThePersonsReturnTextInEveryState) {
         const char* Time;
         bool Off;
     };
-    const TCase cases[] = {{"", "", false},           {"", "", true},
-                           {"", "12:00", false},      {"2020/12/07", "17:00", false},
-                           {"2020/12/07", "", false}, {"2020/12/07", "08:00", false},
-                           {"2020/12/08", "10:00", false}, {"2020/12/09", "10:00", false},
-                           {"2020/12/10", "", true},  {"2019/1/2", "9:00", false},
-                           {"不在", "", false},       {"<x>&", "\"y\"", false},
+    const TCase cases[] = {{"", "", false},
+                           {"", "", true},
+                           {"", "12:00", false},
+                           {"2020/12/07", "17:00", false},
+                           {"2020/12/07", "", false},
+                           {"2020/12/07", "08:00", false},
+                           {"2020/12/08", "10:00", false},
+                           {"2020/12/09", "10:00", false},
+                           {"2020/12/10", "", true},
+                           {"2019/1/2", "9:00", false},
+                           {"不在", "", false},
+                           {"<x>&", "\"y\"", false},
                            {"2020/12/07", "25:99", false}};
     for (const TCase& c : cases) {
         TKavelPerson person;
@@ -231,7 +240,10 @@ TEST_F(BoardPage, ReturnCellIsThePersonsReturnTextInEveryState) {
         const std::string cells = MakeBoardCells(person, now, office.Env->Statuses());
         std::string expected = person.ReturnText(now);
         for (size_t at = 0; (at = expected.find_first_of("&<>\"", at)) != std::string::npos;) {
-            const char* entity = expected[at] == '&' ? "&amp;" : expected[at] == '<' ? "&lt;" : expected[at] == '>' ? "&gt;" : "&quot;";
+            const char* entity = expected[at] == '&'   ? "&amp;"
+                                 : expected[at] == '<' ? "&lt;"
+                                 : expected[at] == '>' ? "&gt;"
+                                                       : "&quot;";
             expected.replace(at, 1, entity);
             at += std::string(entity).size();
         }
@@ -258,7 +270,8 @@ TEST_F(BoardPage, CellTexts) {
     person.ModoriDate = "2020/12/07";
     person.Huzairiyu = "50%の確率で戻る\r\n";
     const std::string away = MakeBoardCells(person, now, office.Env->Statuses());
-    EXPECT_NE(away.find("<TABLE TITLE=\"50%の確率で戻る\"><TR><TD>50%の確率で戻る　</TD></TR>"), std::string::npos)
+    EXPECT_NE(away.find("<TABLE TITLE=\"50%の確率で戻る\"><TR><TD>50%の確率で戻る　</TD></TR>"),
+              std::string::npos)
         << away;
     EXPECT_NE(away.find("<TD CLASS=\"KBReturn\">本日 　</TD>"), std::string::npos) << away;
 
@@ -293,14 +306,18 @@ TEST_F(BoardPage, HostileOfficeReachesThePageOnlyEscaped) {
     const std::string page = Board();
     for (const char* raw : {"<script", "<img", "<b>", "<i>", "<s>", "\"quoted\"", "\"m\""})
         EXPECT_EQ(page.find(raw), std::string::npos) << raw;
-    EXPECT_NE(page.find("<SPAN CLASS=\"Site\"><B>サイト</B></SPAN>"), std::string::npos) << "site name is the admin's";
+    EXPECT_NE(page.find("<SPAN CLASS=\"Site\"><B>サイト</B></SPAN>"), std::string::npos)
+        << "site name is the admin's";
     EXPECT_NE(page.find("<A HREF=\"uframe?user=x&lt;b&gt;%26%23%2B%20%25q\" TARGET=\"uframe\">"
                         "<FONT STYLE=\"COLOR:black\">&lt;script&gt;alert(1)&lt;/script&gt;</FONT></A>"),
               std::string::npos);
     EXPECT_NE(page.find("<TR><TD>&lt;b&gt;&quot;m&quot;&lt;/b&gt;　</TD></TR>"), std::string::npos);
-    EXPECT_NE(page.find("<TABLE TITLE=\"&lt;img src=x onerror=alert(1)&gt;&#13&#10&quot;quoted&quot; &amp; more\">"),
+    EXPECT_NE(
+        page.find(
+            "<TABLE TITLE=\"&lt;img src=x onerror=alert(1)&gt;&#13&#10&quot;quoted&quot; &amp; more\">"),
+        std::string::npos);
+    EXPECT_NE(page.find("<TD CLASS=\"KBReturn\">&lt;s&gt; &quot;&gt;&lt;script&gt;　</TD>"),
               std::string::npos);
-    EXPECT_NE(page.find("<TD CLASS=\"KBReturn\">&lt;s&gt; &quot;&gt;&lt;script&gt;　</TD>"), std::string::npos);
     // The escaped group still filters: the filter compares the raw text.
     const std::string filtered = Board("groupFilter=%3Ci%3Egrp%22%3C%2Fi%3E");
     EXPECT_NE(filtered.find("uframe?user=away"), std::string::npos);

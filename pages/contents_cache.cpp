@@ -25,7 +25,8 @@ void FoldInPlace(char* text, size_t size) {
     for (size_t i = 0; i < size;) {
         unsigned char byte;
         size_t length = 1;
-        if (text[i] == '%' && i + 2 < size && HexDigitValue(text[i + 1]) >= 0 && HexDigitValue(text[i + 2]) >= 0) {
+        if (text[i] == '%' && i + 2 < size && HexDigitValue(text[i + 1]) >= 0 &&
+            HexDigitValue(text[i + 2]) >= 0) {
             text[i + 1] = AsciiUpper(text[i + 1]);
             text[i + 2] = AsciiUpper(text[i + 2]);
             byte = static_cast<unsigned char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2]));
@@ -40,7 +41,9 @@ void FoldInPlace(char* text, size_t size) {
     }
 }
 
-bool HasSlack(const std::string& text) { return text.capacity() - text.size() > KeptSlack + text.size() / 32; }
+bool HasSlack(const std::string& text) {
+    return text.capacity() - text.size() > KeptSlack + text.size() / 32;
+}
 
 std::shared_ptr<const std::string> ExactText(std::string text) {
     if (HasSlack(text)) text = std::string(text.data(), text.size());
@@ -57,9 +60,9 @@ void TContents::Assign(const TContents& source) {
 }
 
 TContentsCache::TContentsCache(size_t maxBytes, std::function<void()> releaseFreed)
-    : maxBytes_(maxBytes),
-      releaseEvery_(std::max(maxBytes / 8, LeastReleaseEvery)),
-      releaseFreed_(std::move(releaseFreed)) {}
+    : MaxBytes_(maxBytes),
+      ReleaseEvery_(std::max(maxBytes / 8, LeastReleaseEvery)),
+      ReleaseFreed_(std::move(releaseFreed)) {}
 
 TContentsCache::~TContentsCache() { Clear(); }
 
@@ -69,15 +72,20 @@ std::string TContentsCache::CaseExactKey(std::string_view key) {
     bool inValue = false;
     for (size_t i = 0; i < key.size(); ++i) {
         const char c = key[i];
-        if (c == '%' && i + 2 < key.size() && HexDigitValue(key[i + 1]) >= 0 && HexDigitValue(key[i + 2]) >= 0) {
+        if (c == '%' && i + 2 < key.size() && HexDigitValue(key[i + 1]) >= 0 &&
+            HexDigitValue(key[i + 2]) >= 0) {
             out.append(key, i, 3);
             i += 2;
             continue;
         }
-        if (c == '&' || c == '\r' || c == '\n') inValue = false;
-        else if (c == '=') inValue = true;
-        if (inValue && c >= 'A' && c <= 'Z') AppendPercentEncoded(out, key.substr(i, 1), [](unsigned char) { return true; });
-        else out += c;
+        if (c == '&' || c == '\r' || c == '\n')
+            inValue = false;
+        else if (c == '=')
+            inValue = true;
+        if (inValue && c >= 'A' && c <= 'Z')
+            AppendPercentEncoded(out, key.substr(i, 1), [](unsigned char) { return true; });
+        else
+            out += c;
     }
     return out;
 }
@@ -105,12 +113,12 @@ std::optional<TContents> TContentsCache::FindContents(std::string_view key, TDat
     }
     FoldInPlace(text, key.size());
     const std::string_view folded(text, key.size());
-    std::lock_guard<std::mutex> hold(lock_);
-    const auto found = index_.find(folded);
-    if (found == index_.end()) return std::nullopt;
+    std::lock_guard<std::mutex> hold(Lock_);
+    const auto found = Index_.find(folded);
+    if (found == Index_.end()) return std::nullopt;
     Entry& entry = *found->second;
     if (!(entry.Item.Stamp >= stamp)) return std::nullopt;
-    lru_.splice(lru_.begin(), lru_, entry.Lru);
+    Lru_.splice(Lru_.begin(), Lru_, entry.Lru);
     return entry.Item;
 }
 
@@ -123,34 +131,34 @@ size_t TContentsCache::AddObject(std::string_view key, TContents item) {
     Dropped dropped;
     size_t count;
     {
-        std::lock_guard<std::mutex> hold(lock_);
-        const auto found = index_.find(folded);
+        std::lock_guard<std::mutex> hold(Lock_);
+        const auto found = Index_.find(folded);
         const size_t cost = item.Text->size() + key.size() + folded.size() + EntryOverhead;
-        if (cost > maxBytes_) {
-            if (found != index_.end()) Remove(found->second, dropped);
-            count = entries_.size();
+        if (cost > MaxBytes_) {
+            if (found != Index_.end()) Remove(found->second, dropped);
+            count = Entries_.size();
         } else {
             EntryList::iterator entry;
-            if (found != index_.end()) {
+            if (found != Index_.end()) {
                 entry = found->second;
                 const size_t old = CostOf(*entry);
-                bytes_ -= old;
+                Bytes_ -= old;
                 NoteFreed(old, dropped);
                 dropped.Replaced = std::move(entry->Item.Text);
                 entry->Key.assign(key);
                 entry->Item.Assign(item);
-                lru_.splice(lru_.begin(), lru_, entry->Lru);
+                Lru_.splice(Lru_.begin(), Lru_, entry->Lru);
             } else {
-                entries_.push_back(Entry{std::string(key), std::move(folded), TContents(), {}});
-                entry = std::prev(entries_.end());
+                Entries_.push_back(Entry{std::string(key), std::move(folded), TContents(), {}});
+                entry = std::prev(Entries_.end());
                 entry->Item.Assign(item);
-                lru_.push_front(entry);
-                entry->Lru = lru_.begin();
-                index_.emplace(std::string_view(entry->Folded), entry);
+                Lru_.push_front(entry);
+                entry->Lru = Lru_.begin();
+                Index_.emplace(std::string_view(entry->Folded), entry);
             }
-            bytes_ += cost;
+            Bytes_ += cost;
             EvictOthers(entry, dropped);
-            count = entries_.size();
+            count = Entries_.size();
         }
     }
     Finish(dropped);
@@ -160,22 +168,22 @@ size_t TContentsCache::AddObject(std::string_view key, TContents item) {
 // Drops the least recently used entries until the bound holds again. keep is
 // the most recent one and fits on its own, so it is never reached.
 void TContentsCache::EvictOthers(EntryList::iterator keep, Dropped& dropped) {
-    while (bytes_ > maxBytes_ && lru_.back() != keep) Remove(lru_.back(), dropped);
+    while (Bytes_ > MaxBytes_ && Lru_.back() != keep) Remove(Lru_.back(), dropped);
 }
 
 void TContentsCache::Remove(EntryList::iterator entry, Dropped& dropped) {
     const size_t cost = CostOf(*entry);
-    bytes_ -= cost;
+    Bytes_ -= cost;
     NoteFreed(cost, dropped);
-    index_.erase(std::string_view(entry->Folded));
-    lru_.erase(entry->Lru);
-    dropped.Entries.splice(dropped.Entries.end(), entries_, entry);
+    Index_.erase(std::string_view(entry->Folded));
+    Lru_.erase(entry->Lru);
+    dropped.Entries.splice(dropped.Entries.end(), Entries_, entry);
 }
 
 void TContentsCache::NoteFreed(size_t bytes, Dropped& dropped) {
-    freedSinceRelease_ += bytes;
-    if (freedSinceRelease_ < releaseEvery_) return;
-    freedSinceRelease_ = 0;
+    FreedSinceRelease_ += bytes;
+    if (FreedSinceRelease_ < ReleaseEvery_) return;
+    FreedSinceRelease_ = 0;
     dropped.Release = true;
 }
 
@@ -185,15 +193,15 @@ void TContentsCache::NoteFreed(size_t bytes, Dropped& dropped) {
 void TContentsCache::Finish(Dropped& dropped) {
     dropped.Entries.clear();
     dropped.Replaced.reset();
-    if (dropped.Release && releaseFreed_) releaseFreed_();
+    if (dropped.Release && ReleaseFreed_) ReleaseFreed_();
 }
 
 void TContentsCache::Delete(size_t index) {
     Dropped dropped;
     {
-        std::lock_guard<std::mutex> hold(lock_);
-        if (index >= entries_.size()) throw std::out_of_range("TContentsCache::Delete: index out of range");
-        Remove(std::next(entries_.begin(), static_cast<std::ptrdiff_t>(index)), dropped);
+        std::lock_guard<std::mutex> hold(Lock_);
+        if (index >= Entries_.size()) throw std::out_of_range("TContentsCache::Delete: index out of range");
+        Remove(std::next(Entries_.begin(), static_cast<std::ptrdiff_t>(index)), dropped);
     }
     Finish(dropped);
 }
@@ -201,30 +209,30 @@ void TContentsCache::Delete(size_t index) {
 void TContentsCache::Clear() {
     Dropped dropped;
     {
-        std::lock_guard<std::mutex> hold(lock_);
-        index_.clear();
-        lru_.clear();
-        NoteFreed(bytes_, dropped);
-        dropped.Entries.swap(entries_);
-        bytes_ = 0;
+        std::lock_guard<std::mutex> hold(Lock_);
+        Index_.clear();
+        Lru_.clear();
+        NoteFreed(Bytes_, dropped);
+        dropped.Entries.swap(Entries_);
+        Bytes_ = 0;
     }
     Finish(dropped);
 }
 
 size_t TContentsCache::Count() const {
-    std::lock_guard<std::mutex> hold(lock_);
-    return entries_.size();
+    std::lock_guard<std::mutex> hold(Lock_);
+    return Entries_.size();
 }
 
 size_t TContentsCache::Bytes() const {
-    std::lock_guard<std::mutex> hold(lock_);
-    return bytes_;
+    std::lock_guard<std::mutex> hold(Lock_);
+    return Bytes_;
 }
 
 std::vector<std::string> TContentsCache::Keys() const {
-    std::lock_guard<std::mutex> hold(lock_);
+    std::lock_guard<std::mutex> hold(Lock_);
     std::vector<std::string> keys;
-    keys.reserve(entries_.size());
-    for (const Entry& entry : entries_) keys.push_back(entry.Key);
+    keys.reserve(Entries_.size());
+    for (const Entry& entry : Entries_) keys.push_back(entry.Key);
     return keys;
 }

@@ -68,9 +68,9 @@ public:
 
     size_t Count() const;
     size_t Bytes() const;  // what the bound is measured against
-    size_t MaxBytes() const { return maxBytes_; }
-    size_t ReleaseEvery() const { return releaseEvery_; }  // bytes dropped between two releaseFreed
-    std::vector<std::string> Keys() const;  // in order
+    size_t MaxBytes() const { return MaxBytes_; }
+    size_t ReleaseEvery() const { return ReleaseEvery_; }  // bytes dropped between two releaseFreed
+    std::vector<std::string> Keys() const;                 // in order
 
     // The form of key under which it is looked up: ASCII letters and the hex
     // digits of %XX escapes in upper case, except a byte that is the second
@@ -108,13 +108,13 @@ private:
     void NoteFreed(size_t bytes, Dropped& dropped);
     void Finish(Dropped& dropped);
 
-    const size_t maxBytes_;
-    const size_t releaseEvery_;
-    const std::function<void()> releaseFreed_;
-    mutable std::mutex lock_;
-    EntryList entries_;  // order of first adding
-    LruList lru_;        // most recently used first
-    std::unordered_map<std::string_view, EntryList::iterator> index_;  // by Folded
-    size_t bytes_ = 0;
-    size_t freedSinceRelease_ = 0;
+    const size_t MaxBytes_;
+    const size_t ReleaseEvery_;
+    const std::function<void()> ReleaseFreed_;
+    mutable std::mutex Lock_;
+    EntryList Entries_;                                                // order of first adding
+    LruList Lru_;                                                      // most recently used first
+    std::unordered_map<std::string_view, EntryList::iterator> Index_;  // by Folded
+    size_t Bytes_ = 0;
+    size_t FreedSinceRelease_ = 0;
 };

@@ -57,8 +57,8 @@ TEST(ContentsCache, RebuiltPageKeepsItsPlaceAndTakesTheNewSpelling) {
     cache.AddObject("/keiziban?furiganaFilter=s", TContents("s board", 1));
 
     EXPECT_EQ(cache.AddObject("/keiziban?furiganaFilter=K", TContents("k board rebuilt", 2)), 3u);
-    EXPECT_EQ(cache.Keys(), (std::vector<std::string>{"/", "/keiziban?furiganaFilter=K",
-                                                      "/keiziban?furiganaFilter=s"}));
+    EXPECT_EQ(cache.Keys(),
+              (std::vector<std::string>{"/", "/keiziban?furiganaFilter=K", "/keiziban?furiganaFilter=s"}));
     EXPECT_EQ(TextOf(cache.FindContents("/keiziban?furiganaFilter=k", 2)), "k board rebuilt");
     EXPECT_EQ(cache.FindContents("/keiziban?furiganaFilter=k", 2)->Stamp, 2);
 }
@@ -75,7 +75,10 @@ TEST(ContentsCache, KeysFoldAsciiCaseButNotTheSecondByteOfACharacter) {
     EXPECT_FALSE(cache.FindContents("/uinfo?user=\x83\x41", 1));
     EXPECT_EQ(TextOf(cache.FindContents("/UINFO?USER=\x83\x61", 1)), "raw");
     // A letter after a lone single-byte character folds as usual.
-    EXPECT_EQ(TContentsCache::FoldKey("%41b\xB1" "c%2"), "%41B\xB1" "C%2");
+    EXPECT_EQ(TContentsCache::FoldKey("%41b\xB1"
+                                      "c%2"),
+              "%41B\xB1"
+              "C%2");
     // Parameter order is part of the key.
     cache.AddObject("/keiziban?a=1&b=2", TContents("ab", 1));
     EXPECT_FALSE(cache.FindContents("/keiziban?b=2&a=1", 1));
@@ -124,8 +127,7 @@ TEST(ContentsCache, EvictsTheLeastRecentlyUsedEntry) {
     ASSERT_TRUE(cache.FindContents("/keiziban?x=0", 1));  // oldest, but just used
     cache.AddObject("/keiziban?x=3", TContents(page, 1));
 
-    EXPECT_EQ(cache.Keys(),
-              (std::vector<std::string>{"/keiziban?x=0", "/keiziban?x=2", "/keiziban?x=3"}));
+    EXPECT_EQ(cache.Keys(), (std::vector<std::string>{"/keiziban?x=0", "/keiziban?x=2", "/keiziban?x=3"}));
     EXPECT_LE(cache.Bytes(), cache.MaxBytes());
     // A miss on a stale item does not count as a use.
     cache.FindContents("/keiziban?x=2", 5);
@@ -188,7 +190,8 @@ TEST(ContentsCache, AsksForFreedMemoryBackOncePerEighthOfTheBoundDropped) {
     auto key = [](int i) { return "/keiziban?n=" + std::to_string(1000 + i); };  // all of one length
 
     size_t added = 0;
-    for (; cache->Count() == added; ++added) cache->AddObject(key(static_cast<int>(added)), TContents(page, 1));
+    for (; cache->Count() == added; ++added)
+        cache->AddObject(key(static_cast<int>(added)), TContents(page, 1));
     // The last one pushed the first one out.
     ASSERT_FALSE(cache->FindContents(key(0), 1));
     const size_t cost = cache->Bytes() / cache->Count();

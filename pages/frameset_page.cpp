@@ -32,33 +32,34 @@ std::string Padded(std::string line) {
 
 const std::string& ControlsHead() {
     static const std::string head =
-        std::string("<HTML>\r\n"
-                    "  <HEAD>\r\n"
-                    "<STYLE TYPE=\"text/css\">\r\n"
-                    ".NOBORDER\t\t\t\t{}\r\n"
-                    ".BORDER\t\t\t\t\t{BORDER:THIN SOLID BLACK; }\r\n"
-                    "BODY\t\t\t\t\t\t\t{background:WHITE url(bg.jpg); width:780;}\r\n"
-                    ".widthdef\t\t\t\t{width:780;}\r\n"
-                    "TABLE\t\t\t\t\t\t{TEXT-ALIGN:center; FONT-SIZE:14pt; COLOR:black; BACKGROUND-COLOR:navy;  }\r\n"
-                    "TH\t\t\t\t\t\t\t\t{TEXT-ALIGN:center; FONT-SIZE:14pt; COLOR:black; BACKGROUND-COLOR:orange;}\r\n"
-                    "TD\t\t\t\t\t\t\t\t{TEXT-ALIGN:center; FONT-SIZE:14pt; COLOR:black; BACKGROUND-COLOR:white; }\r\n"
-                    "A\t\t\t\t\t\t\t\t{FONT-WEIGHT:bold; COLOR:blue; TEXT-DECORATION:none;}\r\n"
-                    "A:link\t\t\t\t\t\t{COLOR:blue;}\r\n"
-                    "A:active\t\t\t\t\t{COLOR:red; }\r\n"
-                    "A:visited\t\t\t\t{COLOR:blue;}\r\n"
-                    "A:hover\t\t\t\t\t{COLOR:red; }\r\n"
-                    "</STYLE>\r\n"
-                    "    <script language=\"JavaScript\">\r\n"
-                    "    <!--\r\n"
-                    "      function clickFurigana(furigana) {\r\n"
-                    "        document.controls.furiganaFilter.value = furigana;\r\n") +
+        std::string(
+            "<HTML>\r\n"
+            "  <HEAD>\r\n"
+            "<STYLE TYPE=\"text/css\">\r\n"
+            ".NOBORDER\t\t\t\t{}\r\n"
+            ".BORDER\t\t\t\t\t{BORDER:THIN SOLID BLACK; }\r\n"
+            "BODY\t\t\t\t\t\t\t{background:WHITE url(bg.jpg); width:780;}\r\n"
+            ".widthdef\t\t\t\t{width:780;}\r\n"
+            "TABLE\t\t\t\t\t\t{TEXT-ALIGN:center; FONT-SIZE:14pt; COLOR:black; BACKGROUND-COLOR:navy;  }\r\n"
+            "TH\t\t\t\t\t\t\t\t{TEXT-ALIGN:center; FONT-SIZE:14pt; COLOR:black; BACKGROUND-COLOR:orange;}\r\n"
+            "TD\t\t\t\t\t\t\t\t{TEXT-ALIGN:center; FONT-SIZE:14pt; COLOR:black; BACKGROUND-COLOR:white; }\r\n"
+            "A\t\t\t\t\t\t\t\t{FONT-WEIGHT:bold; COLOR:blue; TEXT-DECORATION:none;}\r\n"
+            "A:link\t\t\t\t\t\t{COLOR:blue;}\r\n"
+            "A:active\t\t\t\t\t{COLOR:red; }\r\n"
+            "A:visited\t\t\t\t{COLOR:blue;}\r\n"
+            "A:hover\t\t\t\t\t{COLOR:red; }\r\n"
+            "</STYLE>\r\n"
+            "    <script language=\"JavaScript\">\r\n"
+            "    <!--\r\n"
+            "      function clickFurigana(furigana) {\r\n"
+            "        document.controls.furiganaFilter.value = furigana;\r\n") +
         Padded("        document.controls.submit();") + "\r\n" +  //
-        Padded("      }") + "\r\n" +                                 //
-        Padded("      function changeGroup() {") + "\r\n" +          //
-        Padded("        document.controls.submit();") + "\r\n" +     //
-        Padded("      }") + "\r\n" +                                 //
-        Padded("    //-->") + "\r\n" +                               //
-        Padded("    </script>") + "\r\n" +                           //
+        Padded("      }") + "\r\n" +                              //
+        Padded("      function changeGroup() {") + "\r\n" +       //
+        Padded("        document.controls.submit();") + "\r\n" +  //
+        Padded("      }") + "\r\n" +                              //
+        Padded("    //-->") + "\r\n" +                            //
+        Padded("    </script>") + "\r\n" +                        //
         "  </HEAD>\r\n"
         "  <BODY>\r\n"
         "    <CENTER>\r\n"
@@ -80,11 +81,11 @@ struct TKanaButton {
 };
 
 const TKanaButton KanaButtons[] = {
-    {"あ", "JavaScript:clickFurigana('a')"}, {"か", "JavaScript:clickFurigana('k')"},
-    {"さ", "JavaScript:clickFurigana('s')"}, {"た", "JavaScript:clickFurigana('t')"},
-    {"な", "JavaScript:clickFurigana('n')"}, {"は", "JavaScript:clickFurigana('h')"},
-    {"ま", "JavaScript:clickFurigana('m')"}, {"や", "JavaScript:clickFurigana('y')"},
-    {"ら", "JavaScript:clickFurigana('r')"}, {"わ", "JavaScript:clickFurigana('w')"},
+    {"あ", "JavaScript:clickFurigana('a')"},    {"か", "JavaScript:clickFurigana('k')"},
+    {"さ", "JavaScript:clickFurigana('s')"},    {"た", "JavaScript:clickFurigana('t')"},
+    {"な", "JavaScript:clickFurigana('n')"},    {"は", "JavaScript:clickFurigana('h')"},
+    {"ま", "JavaScript:clickFurigana('m')"},    {"や", "JavaScript:clickFurigana('y')"},
+    {"ら", "JavaScript:clickFurigana('r')"},    {"わ", "JavaScript:clickFurigana('w')"},
     {"全表示", "JavaScript:clickFurigana('')"},
 };
 

@@ -107,7 +107,8 @@ protected:
     std::string Get(const std::string& target) {
         TKavelPageMaker maker = office.Maker();
         const TIdHTTPRequestInfo request = TPageTestOffice::Request(target);
-        return request.DocumentPath == "/" ? maker.MakeFramesetPage(request) : maker.MakeControlsPage(request);
+        return request.DocumentPath == "/" ? maker.MakeFramesetPage(request)
+                                           : maker.MakeControlsPage(request);
     }
     TPageTestOffice office;
 };
@@ -156,9 +157,11 @@ TEST_F(FramesetPages, ControlBarFollowsTheGroupsAfterARescan) {
     EXPECT_EQ(office.Cache.Keys(), (std::vector<std::string>{"/controls", "/controlsx=1"}));
 
     office.AddPerson(TPageTestOffice::Sato());
-    EXPECT_EQ(Get("/controls"), ControlsBeforeOptions + Option("営業") + ControlsAfterOptions) << "until the rescan";
+    EXPECT_EQ(Get("/controls"), ControlsBeforeOptions + Option("営業") + ControlsAfterOptions)
+        << "until the rescan";
     office.Rescan();
-    EXPECT_EQ(Get("/controls"), ControlsBeforeOptions + Option("営業") + Option("総務") + ControlsAfterOptions);
+    EXPECT_EQ(Get("/controls"),
+              ControlsBeforeOptions + Option("営業") + Option("総務") + ControlsAfterOptions);
     EXPECT_EQ(office.Cache.Count(), 2u);
 }
 

@@ -7,11 +7,20 @@ void AppendHtmlEscaped(std::string& out, std::string_view text) {
     for (size_t i = 0; i < text.size(); ++i) {
         const char* entity = nullptr;
         switch (text[i]) {
-            case '&': entity = "&amp;"; break;
-            case '<': entity = "&lt;"; break;
-            case '>': entity = "&gt;"; break;
-            case '"': entity = "&quot;"; break;
-            default: continue;
+            case '&':
+                entity = "&amp;";
+                break;
+            case '<':
+                entity = "&lt;";
+                break;
+            case '>':
+                entity = "&gt;";
+                break;
+            case '"':
+                entity = "&quot;";
+                break;
+            default:
+                continue;
         }
         out.append(text.data() + start, i - start);
         out += entity;
@@ -53,5 +62,6 @@ std::string HtmlEscapeTooltip(std::string_view text) {
 
 std::string UrlEncodeKey(std::string_view key) {
     // None of these bytes is ever the second byte of a two-byte character.
-    return PercentEncode(key, [](unsigned char c) { return c == '%' || c == '&' || c == '#' || c == '+' || c == ' '; });
+    return PercentEncode(
+        key, [](unsigned char c) { return c == '%' || c == '&' || c == '#' || c == '+' || c == ' '; });
 }

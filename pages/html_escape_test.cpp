@@ -3,8 +3,7 @@
 #include <gtest/gtest.h>
 
 TEST(HtmlEscape, EscapesMarkupAndLeavesShiftJisAlone) {
-    EXPECT_EQ(HtmlEscape("<script>\"a\"&b</script>"),
-              "&lt;script&gt;&quot;a&quot;&amp;b&lt;/script&gt;");
+    EXPECT_EQ(HtmlEscape("<script>\"a\"&b</script>"), "&lt;script&gt;&quot;a&quot;&amp;b&lt;/script&gt;");
     // 表 and ソ carry 0x5C / 0x7C-range trail bytes that must pass unchanged.
     const std::string sjis = "表ソ能";
     EXPECT_EQ(HtmlEscape(sjis), sjis);

@@ -37,14 +37,10 @@ const char* const InfoHead =
 
 // Each row: its opening up to the cell text; every row closes alike.
 const char* const RowOpenings[] = {
-    "        <TR><TH>フリガナ</TH>\t\t<TD>",
-    "        <TR><TH>名前</TH>\t\t\t\t<TD>",
-    "        <TR><TH>IP Address</TH>\t<TD>",
-    "        <TR><TH>グループ</TH>\t\t<TD>",
-    "        <TR><TH>連絡先</TH>\t\t\t<TD>",
-    "        <TR><TH>内線・備考</TH>\t<TD>",
-    "        <TR><TH>戻り日時</TH>\t\t<TD>",
-    "        <TR><TH>不在理由</TH>\t\t<TD>",
+    "        <TR><TH>フリガナ</TH>\t\t<TD>", "        <TR><TH>名前</TH>\t\t\t\t<TD>",
+    "        <TR><TH>IP Address</TH>\t<TD>", "        <TR><TH>グループ</TH>\t\t<TD>",
+    "        <TR><TH>連絡先</TH>\t\t\t<TD>", "        <TR><TH>内線・備考</TH>\t<TD>",
+    "        <TR><TH>戻り日時</TH>\t\t<TD>", "        <TR><TH>不在理由</TH>\t\t<TD>",
 };
 const char* const RowClosing = "　</TD>\t</TR>\r\n";
 
@@ -78,8 +74,7 @@ std::string BuildInfoText(const TKavelPerson& person) {
 }
 
 std::string TKavelPageMaker::MakeInfoPage(const TIdHTTPRequestInfo& request) {
-    return *CachedPage(PageMakerClassObject.InfoLock, "/uinfo" + request.ParamText,
-                       [&](const TKavelPersonsList& persons) {
-                           return BuildInfoText(RequestedPerson(persons, request));
-                       });
+    return *CachedPage(
+        PageMakerClassObject.InfoLock, "/uinfo" + request.ParamText,
+        [&](const TKavelPersonsList& persons) { return BuildInfoText(RequestedPerson(persons, request)); });
 }

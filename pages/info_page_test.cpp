@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <atomic>
+#include <initializer_list>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -31,7 +31,8 @@ std::string Expected(const std::vector<std::string>& c) {
         ".BORDER\t\t\t\t\t{BORDER:THIN SOLID BLACK; }",
         "BODY\t\t\t\t\t\t\t{background:WHITE url(bg.jpg); width:780;}",
         ".widthdef\t\t\t\t{width:780;}",
-        ".Info\t\t\t\t\t\t{FONT-WEIGHT:bold;\x81\x40" "FONT-SIZE:16pt; COLOR:white;}",
+        ".Info\t\t\t\t\t\t{FONT-WEIGHT:bold;\x81\x40"
+        "FONT-SIZE:16pt; COLOR:white;}",
         "TABLE\t\t\t\t\t\t{FONT-WEIGHT:bold;  TEXT-ALIGN:center; FONT-SIZE:14pt; COLOR:black; BACKGROUND-COLOR:black;}",
         "TH\t\t\t\t\t\t\t\t{WIDTH:180; \t\t\t\tTEXT-ALIGN:center; FONT-SIZE:14pt; COLOR:white; "
         "BACKGROUND-COLOR:DarkCyan;}",
@@ -87,12 +88,13 @@ TEST_F(InfoPage, ExactBytesOfTheDetails) {
     EXPECT_EQ(Info("?user=sato"), Expected({"ｻﾄｳ", "佐藤花子", "127.0.0.2", "総務", "03-1234-5678", "内線102",
                                             "2020/12/07 17:00", "会議\r\n15時まで\r\n"}));
     // Present: no return date or time, yet the cell keeps its blank.
-    EXPECT_EQ(Info("?user=tanaka"), Expected({"ﾀﾅｶ", "田中太郎", "127.0.0.4", "営業", "090-0000-0000", "内線101", " ",
-                                              "\r\n"}));
+    EXPECT_EQ(Info("?user=tanaka"),
+              Expected({"ﾀﾅｶ", "田中太郎", "127.0.0.4", "営業", "090-0000-0000", "内線101", " ", "\r\n"}));
     // The raw date text, not the board's day words; a client that is off changes nothing here.
-    EXPECT_EQ(Info("?user=suzuki"),
-              Expected({"ｽｽﾞｷ", "鈴木次郎", "127.0.0.3", "営業", "", "内線103", "2020/12/08 10:00", "出張\r\n"}));
-    EXPECT_EQ(Info("?user=yamada"), Expected({"ﾔﾏﾀﾞ", "山田一郎", "127.0.0.5", "開発", "", "内線104", " ", "\r\n"}));
+    EXPECT_EQ(Info("?user=suzuki"), Expected({"ｽｽﾞｷ", "鈴木次郎", "127.0.0.3", "営業", "", "内線103",
+                                              "2020/12/08 10:00", "出張\r\n"}));
+    EXPECT_EQ(Info("?user=yamada"),
+              Expected({"ﾔﾏﾀﾞ", "山田一郎", "127.0.0.5", "開発", "", "内線104", " ", "\r\n"}));
 }
 
 TEST_F(InfoPage, PersonWithEveryFieldEmpty) {
@@ -175,9 +177,9 @@ TEST_F(InfoPage, HostileFieldsAreEscaped) {
 
     const std::string page = Info("?user=evil");
     EXPECT_EQ(page, Expected({"&lt;b&gt;ｱ&lt;/b&gt;", "&lt;script&gt;alert(&quot;name&quot;)&lt;/script&gt;",
-                              "127.0.0.9&quot;&gt;&lt;img src=x onerror=alert(1)&gt;", "&lt;iframe src=//x&gt;",
-                              "1 &amp; 2", "&lt;script&gt;alert('memo')&lt;/script&gt;",
-                              "&lt;u&gt;2020 9:00&lt;/td&gt;",
+                              "127.0.0.9&quot;&gt;&lt;img src=x onerror=alert(1)&gt;",
+                              "&lt;iframe src=//x&gt;", "1 &amp; 2",
+                              "&lt;script&gt;alert('memo')&lt;/script&gt;", "&lt;u&gt;2020 9:00&lt;/td&gt;",
                               "&lt;script&gt;\r\nalert(document.cookie)\r\n&lt;/script&gt;\r\n"}));
     for (const char* raw : {"<script", "<img", "<iframe", "<b>", "<u>", "</td>"})
         EXPECT_EQ(page.find(raw), std::string::npos) << raw;

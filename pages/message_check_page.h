@@ -14,5 +14,3 @@ std::string RenderMessages(const TKavelPerson& person);
 // read is set, else in those of the unread file. Every piece of message text
 // is escaped, so nothing a sender typed can act as markup.
 std::string RenderMessageLines(const std::vector<std::string>& lines, bool read);
-
-

@@ -23,8 +23,8 @@ TKavelPerson PersonIn(const TTestTempDir& dir, const std::string& key) {
 
 TEST(RenderMessageLines, UnreadEntriesAsTheClientsStoreThem) {
     // Two entries the way the send page stores them, newest first.
-    const std::vector<std::string> lines = {"○B(伝言)    送信日時:2", "second", "", "○A(伝言)    送信日時:1",
-                                            "first", "line two", ""};
+    const std::vector<std::string> lines = {
+        "○B(伝言)    送信日時:2", "second", "", "○A(伝言)    送信日時:1", "first", "line two", ""};
     EXPECT_EQ(RenderMessageLines(lines, false),
               "<font style=\"color: white;\">"
               "<pre>\r\n\r\n</pre>\r\n<pre style=\"color: Cyan;\">○B(伝言)    送信日時:2</pre>\r\n"
@@ -45,9 +45,8 @@ TEST(RenderMessageLines, ReadColoursBodyWithoutHeaderAndMidLineMark) {
 }
 
 TEST(RenderMessageLines, MessageTextCannotBecomeMarkup) {
-    const std::string page =
-        RenderMessageLines({"○<b>\"x\"&(伝言)", "</xmp><script>alert(1)</script>", "</pre><img src=x>"},
-                           false);
+    const std::string page = RenderMessageLines(
+        {"○<b>\"x\"&(伝言)", "</xmp><script>alert(1)</script>", "</pre><img src=x>"}, false);
     EXPECT_EQ(page.find("<script"), std::string::npos);
     EXPECT_EQ(page.find("</xmp>"), std::string::npos);
     EXPECT_EQ(page.find("<img"), std::string::npos);

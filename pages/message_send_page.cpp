@@ -57,8 +57,8 @@ void DeliverMessage(TKavelEnv& env, const TKavelPerson& person, const std::strin
         env.Protocol().NotifyMessage(person.Datagram());
     } catch (const std::exception& e) {
         // The message is stored; the client finds it when it next looks.
-        WriteEventLog(person.Name + "(" + person.FileName() + ") さんへの伝言の通知を " +
-                          person.IP + " に送信できませんでした。\r\n" + e.what(),
+        WriteEventLog(person.Name + "(" + person.FileName() + ") さんへの伝言の通知を " + person.IP +
+                          " に送信できませんでした。\r\n" + e.what(),
                       EventWarning);
     }
 }

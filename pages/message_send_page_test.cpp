@@ -22,20 +22,17 @@
 #include "pages/message_check_page.h"
 #include "pages/page_test_clients.h"
 #include "pages/page_test_office.h"
+#include "platform/event_sink.h"
 #include "platform/file_system.h"
 #include "platform/sjis_text.h"
-#include "platform/event_sink.h"
 #include "protocol/kavel_protocol.h"
 
 namespace {
 
-
-
 TIdHTTPRequestInfo SendRequest(const std::string& user, const std::string& sender,
                                const std::string& message) {
-    return TPageTestOffice::Request("/udengonsendresult?user=" + FormEncode(user) +
-                                    "&sender=" + FormEncode(sender) +
-                                    "&dengonmessage=" + FormEncode(message));
+    return TPageTestOffice::Request("/udengonsendresult?user=" + FormEncode(user) + "&sender=" +
+                                    FormEncode(sender) + "&dengonmessage=" + FormEncode(message));
 }
 
 const std::string SentPage =
@@ -48,35 +45,34 @@ const std::string At = "(伝言)    送信日時:2020年12月07日(月) 09時05�
 
 class MessageSendTest : public ::testing::Test {
 protected:
-    MessageSendTest() : clients_(5), logger_(home_.Dir(), office_.Clock, sink_), scoped_(logger_) {
-        office_.IniText = "UDPMessage,Port=" + std::to_string(clients_.Port()) + "\r\n";
-        office_.WriteStandardOffice();
-        office_.Open();
+    MessageSendTest() : Clients_(5), Logger_(Home_.Dir(), Office_.Clock, Sink_), Scoped_(Logger_) {
+        Office_.IniText = "UDPMessage,Port=" + std::to_string(Clients_.Port()) + "\r\n";
+        Office_.WriteStandardOffice();
+        Office_.Open();
     }
 
-    std::string Mil(const std::string& key) { return office_.Dir.Read(key + ".mil"); }
-    std::vector<TLoopbackClients::TGot> Sent() { return clients_.Collect(office_.Env->Protocol()); }
+    std::string Mil(const std::string& key) { return Office_.Dir.Read(key + ".mil"); }
+    std::vector<TLoopbackClients::TGot> Sent() { return Clients_.Collect(Office_.Env->Protocol()); }
 
-    TPageTestOffice office_;
-    TLoopbackClients clients_;
-    TTestTempDir home_;
-    TCapturingEventSink sink_;
-    TLogger logger_;
-    TScopedLogger scoped_;
+    TPageTestOffice Office_;
+    TLoopbackClients Clients_;
+    TTestTempDir Home_;
+    TCapturingEventSink Sink_;
+    TLogger Logger_;
+    TScopedLogger Scoped_;
 };
 
 }  // namespace
 
 TEST(MessageHeaderLine, FormatsTheSendTimeAsTheClientsShowIt) {
-    EXPECT_EQ(MessageHeaderLine("ゲスト", EncodeDate(2020, 12, 7) + EncodeTime(9, 5, 3)),
-              "○ゲスト" + At);
+    EXPECT_EQ(MessageHeaderLine("ゲスト", EncodeDate(2020, 12, 7) + EncodeTime(9, 5, 3)), "○ゲスト" + At);
     EXPECT_EQ(MessageHeaderLine("x", EncodeDate(2021, 1, 3) + EncodeTime(23, 59, 0)),
               "○x(伝言)    送信日時:2021年01月03日(日) 23時59分00秒");
 }
 
 TEST_F(MessageSendTest, FormPageBytes) {
     const std::string page =
-        office_.Maker().MakeMessageSendPage(TPageTestOffice::Request("/udengonsend?user=sato"));
+        Office_.Maker().MakeMessageSendPage(TPageTestOffice::Request("/udengonsend?user=sato"));
     EXPECT_EQ(page,
               "<HTML>\r\n"
               "  <HEAD><STYLE TYPE=\"text/css\">\r\n"
@@ -121,28 +117,27 @@ TEST_F(MessageSendTest, FormPageEscapesNameAndKeyAndRejectsUnknownUser) {
     TTestPerson p = TPageTestOffice::Tanaka();
     p.Key = "a\"b";
     p.Name = "<i>田中</i>";
-    office_.AddPerson(p);
-    office_.Rescan();
-    const std::string page = office_.Maker().MakeMessageSendPage(
+    Office_.AddPerson(p);
+    Office_.Rescan();
+    const std::string page = Office_.Maker().MakeMessageSendPage(
         TPageTestOffice::Request("/udengonsend?user=" + FormEncode("a\"b")));
     EXPECT_NE(page.find("&lt;i&gt;田中&lt;/i&gt;さん宛"), std::string::npos);
     EXPECT_NE(page.find("VALUE=\"a&quot;b\">"), std::string::npos);
     EXPECT_EQ(page.find("<i>"), std::string::npos);
 
-    EXPECT_THROW(office_.Maker().MakeMessageSendPage(TPageTestOffice::Request("/udengonsend")),
+    EXPECT_THROW(Office_.Maker().MakeMessageSendPage(TPageTestOffice::Request("/udengonsend")),
                  std::runtime_error);
 }
 
 TEST_F(MessageSendTest, FirstMessageCreatesTheFileSecondGoesInFront) {
-    EXPECT_EQ(office_.Maker().MakeMessageSentPage(SendRequest("tanaka", "鈴木", "電話ください\r\n至急")),
+    EXPECT_EQ(Office_.Maker().MakeMessageSentPage(SendRequest("tanaka", "鈴木", "電話ください\r\n至急")),
               SentPage);
     const std::string first = "○鈴木" + At + "\r\n電話ください\r\n至急\r\n\r\n";
     EXPECT_EQ(Mil("tanaka"), first);
 
-    office_.Clock.Advance(EncodeTime(0, 1, 0));
-    office_.Maker().MakeMessageSentPage(SendRequest("tanaka", "佐藤", ""));
-    EXPECT_EQ(Mil("tanaka"),
-              "○佐藤(伝言)    送信日時:2020年12月07日(月) 09時06分03秒\r\n\r\n\r\n" + first);
+    Office_.Clock.Advance(EncodeTime(0, 1, 0));
+    Office_.Maker().MakeMessageSentPage(SendRequest("tanaka", "佐藤", ""));
+    EXPECT_EQ(Mil("tanaka"), "○佐藤(伝言)    送信日時:2020年12月07日(月) 09時06分03秒\r\n\r\n\r\n" + first);
 
     const auto sent = Sent();
     ASSERT_EQ(sent.size(), 2u);
@@ -150,64 +145,64 @@ TEST_F(MessageSendTest, FirstMessageCreatesTheFileSecondGoesInFront) {
         EXPECT_EQ(got.To, "127.0.0.4");
         EXPECT_EQ(got.Bytes, "\x01Kvl3_Msgtanaka\x01Kvl3_Eod");
     }
-    EXPECT_TRUE(sink_.Entries().empty());
+    EXPECT_TRUE(Sink_.Entries().empty());
 }
 
 TEST_F(MessageSendTest, SenderBlanksAndMarkupAreStoredAsTyped) {
-    office_.Maker().MakeMessageSentPage(SendRequest("sato", " \t\r\n ", "a"));
+    Office_.Maker().MakeMessageSentPage(SendRequest("sato", " \t\r\n ", "a"));
     EXPECT_EQ(Mil("sato"), "○ゲスト" + At + "\r\na\r\n\r\n");
-    std::remove(office_.Dir.File("sato.mil").c_str());
+    std::remove(Office_.Dir.File("sato.mil").c_str());
 
-    office_.Maker().MakeMessageSentPage(SendRequest("sato", " 太郎 ", "</xmp><script>x</script>&"));
+    Office_.Maker().MakeMessageSentPage(SendRequest("sato", " 太郎 ", "</xmp><script>x</script>&"));
     EXPECT_EQ(Mil("sato"), "○ 太郎 " + At + "\r\n</xmp><script>x</script>&\r\n\r\n");
-    std::remove(office_.Dir.File("sato.mil").c_str());
+    std::remove(Office_.Dir.File("sato.mil").c_str());
 
     // No sender field at all is the guest too.
-    office_.Maker().MakeMessageSentPage(TPageTestOffice::Request("/udengonsendresult?user=sato"));
+    Office_.Maker().MakeMessageSentPage(TPageTestOffice::Request("/udengonsendresult?user=sato"));
     EXPECT_EQ(Mil("sato"), "○ゲスト" + At + "\r\n\r\n\r\n");
 }
 
 TEST_F(MessageSendTest, UnknownUserWritesNothingAndSendsNothing) {
     for (const char* user : {"", "Sato", "nobody", "sato.kvl"}) {
         try {
-            office_.Maker().MakeMessageSentPage(SendRequest(user, "x", "y"));
+            Office_.Maker().MakeMessageSentPage(SendRequest(user, "x", "y"));
             ADD_FAILURE() << "accepted user " << user;
         } catch (const std::runtime_error& e) {
             EXPECT_STREQ(e.what(), "存在しないユーザ情報を要求されました。");
         }
     }
     for (const char* key : {"sato", "suzuki", "tanaka", "yamada", "Sato", "nobody"})
-        EXPECT_FALSE(FileExists(office_.Dir.File(std::string(key) + ".mil"))) << key;
+        EXPECT_FALSE(FileExists(Office_.Dir.File(std::string(key) + ".mil"))) << key;
     EXPECT_TRUE(Sent().empty());
 }
 
 TEST_F(MessageSendTest, UnreachableClientIsLoggedAndTheMessageStaysStored) {
-    office_.Env->Protocol().UdpClient().Socket.SetSendToCall(
+    Office_.Env->Protocol().UdpClient().Socket.SetSendToCall(
         [](int, const void*, size_t, const TInet4Address&, uint16_t) -> long {
             errno = ENETUNREACH;
             return -1;
         });
-    EXPECT_EQ(office_.Maker().MakeMessageSentPage(SendRequest("suzuki", "x", "y")), SentPage);
+    EXPECT_EQ(Office_.Maker().MakeMessageSentPage(SendRequest("suzuki", "x", "y")), SentPage);
     EXPECT_EQ(Mil("suzuki"), "○x" + At + "\r\ny\r\n\r\n");
 
-    const auto entries = sink_.Entries();
+    const auto entries = Sink_.Entries();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].Type, TEventType::Warning);
     EXPECT_EQ(entries[0].EventId, EventWarning);
     EXPECT_NE(entries[0].Text.find("鈴木次郎(suzuki)"), std::string::npos) << entries[0].Text;
     EXPECT_NE(entries[0].Text.find("127.0.0.3"), std::string::npos);
     EXPECT_NE(entries[0].Text.find("Socket Error # " + std::to_string(ENETUNREACH)), std::string::npos);
-    const std::string log = home_.Read("QUOR.LOG");
+    const std::string log = Home_.Read("QUOR.LOG");
     EXPECT_NE(log.find("警告　 鈴木次郎(suzuki)"), std::string::npos) << log;
 
-    office_.Env->Protocol().UdpClient().Socket.SetSendToCall({});
+    Office_.Env->Protocol().UdpClient().Socket.SetSendToCall({});
     EXPECT_TRUE(Sent().empty());
 }
 
 TEST_F(MessageSendTest, FileErrorFailsThePageAndSendsNoNotice) {
     // A directory where the message file would go cannot be prepended to.
-    ASSERT_EQ(::mkdir(office_.Dir.File("yamada.mil").c_str(), 0755), 0);
-    EXPECT_THROW(office_.Maker().MakeMessageSentPage(SendRequest("yamada", "x", "y")), std::exception);
+    ASSERT_EQ(::mkdir(Office_.Dir.File("yamada.mil").c_str(), 0755), 0);
+    EXPECT_THROW(Office_.Maker().MakeMessageSentPage(SendRequest("yamada", "x", "y")), std::exception);
     EXPECT_TRUE(Sent().empty());
 }
 
@@ -216,7 +211,7 @@ TEST_F(MessageSendTest, ConcurrentSendsAllLandWholeAndInOrder) {
     constexpr int PerThread = 10;
     // Counted at the socket: 200 datagrams could overflow a receive buffer.
     std::atomic<int> notices{0};
-    office_.Env->Protocol().UdpClient().Socket.SetSendToCall(
+    Office_.Env->Protocol().UdpClient().Socket.SetSendToCall(
         [&](int, const void* data, size_t size, const TInet4Address& to, uint16_t) -> long {
             if (std::string(static_cast<const char*>(data), size) == "\x01Kvl3_Msgsato\x01Kvl3_Eod" &&
                 to.ToString() == "127.0.0.2")
@@ -230,7 +225,7 @@ TEST_F(MessageSendTest, ConcurrentSendsAllLandWholeAndInOrder) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < PerThread; ++i) {
                 try {
-                    office_.Maker().MakeMessageSentPage(
+                    Office_.Maker().MakeMessageSentPage(
                         SendRequest("sato", "s" + std::to_string(t),
                                     "m" + std::to_string(t) + "-" + std::to_string(i) + "\r\nend"));
                 } catch (...) {
@@ -242,11 +237,11 @@ TEST_F(MessageSendTest, ConcurrentSendsAllLandWholeAndInOrder) {
     // A reader of the board meanwhile only ever sees whole entries.
     std::thread reader([&] {
         TKavelPerson sato;
-        sato.FilePath = office_.Dir.File("sato.kvl");
+        sato.FilePath = Office_.Dir.File("sato.kvl");
         while (writing.load()) {
-            const auto lines = SplitLines(
-                FileExists(office_.Dir.File("sato.mil")) ? ReadWholeFile(office_.Dir.File("sato.mil"))
-                                                         : std::string());
+            const auto lines = SplitLines(FileExists(Office_.Dir.File("sato.mil"))
+                                              ? ReadWholeFile(Office_.Dir.File("sato.mil"))
+                                              : std::string());
             if (lines.size() % 4 != 0) ++failures;
             RenderMessages(sato);
         }
@@ -265,8 +260,10 @@ TEST_F(MessageSendTest, ConcurrentSendsAllLandWholeAndInOrder) {
         EXPECT_EQ(lines[e], "○s" + std::to_string(t) + At);
         EXPECT_EQ(lines[e + 2], "end");
         EXPECT_EQ(lines[e + 3], "");
-        if (lastSeen.count(t)) EXPECT_EQ(i, lastSeen[t] - 1) << "thread " << t;
-        else EXPECT_EQ(i, PerThread - 1);
+        if (lastSeen.count(t))
+            EXPECT_EQ(i, lastSeen[t] - 1) << "thread " << t;
+        else
+            EXPECT_EQ(i, PerThread - 1);
         lastSeen[t] = i;
     }
     EXPECT_EQ(lastSeen.size(), static_cast<size_t>(Threads));
@@ -277,7 +274,7 @@ TEST_F(MessageSendTest, ConcurrentSendsAllLandWholeAndInOrder) {
 // entry header among them; a body line could pose as one; a zero byte cut
 // off the messages behind it at the next send.
 TEST_F(MessageSendTest, NoValueCanForgeEntriesOrHideMessages) {
-    office_.Maker().MakeMessageSentPage(SendRequest("sato", "太郎", "先の伝言"));
+    Office_.Maker().MakeMessageSentPage(SendRequest("sato", "太郎", "先の伝言"));
     const std::string before = Mil("sato");
     // (The URL decoder drops %00; a raw zero byte still arrives.)
     const std::string nul(1, '\0');
@@ -288,14 +285,14 @@ TEST_F(MessageSendTest, NoValueCanForgeEntriesOrHideMessages) {
              "&sender=x" + nul + "&dengonmessage=b",
              std::string("&sender=x&dengonmessage=a%01Kvl3_Eod"),
          }) {
-        EXPECT_THROW(office_.Maker().MakeMessageSentPage(
+        EXPECT_THROW(Office_.Maker().MakeMessageSentPage(
                          TPageTestOffice::Request("/udengonsendresult?user=sato" + query)),
                      ERefusedValue)
             << query;
     }
     EXPECT_EQ(Mil("sato"), before);
 
-    office_.Maker().MakeMessageSentPage(SendRequest("sato", "花子", "了解\r\n○社長(伝言)    送信日時:偽"));
+    Office_.Maker().MakeMessageSentPage(SendRequest("sato", "花子", "了解\r\n○社長(伝言)    送信日時:偽"));
     EXPECT_EQ(Mil("sato"), "○花子" + At + "\r\n了解\r\n　○社長(伝言)    送信日時:偽\r\n\r\n" + before);
     EXPECT_EQ(Sent().size(), 2u);
 }

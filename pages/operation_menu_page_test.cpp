@@ -133,8 +133,10 @@ TEST_F(OperationMenuPage, EachOperationHasItsPictureAndButtons) {
     EXPECT_EQ(OpMenu("?user=tanaka"), details);
     EXPECT_EQ(OpMenu("?user=tanaka&Operation="), details);
     EXPECT_EQ(OpMenu("?user=tanaka&Operation=uinfo"), details);
-    EXPECT_EQ(OpMenu("?user=tanaka&Operation=uhuzai"), TanakaMenu("btnmenuhuzai.jpg", AbsenceStrip("tanaka")));
-    EXPECT_EQ(OpMenu("?user=tanaka&Operation=udengoncheck"), TanakaMenu("btnmenudengoncheck.jpg", CloseStrip()));
+    EXPECT_EQ(OpMenu("?user=tanaka&Operation=uhuzai"),
+              TanakaMenu("btnmenuhuzai.jpg", AbsenceStrip("tanaka")));
+    EXPECT_EQ(OpMenu("?user=tanaka&Operation=udengoncheck"),
+              TanakaMenu("btnmenudengoncheck.jpg", CloseStrip()));
     EXPECT_EQ(OpMenu("?user=tanaka&Operation=udengonsend"), TanakaMenu("btnmenudengonsend.jpg", SendStrip()));
 }
 

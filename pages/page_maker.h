@@ -16,8 +16,7 @@ class TIdHTTPResponseInfo;
 
 // Anchor text: "<A HREF=\"url\" >caption</A>", or with TARGET when target
 // is not empty. Arguments are inserted as given.
-std::string MakeLink(const std::string& caption, const std::string& url,
-                     const std::string& target);
+std::string MakeLink(const std::string& caption, const std::string& url, const std::string& target);
 
 // The person the request's "user" names, exactly as the key is spelled;
 // raises "存在しないユーザ情報を要求されました。" when there is none.

@@ -16,7 +16,8 @@
 namespace {
 
 TEST(MakeLink, WithAndWithoutTarget) {
-    EXPECT_EQ(MakeLink("あ", "JavaScript:clickFurigana('a')", ""), "<A HREF=\"JavaScript:clickFurigana('a')\" >あ</A>");
+    EXPECT_EQ(MakeLink("あ", "JavaScript:clickFurigana('a')", ""),
+              "<A HREF=\"JavaScript:clickFurigana('a')\" >あ</A>");
     EXPECT_EQ(MakeLink("<B>x</B>", "uframe?user=tanaka", "uframe"),
               "<A HREF=\"uframe?user=tanaka\" TARGET=\"uframe\"><B>x</B></A>");
 }
@@ -56,7 +57,8 @@ TEST_F(PageMaker, RoutesTheKnownPaths) {
     EXPECT_TRUE(frameset.Routed);
     EXPECT_EQ(frameset.Status, 200);
     EXPECT_EQ(frameset.ContentType, "text/html; charset=SJIS");
-    EXPECT_EQ(frameset.Body.substr(0, 50), office.Maker().MakeFramesetPage(TPageTestOffice::Request("/")).substr(0, 50));
+    EXPECT_EQ(frameset.Body.substr(0, 50),
+              office.Maker().MakeFramesetPage(TPageTestOffice::Request("/")).substr(0, 50));
     EXPECT_NE(frameset.Body.find("<FRAME NAME=\"keiziban\""), std::string::npos);
     EXPECT_NE(Get("/controls").Body.find("clickFurigana"), std::string::npos);
     EXPECT_NE(Get("/keiziban").Body.find("<SPAN CLASS=\"Site\">テスト掲示板</SPAN>"), std::string::npos);
@@ -85,8 +87,9 @@ TEST_F(PageMaker, ControlBytesOfAnUnknownPathCannotForgeLogLines) {
     TIdHTTPRequestInfo request = TPageTestOffice::Request("/x", "127.0.0.9");
     request.DocumentPath = "/x\r\n2020/12/07 09:05:03 情報　 forged";
     EXPECT_EQ(Send(request).Status, 501);
-    EXPECT_EQ(LogText(), "2020/12/07 09:05:03 警告　 127.0.0.9 /x%0D%0A2020/12/07 09:05:03 情報　 forged"
-                         "が見つかりませんでした。\r\n");
+    EXPECT_EQ(LogText(),
+              "2020/12/07 09:05:03 警告　 127.0.0.9 /x%0D%0A2020/12/07 09:05:03 情報　 forged"
+              "が見つかりませんでした。\r\n");
 }
 
 TEST_F(PageMaker, CacheHitsAreTheStoredBytesUntilARescan) {

@@ -30,26 +30,26 @@ public:
     explicit TLoopbackClients(int count) {
         for (int attempt = 0; attempt < 20 && !TryBind(count); ++attempt) {
         }
-        if (fds_.empty()) throw std::runtime_error("no free port on the loopback addresses");
+        if (Fds_.empty()) throw std::runtime_error("no free port on the loopback addresses");
     }
     ~TLoopbackClients() {
-        for (int fd : fds_) ::close(fd);
+        for (int fd : Fds_) ::close(fd);
     }
-    uint16_t Port() const { return port_; }
+    uint16_t Port() const { return Port_; }
 
     // Everything sent so far, address by address: a closing notice goes to
     // each address after the datagrams under test, and each socket is read
     // up to it.
     std::vector<TGot> Collect(TKavelProtocol& protocol) {
         std::vector<TGot> got;
-        for (size_t i = 0; i < fds_.size(); ++i) {
+        for (size_t i = 0; i < Fds_.size(); ++i) {
             TDatagramPerson end;
             end.FilePath = "/end/~end.kvl";
             end.IP = Address(i);
             protocol.NotifyMessage(end);
             for (std::string buffer;; got.push_back({Address(i), buffer})) {
                 buffer.assign(70000, '\0');
-                const ssize_t n = ::recv(fds_[i], buffer.data(), buffer.size(), 0);
+                const ssize_t n = ::recv(Fds_[i], buffer.data(), buffer.size(), 0);
                 if (n < 0) ADD_FAILURE() << "closing notice to " << Address(i) << " never came";
                 buffer.resize(n < 0 ? 0 : static_cast<size_t>(n));
                 if (n < 0 || buffer == TKavelProtocol::MessageNotice(end)) break;
@@ -66,26 +66,26 @@ private:
             sockaddr_in local{};
             local.sin_family = AF_INET;
             ::inet_pton(AF_INET, Address(i).c_str(), &local.sin_addr);
-            local.sin_port = htons(port_);
+            local.sin_port = htons(Port_);
             socklen_t length = sizeof local;
             const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-            if (fd >= 0) fds_.push_back(fd);
+            if (fd >= 0) Fds_.push_back(fd);
             if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
                 ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
-                for (int f : fds_) ::close(f);
-                fds_.clear();
-                port_ = 0;
+                for (int f : Fds_) ::close(f);
+                Fds_.clear();
+                Port_ = 0;
                 return false;
             }
-            port_ = ntohs(local.sin_port);
+            Port_ = ntohs(local.sin_port);
             timeval wait{5, 0};
             ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
         }
         return true;
     }
 
-    std::vector<int> fds_;
-    uint16_t port_ = 0;
+    std::vector<int> Fds_;
+    uint16_t Port_ = 0;
 };
 
 // Form values as a Shift-JIS page sends them.

@@ -55,7 +55,7 @@ public:
 
     explicit TPageTestOffice(TDateTime now = DefaultNow()) : Clock(now), IniText(DefaultIni()) {}
 
-    TTestTempDir Dir;     // the common directory (Dir.Dir() ends with '/')
+    TTestTempDir Dir;  // the common directory (Dir.Dir() ends with '/')
     TFixedClock Clock;
     std::string IniText;  // kavel.ini content; change before Open()
     TContentsCache Cache;
@@ -68,10 +68,10 @@ public:
         if (reason.size() >= 2 && reason.compare(reason.size() - 2, 2, "\r\n") == 0)
             reason.resize(reason.size() - 2);
         const std::string text = quote + p.Furigana + quote + "\r\n" + quote + p.Name + quote + "\r\n" +
-                                 quote + p.Group + quote + "\r\n" + quote + p.Memo + quote + "\r\n" +
-                                 quote + reason + quote + "\r\n" + quote + p.ModoriDate + quote + "\r\n" +
-                                 quote + p.ModoriTime + quote + "\r\n" + quote + p.Tel + quote + "\r\n" +
-                                 quote + p.IP + quote + "\r\n" + quote + p.StatusIcon + quote + "\r\n";
+                                 quote + p.Group + quote + "\r\n" + quote + p.Memo + quote + "\r\n" + quote +
+                                 reason + quote + "\r\n" + quote + p.ModoriDate + quote + "\r\n" + quote +
+                                 p.ModoriTime + quote + "\r\n" + quote + p.Tel + quote + "\r\n" + quote +
+                                 p.IP + quote + "\r\n" + quote + p.StatusIcon + quote + "\r\n";
         Dir.Write(p.Key + ".kvl", text);
         if (p.PowerOff)
             Dir.Write(p.Key + ".off", "");

@@ -25,11 +25,11 @@ const TClock& SystemClock();
 // while others read it.
 class TFixedClock : public TClock {
 public:
-    explicit TFixedClock(TDateTime now = 0) : now_(now) {}
-    TDateTime Now() const override { return now_.load(); }
-    void Set(TDateTime now) { now_.store(now); }
-    void Advance(TDateTime days) { Set(now_.load() + days); }
+    explicit TFixedClock(TDateTime now = 0) : Now_(now) {}
+    TDateTime Now() const override { return Now_.load(); }
+    void Set(TDateTime now) { Now_.store(now); }
+    void Advance(TDateTime days) { Set(Now_.load() + days); }
 
 private:
-    std::atomic<double> now_;
+    std::atomic<double> Now_;
 };

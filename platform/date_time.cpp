@@ -131,8 +131,7 @@ TDateTime EncodeDate(int year, int month, int day) {
 }
 
 bool TryEncodeTime(int hour, int min, int sec, int msec, TDateTime& result) {
-    if (hour < 0 || hour > 23 || min < 0 || min > 59 || sec < 0 || sec > 59 || msec < 0 ||
-        msec > 999)
+    if (hour < 0 || hour > 23 || min < 0 || min > 59 || sec < 0 || sec > 59 || msec < 0 || msec > 999)
         return false;
     result = (((hour * 60.0 + min) * 60.0 + sec) * 1000.0 + msec) / MSecsPerDay;
     return true;
@@ -144,9 +143,7 @@ TDateTime EncodeTime(int hour, int min, int sec, int msec) {
     return r;
 }
 
-TDateTime ComposeDateTime(TDateTime date, TDateTime time) {
-    return date < 0 ? date - time : date + time;
-}
+TDateTime ComposeDateTime(TDateTime date, TDateTime time) { return date < 0 ? date - time : date + time; }
 
 void DecodeDate(TDateTime dt, int& year, int& month, int& day) {
     long long d, ms;
@@ -212,28 +209,46 @@ std::string FormatDateTime(const std::string& pattern, TDateTime dt) {
         size_t run = 1;
         while (i + run < n && Lower(pattern[i + run]) == lc) ++run;
         switch (lc) {
-        case 'y':
-            if (run <= 2) AppendNumber(out, year % 100, 2);
-            else AppendNumber(out, year, 4);
-            break;
-        case 'm': AppendNumber(out, month, run >= 2 ? 2 : 1); break;
-        case 'h': AppendNumber(out, hour, run >= 2 ? 2 : 1); break;
-        case 'n': AppendNumber(out, min, run >= 2 ? 2 : 1); break;
-        case 's': AppendNumber(out, sec, run >= 2 ? 2 : 1); break;
-        case 'z': AppendNumber(out, msec, run >= 3 ? 3 : 1); break;
-        case 'd':
-            if (run <= 2) AppendNumber(out, day, run);
-            else if (run == 3) out += ShortDayName(DayOfWeek(dt));
-            else out += LongDayName(DayOfWeek(dt));
-            break;
-        case 'a':
-            if (run == 3) out += ShortDayName(DayOfWeek(dt));
-            else if (run >= 4) out += LongDayName(DayOfWeek(dt));
-            else out.append(pattern, i, run);
-            break;
-        default:
-            out.append(pattern, i, run);
-            break;
+            case 'y':
+                if (run <= 2)
+                    AppendNumber(out, year % 100, 2);
+                else
+                    AppendNumber(out, year, 4);
+                break;
+            case 'm':
+                AppendNumber(out, month, run >= 2 ? 2 : 1);
+                break;
+            case 'h':
+                AppendNumber(out, hour, run >= 2 ? 2 : 1);
+                break;
+            case 'n':
+                AppendNumber(out, min, run >= 2 ? 2 : 1);
+                break;
+            case 's':
+                AppendNumber(out, sec, run >= 2 ? 2 : 1);
+                break;
+            case 'z':
+                AppendNumber(out, msec, run >= 3 ? 3 : 1);
+                break;
+            case 'd':
+                if (run <= 2)
+                    AppendNumber(out, day, run);
+                else if (run == 3)
+                    out += ShortDayName(DayOfWeek(dt));
+                else
+                    out += LongDayName(DayOfWeek(dt));
+                break;
+            case 'a':
+                if (run == 3)
+                    out += ShortDayName(DayOfWeek(dt));
+                else if (run >= 4)
+                    out += LongDayName(DayOfWeek(dt));
+                else
+                    out.append(pattern, i, run);
+                break;
+            default:
+                out.append(pattern, i, run);
+                break;
         }
         i += run;
     }

@@ -37,7 +37,7 @@ public:
     void Report(const TEventEntry& entry) override;
 
 private:
-    std::once_flag opened_;
+    std::once_flag Opened_;
 };
 
 // The process's one syslog sink.
@@ -52,8 +52,6 @@ bool ReportErrorUnderSource(const std::string& source, const std::string& text);
 // syslog priority for a type (LOG_INFO, LOG_WARNING, LOG_ERR).
 int SyslogPriority(TEventType type);
 
-
-
 // Keeps what it is given, for tests. Can be told to fail.
 class TCapturingEventSink : public TEventSink {
 public:
@@ -66,8 +64,8 @@ public:
     void SetFailing(bool failing);
 
 private:
-    mutable std::mutex lock_;
-    std::vector<TEventEntry> entries_;
-    int opens_ = 0;
-    bool failing_ = false;
+    mutable std::mutex Lock_;
+    std::vector<TEventEntry> Entries_;
+    int Opens_ = 0;
+    bool Failing_ = false;
 };

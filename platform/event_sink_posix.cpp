@@ -5,10 +5,7 @@
 #include "platform/event_sink.h"
 #include "platform/sjis_text.h"
 
-namespace {
-
-
-}  // namespace
+namespace {}  // namespace
 
 int SyslogPriority(TEventType type) {
     switch (type) {
@@ -23,7 +20,7 @@ int SyslogPriority(TEventType type) {
 }
 
 void TSyslogEventSink::Open() {
-    std::call_once(opened_, [] { ::openlog("QUOR", LOG_PID, LOG_DAEMON); });
+    std::call_once(Opened_, [] { ::openlog("QUOR", LOG_PID, LOG_DAEMON); });
 }
 
 void TSyslogEventSink::Report(const TEventEntry& entry) {

@@ -5,7 +5,6 @@
 
 namespace {
 
-
 TEST(SyslogPriority, TypesMapToPrioritiesOfTheSameName) {
     EXPECT_EQ(SyslogPriority(TEventType::Information), LOG_INFO);
     EXPECT_EQ(SyslogPriority(TEventType::Warning), LOG_WARNING);

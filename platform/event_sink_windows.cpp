@@ -5,7 +5,6 @@
 
 #include "platform/event_sink.h"
 #include "platform/sjis_text.h"
-#include "platform/sjis_text.h"
 
 // On Windows the machine's log is the application event log, source "QUOR";
 // the sink keeps its portable name.
@@ -17,8 +16,8 @@ constexpr const char* SourceKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog
 // Own open of the key for each value, creating it when missing.
 void SetSourceValue(const char* name, DWORD type, const BYTE* data, DWORD size) {
     HKEY key;
-    LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, SourceKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
-                              nullptr, &key, nullptr);
+    LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, SourceKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_SET_VALUE, nullptr, &key, nullptr);
     if (rc == ERROR_SUCCESS) {
         rc = RegSetValueExA(key, name, 0, type, data, size);
         RegCloseKey(key);
@@ -57,9 +56,12 @@ bool ReportUnder(const wchar_t* source, WORD type, WORD category, DWORD id, cons
 
 WORD EntryType(TEventType type) {
     switch (type) {
-        case TEventType::Warning: return EVENTLOG_WARNING_TYPE;
-        case TEventType::Error: return EVENTLOG_ERROR_TYPE;
-        case TEventType::Information: break;
+        case TEventType::Warning:
+            return EVENTLOG_WARNING_TYPE;
+        case TEventType::Error:
+            return EVENTLOG_ERROR_TYPE;
+        case TEventType::Information:
+            break;
     }
     return EVENTLOG_INFORMATION_TYPE;
 }
@@ -69,9 +71,12 @@ WORD EntryType(TEventType type) {
 int SyslogPriority(TEventType type) {
     // The syslog numbers, kept so the portable code means the same everywhere.
     switch (type) {
-        case TEventType::Warning: return 4;
-        case TEventType::Error: return 3;
-        case TEventType::Information: break;
+        case TEventType::Warning:
+            return 4;
+        case TEventType::Error:
+            return 3;
+        case TEventType::Information:
+            break;
     }
     return 6;
 }

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <atomic>
-#include <mutex>
 #include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <random>
-#include <unordered_map>
 #include <thread>  // also brings the clocks; <chrono> itself breaks under CP932
+#include <unordered_map>
 
 #include "platform/file_system_internal.h"
 
@@ -111,24 +111,27 @@ std::atomic<int> lockWaitMs{5000};
 }  // namespace
 
 TPathGuard::TPathGuard(const std::string& path, bool exclusive)
-    : entry_(Acquire(path)), exclusive_(exclusive) {
-    if (exclusive_) entry_->Lock();
-    else entry_->LockShared();
+    : Entry_(Acquire(path)), Exclusive_(exclusive) {
+    if (Exclusive_)
+        Entry_->Lock();
+    else
+        Entry_->LockShared();
 }
 
-TPathGuard::TPathGuard(const std::string& path, TSharedFor wait)
-    : entry_(Acquire(path)), exclusive_(false) {
-    if (!entry_->LockSharedFor(wait.WaitMs)) {
-        Release(entry_);
-        entry_ = nullptr;
+TPathGuard::TPathGuard(const std::string& path, TSharedFor wait) : Entry_(Acquire(path)), Exclusive_(false) {
+    if (!Entry_->LockSharedFor(wait.WaitMs)) {
+        Release(Entry_);
+        Entry_ = nullptr;
     }
 }
 
 TPathGuard::~TPathGuard() {
-    if (!entry_) return;
-    if (exclusive_) entry_->Unlock();
-    else entry_->UnlockShared();
-    Release(entry_);
+    if (!Entry_) return;
+    if (Exclusive_)
+        Entry_->Unlock();
+    else
+        Entry_->UnlockShared();
+    Release(Entry_);
 }
 
 int WriteFault(TWriteStep step, const std::string& path) {
@@ -189,9 +192,7 @@ void SetWriteFaultHook(TWriteFaultHook hook) {
     Hook() = std::move(hook);
 }
 
-void SetForeignLockWait(int milliseconds) {
-    file_system_detail::lockWaitMs.store(milliseconds);
-}
+void SetForeignLockWait(int milliseconds) { file_system_detail::lockWaitMs.store(milliseconds); }
 
 namespace {
 
@@ -219,9 +220,7 @@ std::string ChangeFileExt(const std::string& path, const std::string& extension)
     return std::string(WithoutFileExt(path)) + extension;
 }
 
-std::string ExtractFileName(const std::string& path) {
-    return path.substr(NameStart(path));
-}
+std::string ExtractFileName(const std::string& path) { return path.substr(NameStart(path)); }
 
 std::string ExtractFileBaseName(const std::string& path) { return std::string(FileBaseNameView(path)); }
 
@@ -241,7 +240,8 @@ void ReadWholeFile(const std::string& path, std::string& content, int waitMs) {
     if (!guard.Held()) file_system_detail::ThrowHeldByUs(path);
     const auto spent =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-    file_system_detail::ReadSharedLocked(path, content, std::max(0, waitMs - static_cast<int>(spent.count())));
+    file_system_detail::ReadSharedLocked(path, content,
+                                         std::max(0, waitMs - static_cast<int>(spent.count())));
 }
 
 void ReadFileBlocks(const std::string& path, const std::function<void(std::string_view)>& consume,

@@ -11,13 +11,13 @@
 class EFileError : public std::runtime_error {
 public:
     EFileError(const std::string& message, std::string path, int errorCode)
-        : std::runtime_error(message), path_(std::move(path)), errorCode_(errorCode) {}
-    const std::string& Path() const { return path_; }
-    int ErrorCode() const { return errorCode_; }  // errno value, 0 if none
+        : std::runtime_error(message), Path_(std::move(path)), ErrorCode_(errorCode) {}
+    const std::string& Path() const { return Path_; }
+    int ErrorCode() const { return ErrorCode_; }  // errno value, 0 if none
 
 private:
-    std::string path_;
-    int errorCode_;
+    std::string Path_;
+    int ErrorCode_;
 };
 
 // Opening or reading failed ("ファイル "path". reason は開けません").
@@ -60,8 +60,7 @@ bool DirectoryExists(const std::string& path);
 // extension equals extension (such as ".kvl") without regard to ASCII case,
 // sorted by name. A missing directory gives an empty list; a directory that
 // cannot be read raises EFOpenError.
-std::vector<std::string> FindFilesByExtension(const std::string& directory,
-                                              const std::string& extension);
+std::vector<std::string> FindFilesByExtension(const std::string& directory, const std::string& extension);
 
 // path with its extension (from the last '.' of the file name on) replaced
 // by extension, or extension appended when the name has none.

@@ -26,13 +26,13 @@ public:
     TPathGuard(const TPathGuard&) = delete;
     TPathGuard& operator=(const TPathGuard&) = delete;
 
-    bool Held() const { return entry_ != nullptr; }
+    bool Held() const { return Entry_ != nullptr; }
 
     struct TEntry;
 
 private:
-    TEntry* entry_;
-    bool exclusive_;
+    TEntry* Entry_;
+    bool Exclusive_;
 };
 
 // Where the file name starts in path: after the last '/', and on Windows also

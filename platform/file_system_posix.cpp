@@ -1,6 +1,6 @@
 #include <dirent.h>
-#include <stdio.h>  // renameat2
 #include <fcntl.h>
+#include <stdio.h>  // renameat2
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,22 +36,22 @@ std::string ErrorText(int err) {
 
 class TFd {
 public:
-    explicit TFd(int fd = -1) : fd_(fd) {}
+    explicit TFd(int fd = -1) : Fd_(fd) {}
     ~TFd() { Close(); }
     TFd(const TFd&) = delete;
     TFd& operator=(const TFd&) = delete;
-    int Get() const { return fd_; }
-    bool Valid() const { return fd_ >= 0; }
+    int Get() const { return Fd_; }
+    bool Valid() const { return Fd_ >= 0; }
     // Returns the errno of a failed close, 0 otherwise.
     int Close() {
         int err = 0;
-        if (fd_ >= 0 && ::close(fd_) != 0) err = errno;
-        fd_ = -1;
+        if (Fd_ >= 0 && ::close(Fd_) != 0) err = errno;
+        Fd_ = -1;
         return err;
     }
 
 private:
-    int fd_;
+    int Fd_;
 };
 
 int OpenRetry(const char* path, int flags, mode_t mode = 0) {
@@ -79,8 +79,8 @@ int LockAgainstOthers(int fd, int op, int waitMs = file_system_detail::ForeignLo
             waiting = true;
         }
         if (now >= deadline) return EWOULDBLOCK;
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-            std::chrono::milliseconds(5), deadline - now));
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(std::chrono::milliseconds(5), deadline - now));
     }
 }
 
@@ -205,8 +205,7 @@ bool InstallNewContent(const std::string& path, const std::string& bytes, bool r
         bool moved = false;
         int err = ::link(temp.c_str(), path.c_str()) == 0 ? 0 : errno;
         if (err == EPERM || err == EOPNOTSUPP || err == EMLINK) {
-            moved = ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(),
-                                RENAME_NOREPLACE) == 0;
+            moved = ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0;
             err = moved ? 0 : errno;
         }
         if (err == EEXIST) {
@@ -270,7 +269,7 @@ void ReadSharedLockedBlocks(const std::string& path, const std::function<void(st
     }
 }
 
-}  // namespace
+}  // namespace file_system_detail
 
 [[noreturn]] void file_system_detail::ThrowHeldByUs(const std::string& path) { ThrowOpen(path, EWOULDBLOCK); }
 
@@ -284,8 +283,7 @@ bool DirectoryExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::vector<std::string> FindFilesByExtension(const std::string& directory,
-                                              const std::string& extension) {
+std::vector<std::string> FindFilesByExtension(const std::string& directory, const std::string& extension) {
     std::vector<std::string> names;
     const std::string dirPath = directory.empty() ? "." : directory;
     DIR* dir = ::opendir(dirPath.c_str());
@@ -335,8 +333,7 @@ void ReplaceFileContent(const std::string& path, const std::string& bytes) {
 }
 
 void RewriteFileContent(const std::string& path,
-                        const std::function<std::string(const std::string* old)>& compose,
-                        size_t readBlock) {
+                        const std::function<std::string(const std::string* old)>& compose, size_t readBlock) {
     TPathGuard guard(path, true);
     // Another process may replace or create the file between our steps; start
     // over then, a bounded number of times.
@@ -350,8 +347,7 @@ void RewriteFileContent(const std::string& path,
         if (int err = LockAgainstOthers(fd.Get(), LOCK_EX)) ThrowWrite(path, err);
         struct stat held, now;
         if (::fstat(fd.Get(), &held) != 0) ThrowOpen(path, errno);
-        if (::stat(path.c_str(), &now) != 0 || now.st_ino != held.st_ino ||
-            now.st_dev != held.st_dev)
+        if (::stat(path.c_str(), &now) != 0 || now.st_ino != held.st_ino || now.st_dev != held.st_dev)
             continue;  // replaced while we waited for the lock
         CheckReplaceable(path, held);
         std::string old;

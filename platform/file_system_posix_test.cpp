@@ -22,18 +22,18 @@ namespace {
 // process would.
 class TForeignLock {
 public:
-    TForeignLock(const std::string& path, int op) : fd_(::open(path.c_str(), O_RDONLY)) {
-        EXPECT_GE(fd_, 0);
-        EXPECT_EQ(0, ::flock(fd_, op));
+    TForeignLock(const std::string& path, int op) : Fd_(::open(path.c_str(), O_RDONLY)) {
+        EXPECT_GE(Fd_, 0);
+        EXPECT_EQ(0, ::flock(Fd_, op));
     }
     ~TForeignLock() { Release(); }
     void Release() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
+        if (Fd_ >= 0) ::close(Fd_);
+        Fd_ = -1;
     }
 
 private:
-    int fd_;
+    int Fd_;
 };
 
 TEST_F(FileSystem, ReadFailuresNameThePathAndTheSystemText) {
@@ -44,7 +44,8 @@ TEST_F(FileSystem, ReadFailuresNameThePathAndTheSystemText) {
     } catch (const EFOpenError& e) {
         EXPECT_EQ(missing, e.Path());
         EXPECT_EQ(ENOENT, e.ErrorCode());
-        EXPECT_EQ(std::string(e.what()), "ファイル \"" + missing + "\". No such file or directory は開けません");
+        EXPECT_EQ(std::string(e.what()),
+                  "ファイル \"" + missing + "\". No such file or directory は開けません");
     }
     EXPECT_THROW(ReadWholeFile(dir.Dir()), EFOpenError);
 }
@@ -148,9 +149,8 @@ TEST_F(FileSystem, RewriteStartsOverWhenTheFileWasReplacedWhileItWaited) {
     dir.Write("m.mil", "old");
     const std::string path = dir.File("m.mil");
     auto held = std::make_unique<TForeignLock>(path, LOCK_EX);
-    std::thread writer([&] {
-        RewriteFileContent(path, [](const std::string* old) { return "new+" + *old; });
-    });
+    std::thread writer(
+        [&] { RewriteFileContent(path, [](const std::string* old) { return "new+" + *old; }); });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let it wait, if it can
     dir.Write("m.tmp", "replaced");
     fs::rename(dir.File("m.tmp"), path);

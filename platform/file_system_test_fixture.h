@@ -24,8 +24,7 @@ protected:
         std::vector<std::string> extra;
         for (const auto& e : std::filesystem::directory_iterator(dir.Dir())) {
             const std::string name = e.path().filename().string();
-            if (std::find(expected.begin(), expected.end(), name) == expected.end())
-                extra.push_back(name);
+            if (std::find(expected.begin(), expected.end(), name) == expected.end()) extra.push_back(name);
         }
         return extra;
     }

@@ -47,10 +47,14 @@ int ErrnoOf(DWORD error) {
 // A failure known by its errno only (the test hook, our own checks).
 std::string ErrnoText(int err) {
     switch (err) {
-        case EACCES: return WindowsErrorText(ERROR_ACCESS_DENIED);
-        case ENOENT: return WindowsErrorText(ERROR_FILE_NOT_FOUND);
-        case EWOULDBLOCK: return WindowsErrorText(ERROR_SHARING_VIOLATION);
-        default: return std::strerror(err);
+        case EACCES:
+            return WindowsErrorText(ERROR_ACCESS_DENIED);
+        case ENOENT:
+            return WindowsErrorText(ERROR_FILE_NOT_FOUND);
+        case EWOULDBLOCK:
+            return WindowsErrorText(ERROR_SHARING_VIOLATION);
+        default:
+            return std::strerror(err);
     }
 }
 
@@ -70,21 +74,21 @@ std::string ErrnoText(int err) {
 
 class THandle {
 public:
-    explicit THandle(HANDLE h = INVALID_HANDLE_VALUE) : h_(h) {}
+    explicit THandle(HANDLE h = INVALID_HANDLE_VALUE) : H_(h) {}
     ~THandle() { Close(); }
     THandle(const THandle&) = delete;
     THandle& operator=(const THandle&) = delete;
-    HANDLE Get() const { return h_; }
-    bool Valid() const { return h_ != INVALID_HANDLE_VALUE; }
+    HANDLE Get() const { return H_; }
+    bool Valid() const { return H_ != INVALID_HANDLE_VALUE; }
     DWORD Close() {
         DWORD error = 0;
-        if (h_ != INVALID_HANDLE_VALUE && !CloseHandle(h_)) error = GetLastError();
-        h_ = INVALID_HANDLE_VALUE;
+        if (H_ != INVALID_HANDLE_VALUE && !CloseHandle(H_)) error = GetLastError();
+        H_ = INVALID_HANDLE_VALUE;
         return error;
     }
 
 private:
-    HANDLE h_;
+    HANDLE H_;
 };
 
 bool IsBusy(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; }
@@ -104,8 +108,8 @@ DWORD WhileBusy(Op op, int waitMs = file_system_detail::ForeignLockWaitMs()) {
             waiting = true;
         }
         if (now >= deadline) return error;
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-            std::chrono::milliseconds(5), deadline - now));
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(std::chrono::milliseconds(5), deadline - now));
     }
 }
 
@@ -115,7 +119,8 @@ HANDLE OpenShared(const std::string& path, DWORD access, DWORD share, DWORD& err
     HANDLE h = INVALID_HANDLE_VALUE;
     error = WhileBusy(
         [&]() -> DWORD {
-            h = CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            h = CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                            nullptr);
             return h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
         },
         waitMs);
@@ -132,7 +137,8 @@ DWORD ReadAll(HANDLE h, size_t block, std::string& out) {
         size_t used = 0;
         while (used < step) {
             DWORD got = 0;
-            if (!ReadFile(h, &buf[used], static_cast<DWORD>(step - used), &got, nullptr)) return GetLastError();
+            if (!ReadFile(h, &buf[used], static_cast<DWORD>(step - used), &got, nullptr))
+                return GetLastError();
             if (got == 0) break;
             used += got;
             if (block == 0) break;
@@ -153,9 +159,9 @@ bool SameFile(const THandle& held, const std::string& path) {
     THandle now(CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION a, b;
-    return now.Valid() && GetFileInformationByHandle(held.Get(), &a) && GetFileInformationByHandle(now.Get(), &b) &&
-           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-           a.nFileIndexLow == b.nFileIndexLow;
+    return now.Valid() && GetFileInformationByHandle(held.Get(), &a) &&
+           GetFileInformationByHandle(now.Get(), &b) && a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
 }
 
 // Directories and read-only files (the clients' read-only flag) are refused.
@@ -190,10 +196,12 @@ bool InstallNewContent(const std::string& path, const std::string& bytes, bool r
     HANDLE created = INVALID_HANDLE_VALUE;
     for (int tries = 1; created == INVALID_HANDLE_VALUE; ++tries) {
         temp = file_system_detail::TempFilePath(dir);
-        created = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        created =
+            CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (created == INVALID_HANDLE_VALUE) {
             const DWORD error = GetLastError();
-            if (error != ERROR_FILE_EXISTS || tries == file_system_detail::TempNameTries) ThrowWriteWin(path, error);
+            if (error != ERROR_FILE_EXISTS || tries == file_system_detail::TempNameTries)
+                ThrowWriteWin(path, error);
         }
     }
     THandle file(created);
@@ -218,7 +226,9 @@ bool InstallNewContent(const std::string& path, const std::string& bytes, bool r
         return false;
     }
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-    auto move = [&]() -> DWORD { return MoveFileExA(temp.c_str(), path.c_str(), flags) ? 0 : GetLastError(); };
+    auto move = [&]() -> DWORD {
+        return MoveFileExA(temp.c_str(), path.c_str(), flags) ? 0 : GetLastError();
+    };
     DWORD error = move();
     if ((IsBusy(error) || error == ERROR_ACCESS_DENIED) && held && held->Valid()) {
         held->Close();
@@ -263,7 +273,7 @@ void ReadSharedLockedBlocks(const std::string& path, const std::function<void(st
     }
 }
 
-}  // namespace
+}  // namespace file_system_detail
 
 [[noreturn]] void file_system_detail::ThrowHeldByUs(const std::string& path) {
     ThrowOpenWin(path, ERROR_SHARING_VIOLATION);

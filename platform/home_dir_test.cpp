@@ -23,8 +23,10 @@ void SetHomeVariable(const char* value) {
 #ifdef _WIN32
     _putenv_s("QUORWELL_HOME", value ? value : "");  // empty removes it
 #else
-    if (value) setenv("QUORWELL_HOME", value, 1);
-    else unsetenv("QUORWELL_HOME");
+    if (value)
+        setenv("QUORWELL_HOME", value, 1);
+    else
+        unsetenv("QUORWELL_HOME");
 #endif
 }
 

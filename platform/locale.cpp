@@ -3,8 +3,7 @@
 namespace {
 
 const char* const ShortDayNames[7] = {"日", "月", "火", "水", "木", "金", "土"};
-const char* const LongDayNames[7] = {"日曜日", "月曜日", "火曜日", "水曜日",
-                                     "木曜日", "金曜日", "土曜日"};
+const char* const LongDayNames[7] = {"日曜日", "月曜日", "火曜日", "水曜日", "木曜日", "金曜日", "土曜日"};
 
 }  // namespace
 

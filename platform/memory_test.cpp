@@ -53,7 +53,8 @@ TEST(ReleaseFreeMemory, ReturnsRoomBetweenLiveBlocks) {
     for (std::size_t i = 0; i < Count; ++i) {
         if (!blocks[i]) continue;
         const auto byte = static_cast<unsigned char>(i);
-        if (static_cast<unsigned char>(blocks[i][0]) != byte || static_cast<unsigned char>(blocks[i][Block - 1]) != byte)
+        if (static_cast<unsigned char>(blocks[i][0]) != byte ||
+            static_cast<unsigned char>(blocks[i][Block - 1]) != byte)
             ++damaged;
         std::free(blocks[i]);
     }

@@ -2,8 +2,8 @@
 // other openers, closed sockets leaving their pollers, the event source's
 // registry values, the service install path. Runs under Wine in CI.
 
-#include <winsock2.h>
 #include <windows.h>
+#include <winsock2.h>
 
 #include <gtest/gtest.h>
 
@@ -25,17 +25,17 @@ namespace {
 class TForeignOpen {
 public:
     TForeignOpen(const std::string& path, DWORD access, DWORD share)
-        : h_(CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr)) {
-        EXPECT_NE(h_, INVALID_HANDLE_VALUE) << GetLastError();
+        : H_(CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr)) {
+        EXPECT_NE(H_, INVALID_HANDLE_VALUE) << GetLastError();
     }
     ~TForeignOpen() { Release(); }
     void Release() {
-        if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
-        h_ = INVALID_HANDLE_VALUE;
+        if (H_ != INVALID_HANDLE_VALUE) CloseHandle(H_);
+        H_ = INVALID_HANDLE_VALUE;
     }
 
 private:
-    HANDLE h_;
+    HANDLE H_;
 };
 
 class WindowsFiles : public ::testing::Test {
@@ -137,11 +137,13 @@ TEST_F(WindowsFiles, ReplaceIsAtomicForOtherReaders) {
     std::thread reader([&] {
         std::string content(200000, '\0');
         while (!done.load()) {
-            HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+            HANDLE h =
+                CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
             if (h == INVALID_HANDLE_VALUE) continue;
             size_t used = 0;
             DWORD got = 0;
-            while (ReadFile(h, &content[used], static_cast<DWORD>(content.size() - used), &got, nullptr) && got > 0)
+            while (ReadFile(h, &content[used], static_cast<DWORD>(content.size() - used), &got, nullptr) &&
+                   got > 0)
                 used += got;
             CloseHandle(h);
             ++reads;
@@ -289,9 +291,10 @@ TEST(WindowsEventLog, OpenWritesTheSourceValuesAndReportsSucceed) {
     TSyslogEventSink sink;
     sink.Open();
     HKEY key;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QUOR",
-                            0, KEY_QUERY_VALUE, &key),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QUOR",
+                      0, KEY_QUERY_VALUE, &key),
+        ERROR_SUCCESS);
     char path[MAX_PATH] = {};
     DWORD type = 0, size = sizeof path;
     EXPECT_EQ(RegQueryValueExA(key, "EventMessageFile", nullptr, &type, reinterpret_cast<BYTE*>(path), &size),
@@ -321,8 +324,9 @@ TEST(WindowsEventLog, FrameworkFailuresAreReportedUnderTheirOwnSource) {
 // The values follow the executable: opening from another path rewrites them.
 TEST(WindowsEventLog, EveryOpenWritesTheValuesAgain) {
     HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QUOR",
-                              0, nullptr, 0, KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE,
+                              "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QUOR", 0, nullptr,
+                              0, KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     const char stale[] = "C:\\old\\quorwell.exe";
     ASSERT_EQ(RegSetValueExA(key, "EventMessageFile", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(stale),
@@ -331,8 +335,9 @@ TEST(WindowsEventLog, EveryOpenWritesTheValuesAgain) {
     TSyslogEventSink().Open();
     char path[MAX_PATH] = {};
     DWORD size = sizeof path;
-    EXPECT_EQ(RegQueryValueExA(key, "EventMessageFile", nullptr, nullptr, reinterpret_cast<BYTE*>(path), &size),
-              ERROR_SUCCESS);
+    EXPECT_EQ(
+        RegQueryValueExA(key, "EventMessageFile", nullptr, nullptr, reinterpret_cast<BYTE*>(path), &size),
+        ERROR_SUCCESS);
     RegCloseKey(key);
     char self[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, self, sizeof self);

@@ -5,10 +5,10 @@
 #include <optional>
 
 TServiceHost::TServiceHost(TService& service, std::string source, TServiceFailureSink failures)
-    : service_(service), source_(std::move(source)), failures_(std::move(failures)) {
+    : Service_(service), Source_(std::move(source)), Failures_(std::move(failures)) {
     const char* socket = std::getenv("NOTIFY_SOCKET");
     if (socket != nullptr && *socket != '\0') {
-        notifier_ = [path = std::string(socket)](const std::string& state) {
+        Notifier_ = [path = std::string(socket)](const std::string& state) {
             NotifyServiceManager(path, state);
         };
     }
@@ -16,41 +16,41 @@ TServiceHost::TServiceHost(TService& service, std::string source, TServiceFailur
 
 void TServiceHost::Post(TServiceControl control) {
     {
-        std::lock_guard<std::mutex> hold(lock_);
-        requests_.push_back(control);
+        std::lock_guard<std::mutex> hold(Lock_);
+        Requests_.push_back(control);
     }
-    posted_.notify_one();
+    Posted_.notify_one();
 }
 
 TServiceControl TServiceHost::Take() {
-    std::unique_lock<std::mutex> hold(lock_);
-    posted_.wait(hold, [this] { return !requests_.empty(); });
-    const TServiceControl control = requests_.front();
-    requests_.pop_front();
+    std::unique_lock<std::mutex> hold(Lock_);
+    Posted_.wait(hold, [this] { return !Requests_.empty(); });
+    const TServiceControl control = Requests_.front();
+    Requests_.pop_front();
     return control;
 }
 
 TServiceState TServiceHost::State() const {
-    std::lock_guard<std::mutex> hold(lock_);
-    return state_;
+    std::lock_guard<std::mutex> hold(Lock_);
+    return State_;
 }
 
 void TServiceHost::SetState(TServiceState state) {
     {
-        std::lock_guard<std::mutex> hold(lock_);
-        state_ = state;
+        std::lock_guard<std::mutex> hold(Lock_);
+        State_ = state;
     }
     ReportServiceState(state);
 }
 
 void TServiceHost::Notify(const std::string& state) {
-    if (notifier_) notifier_(state);
+    if (Notifier_) Notifier_(state);
 }
 
 void TServiceHost::ReportFailure(const char* operation, const std::string& text) {
-    if (!failures_) return;
+    if (!Failures_) return;
     try {
-        failures_(source_, std::string("サービス失敗 ") + operation + ": " + text);
+        Failures_(Source_, std::string("サービス失敗 ") + operation + ": " + text);
     } catch (...) {
         // Reporting must not take the service down.
     }
@@ -72,7 +72,7 @@ int TServiceHost::Run() {
     BlockServiceSignals();
     std::optional<TServiceSignalThread> signals;
     try {
-        if (handleSignals_) signals.emplace(*this);
+        if (HandleSignals_) signals.emplace(*this);
     } catch (const std::exception& e) {
         ReportFailure("開始", e.what());
         return 1;
@@ -80,7 +80,7 @@ int TServiceHost::Run() {
 
     SetState(TServiceState::StartPending);
     bool started = false;
-    if (!Call("開始", [&] { service_.ServiceStart(started); }) || !started) {
+    if (!Call("開始", [&] { Service_.ServiceStart(started); }) || !started) {
         SetState(TServiceState::Stopped);
         return 1;
     }
@@ -90,18 +90,18 @@ int TServiceHost::Run() {
     try {
         for (;;) {
             switch (Take()) {
-            case TServiceControl::Stop:
-                if (Stop(TServiceControl::Stop)) return service_.StoppedCleanly() ? 0 : 1;
-                break;
-            case TServiceControl::Shutdown:
-                if (Stop(TServiceControl::Shutdown)) return service_.StoppedCleanly() ? 0 : 1;
-                break;
-            case TServiceControl::Pause:
-                Pause();
-                break;
-            case TServiceControl::Continue:
-                Continue();
-                break;
+                case TServiceControl::Stop:
+                    if (Stop(TServiceControl::Stop)) return Service_.StoppedCleanly() ? 0 : 1;
+                    break;
+                case TServiceControl::Shutdown:
+                    if (Stop(TServiceControl::Shutdown)) return Service_.StoppedCleanly() ? 0 : 1;
+                    break;
+                case TServiceControl::Pause:
+                    Pause();
+                    break;
+                case TServiceControl::Continue:
+                    Continue();
+                    break;
             }
         }
     } catch (const std::exception& e) {
@@ -117,9 +117,9 @@ bool TServiceHost::Stop(TServiceControl control) {
     SetState(TServiceState::StopPending);
     bool stopped = false;
     if (control == TServiceControl::Shutdown)
-        stopped = Call("シャットダウン", [&] { service_.ServiceShutdown(); });
+        stopped = Call("シャットダウン", [&] { Service_.ServiceShutdown(); });
     else
-        stopped = Call("停止", [&] { service_.ServiceStop(stopped); }) && stopped;
+        stopped = Call("停止", [&] { Service_.ServiceStop(stopped); }) && stopped;
     if (!stopped) {
         SetState(before);
         return false;
@@ -132,7 +132,7 @@ void TServiceHost::Pause() {
     if (State() != TServiceState::Running) return;
     SetState(TServiceState::PausePending);
     bool paused = false;
-    const bool done = Call("一時停止", [&] { service_.ServicePause(paused); }) && paused;
+    const bool done = Call("一時停止", [&] { Service_.ServicePause(paused); }) && paused;
     SetState(done ? TServiceState::Paused : TServiceState::Running);
 }
 
@@ -140,6 +140,6 @@ void TServiceHost::Continue() {
     if (State() != TServiceState::Paused) return;
     SetState(TServiceState::ContinuePending);
     bool continued = false;
-    const bool done = Call("続行", [&] { service_.ServiceContinue(continued); }) && continued;
+    const bool done = Call("続行", [&] { Service_.ServiceContinue(continued); }) && continued;
     SetState(done ? TServiceState::Running : TServiceState::Paused);
 }

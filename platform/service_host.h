@@ -53,9 +53,9 @@ public:
     TServiceHost(const TServiceHost&) = delete;
     TServiceHost& operator=(const TServiceHost&) = delete;
 
-    void SetNotifier(TServiceNotifier notifier) { notifier_ = std::move(notifier); }
+    void SetNotifier(TServiceNotifier notifier) { Notifier_ = std::move(notifier); }
     // Off for tests that post their requests themselves.
-    void SetHandleSignals(bool handle) { handleSignals_ = handle; }
+    void SetHandleSignals(bool handle) { HandleSignals_ = handle; }
 
     // Until the service has stopped. Returns the process's exit code: 1 when
     // the start failed or the stop ended abnormally, 0 after a clean stop or
@@ -77,16 +77,16 @@ private:
     void Pause();
     void Continue();
 
-    TService& service_;
-    const std::string source_;
-    TServiceFailureSink failures_;
-    TServiceNotifier notifier_;
-    bool handleSignals_ = true;
+    TService& Service_;
+    const std::string Source_;
+    TServiceFailureSink Failures_;
+    TServiceNotifier Notifier_;
+    bool HandleSignals_ = true;
 
-    mutable std::mutex lock_;
-    std::condition_variable posted_;
-    std::deque<TServiceControl> requests_;
-    TServiceState state_ = TServiceState::Stopped;
+    mutable std::mutex Lock_;
+    std::condition_variable Posted_;
+    std::deque<TServiceControl> Requests_;
+    TServiceState State_ = TServiceState::Stopped;
 };
 
 // Blocks the control signals in the calling thread, which threads made from
@@ -106,9 +106,9 @@ private:
     void Loop(TServiceHost& host);
     // Where the controls arrive, -1 for none of ours: a descriptor of the
     // signals, or the console handler (1) when no service manager runs us.
-    int source_ = -1;
-    int wake_ = -1;  // a descriptor that ends the loop, where it needs one
-    std::thread thread_;
+    int Source_ = -1;
+    int Wake_ = -1;  // a descriptor that ends the loop, where it needs one
+    std::thread Thread_;
 };
 
 // Tells the platform's service manager the state the host has entered; does

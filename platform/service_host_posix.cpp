@@ -44,29 +44,29 @@ void BlockServiceSignals() {
 TServiceSignalThread::TServiceSignalThread(TServiceHost& host) {
     BlockServiceSignals();
     const sigset_t set = ControlSignals();
-    source_ = signalfd(-1, &set, SFD_CLOEXEC);
-    if (source_ < 0) ThrowSystem("signalfd");
-    wake_ = eventfd(0, EFD_CLOEXEC);
-    if (wake_ < 0) {
+    Source_ = signalfd(-1, &set, SFD_CLOEXEC);
+    if (Source_ < 0) ThrowSystem("signalfd");
+    Wake_ = eventfd(0, EFD_CLOEXEC);
+    if (Wake_ < 0) {
         const int err = errno;
-        close(source_);
+        close(Source_);
         errno = err;
         ThrowSystem("eventfd");
     }
-    thread_ = std::thread([this, &host] { Loop(host); });
+    Thread_ = std::thread([this, &host] { Loop(host); });
 }
 
 TServiceSignalThread::~TServiceSignalThread() {
     const uint64_t one = 1;
-    while (write(wake_, &one, sizeof one) < 0 && errno == EINTR) {
+    while (write(Wake_, &one, sizeof one) < 0 && errno == EINTR) {
     }
-    thread_.join();
-    close(wake_);
-    close(source_);
+    Thread_.join();
+    close(Wake_);
+    close(Source_);
 }
 
 void TServiceSignalThread::Loop(TServiceHost& host) {
-    pollfd fds[2] = {{source_, POLLIN, 0}, {wake_, POLLIN, 0}};
+    pollfd fds[2] = {{Source_, POLLIN, 0}, {Wake_, POLLIN, 0}};
     for (;;) {
         if (poll(fds, 2, -1) < 0) {
             if (errno == EINTR) continue;
@@ -75,21 +75,21 @@ void TServiceSignalThread::Loop(TServiceHost& host) {
         if (fds[1].revents != 0) return;
         if (fds[0].revents == 0) continue;
         signalfd_siginfo info;
-        const ssize_t got = read(source_, &info, sizeof info);
+        const ssize_t got = read(Source_, &info, sizeof info);
         if (got != static_cast<ssize_t>(sizeof info)) continue;
         switch (info.ssi_signo) {
-        case SIGTERM:
-        case SIGINT:
-            host.Post(TServiceControl::Stop);
-            break;
-        case SIGUSR1:
-            host.Post(TServiceControl::Pause);
-            break;
-        case SIGUSR2:
-            host.Post(TServiceControl::Continue);
-            break;
-        default:
-            break;
+            case SIGTERM:
+            case SIGINT:
+                host.Post(TServiceControl::Stop);
+                break;
+            case SIGUSR1:
+                host.Post(TServiceControl::Pause);
+                break;
+            case SIGUSR2:
+                host.Post(TServiceControl::Continue);
+                break;
+            default:
+                break;
         }
     }
 }
@@ -103,13 +103,14 @@ bool NotifyServiceManager(const std::string& path, const std::string& state) {
         return false;
     std::memcpy(address.sun_path, path.data(), path.size());
     if (path[0] == '@') address.sun_path[0] = '\0';
-    const socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() +
-                                                    (path[0] == '@' ? 0 : 1));
+    const socklen_t length =
+        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + (path[0] == '@' ? 0 : 1));
     const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;
     ssize_t sent;
-    do sent = sendto(fd, state.data(), state.size(), MSG_NOSIGNAL,
-                     reinterpret_cast<const sockaddr*>(&address), length);
+    do
+        sent = sendto(fd, state.data(), state.size(), MSG_NOSIGNAL,
+                      reinterpret_cast<const sockaddr*>(&address), length);
     while (sent < 0 && errno == EINTR);
     close(fd);
     return sent == static_cast<ssize_t>(state.size());

@@ -20,8 +20,8 @@ namespace {
 class TFakeService : public TService {
 public:
     void Script(const std::string& handler, std::vector<std::string> outcomes) {
-        std::lock_guard<std::mutex> hold(lock_);
-        script_[handler] = std::deque<std::string>(outcomes.begin(), outcomes.end());
+        std::lock_guard<std::mutex> hold(Lock_);
+        Script_[handler] = std::deque<std::string>(outcomes.begin(), outcomes.end());
     }
     void ServiceStart(bool& Started) override { Started = Do("Start"); }
     void ServiceStop(bool& Stopped) override { Stopped = Do("Stop"); }
@@ -31,41 +31,41 @@ public:
 
     // Hang guard only: a broken host fails the test instead of blocking it.
     bool WaitForCalls(size_t count) {
-        std::unique_lock<std::mutex> hold(lock_);
-        return called_.wait_for(hold, std::chrono::seconds(30), [&] { return calls_.size() >= count; });
+        std::unique_lock<std::mutex> hold(Lock_);
+        return Called_.wait_for(hold, std::chrono::seconds(30), [&] { return Calls_.size() >= count; });
     }
     std::vector<std::string> Calls() {
-        std::lock_guard<std::mutex> hold(lock_);
-        return calls_;
+        std::lock_guard<std::mutex> hold(Lock_);
+        return Calls_;
     }
     std::vector<std::thread::id> Threads() {
-        std::lock_guard<std::mutex> hold(lock_);
-        return threads_;
+        std::lock_guard<std::mutex> hold(Lock_);
+        return Threads_;
     }
 
 private:
     bool Do(const std::string& handler) {
         std::string outcome = "ok";
         {
-            std::lock_guard<std::mutex> hold(lock_);
-            calls_.push_back(handler);
-            threads_.push_back(std::this_thread::get_id());
-            auto& queue = script_[handler];
+            std::lock_guard<std::mutex> hold(Lock_);
+            Calls_.push_back(handler);
+            Threads_.push_back(std::this_thread::get_id());
+            auto& queue = Script_[handler];
             if (!queue.empty()) {
                 outcome = queue.front();
                 queue.pop_front();
             }
         }
-        called_.notify_all();
+        Called_.notify_all();
         if (outcome.rfind("throw:", 0) == 0) throw std::runtime_error(outcome.substr(6));
         return outcome == "ok";
     }
 
-    std::mutex lock_;
-    std::condition_variable called_;
-    std::map<std::string, std::deque<std::string>> script_;
-    std::vector<std::string> calls_;
-    std::vector<std::thread::id> threads_;
+    std::mutex Lock_;
+    std::condition_variable Called_;
+    std::map<std::string, std::deque<std::string>> Script_;
+    std::vector<std::string> Calls_;
+    std::vector<std::thread::id> Threads_;
 };
 
 struct TRecorder {
@@ -85,93 +85,93 @@ class ServiceHost : public ::testing::Test {
 protected:
     void SetUp() override {
         unsetenv("NOTIFY_SOCKET");
-        host_.SetHandleSignals(false);
-        host_.SetNotifier(recorder_.Notifier());
+        Host_.SetHandleSignals(false);
+        Host_.SetNotifier(Recorder_.Notifier());
     }
-    TFakeService service_;
-    TRecorder recorder_;
-    TServiceHost host_{service_, "svcMain", recorder_.Sink()};
+    TFakeService Service_;
+    TRecorder Recorder_;
+    TServiceHost Host_{Service_, "svcMain", Recorder_.Sink()};
 };
 
 TEST_F(ServiceHost, StartFailureEndsWithExitCodeOne) {
-    service_.Script("Start", {"false"});
-    host_.Post(TServiceControl::Stop);
-    EXPECT_EQ(host_.Run(), 1);
-    EXPECT_EQ(service_.Calls(), (std::vector<std::string>{"Start"}));
-    EXPECT_TRUE(recorder_.notices.empty());  // never reported ready
-    EXPECT_TRUE(recorder_.failures.empty());
-    EXPECT_EQ(host_.State(), TServiceState::Stopped);
+    Service_.Script("Start", {"false"});
+    Host_.Post(TServiceControl::Stop);
+    EXPECT_EQ(Host_.Run(), 1);
+    EXPECT_EQ(Service_.Calls(), (std::vector<std::string>{"Start"}));
+    EXPECT_TRUE(Recorder_.notices.empty());  // never reported ready
+    EXPECT_TRUE(Recorder_.failures.empty());
+    EXPECT_EQ(Host_.State(), TServiceState::Stopped);
 }
 
 TEST_F(ServiceHost, ErrorEscapingTheStartIsReported) {
-    service_.Script("Start", {"throw:no port"});
-    EXPECT_EQ(host_.Run(), 1);
-    EXPECT_EQ(recorder_.failures, (std::vector<std::string>{"svcMain|サービス失敗 開始: no port"}));
+    Service_.Script("Start", {"throw:no port"});
+    EXPECT_EQ(Host_.Run(), 1);
+    EXPECT_EQ(Recorder_.failures, (std::vector<std::string>{"svcMain|サービス失敗 開始: no port"}));
 }
 
 TEST_F(ServiceHost, RequestsRunInTurnOnTheRunThread) {
     // Queued before the start; a request that does not fit the state is dropped.
     for (TServiceControl c : {TServiceControl::Continue, TServiceControl::Pause, TServiceControl::Pause,
                               TServiceControl::Continue, TServiceControl::Stop, TServiceControl::Pause})
-        host_.Post(c);
+        Host_.Post(c);
     std::thread::id runner;
     int code = -1;
     std::thread thread([&] {
         runner = std::this_thread::get_id();
-        code = host_.Run();
+        code = Host_.Run();
     });
     thread.join();
     EXPECT_EQ(code, 0);
-    EXPECT_EQ(service_.Calls(), (std::vector<std::string>{"Start", "Pause", "Continue", "Stop"}));
-    for (const auto& id : service_.Threads()) EXPECT_EQ(id, runner);
-    EXPECT_EQ(recorder_.notices, (std::vector<std::string>{"READY=1", "STOPPING=1"}));
-    EXPECT_EQ(host_.State(), TServiceState::Stopped);
+    EXPECT_EQ(Service_.Calls(), (std::vector<std::string>{"Start", "Pause", "Continue", "Stop"}));
+    for (const auto& id : Service_.Threads()) EXPECT_EQ(id, runner);
+    EXPECT_EQ(Recorder_.notices, (std::vector<std::string>{"READY=1", "STOPPING=1"}));
+    EXPECT_EQ(Host_.State(), TServiceState::Stopped);
 }
 
 TEST_F(ServiceHost, FailedHandlersKeepTheStateThatHeldBefore) {
-    service_.Script("Pause", {"throw:Terminate Thread Timeout", "ok"});
-    service_.Script("Continue", {"false", "ok"});
-    service_.Script("Stop", {"throw:busy", "false", "ok"});
-    service_.Script("Shutdown", {"throw:stuck"});
+    Service_.Script("Pause", {"throw:Terminate Thread Timeout", "ok"});
+    Service_.Script("Continue", {"false", "ok"});
+    Service_.Script("Stop", {"throw:busy", "false", "ok"});
+    Service_.Script("Shutdown", {"throw:stuck"});
     for (TServiceControl c :
          {TServiceControl::Pause, TServiceControl::Continue,  // still running: continue dropped
           TServiceControl::Pause, TServiceControl::Continue,  // continue refused: still paused
-          TServiceControl::Stop, TServiceControl::Continue, TServiceControl::Shutdown,
-          TServiceControl::Stop, TServiceControl::Stop})
-        host_.Post(c);
-    EXPECT_EQ(host_.Run(), 0);
-    EXPECT_EQ(service_.Calls(), (std::vector<std::string>{"Start", "Pause", "Pause", "Continue", "Stop",
-                                                           "Continue", "Shutdown", "Stop", "Stop"}));
-    EXPECT_EQ(recorder_.failures,
+          TServiceControl::Stop, TServiceControl::Continue, TServiceControl::Shutdown, TServiceControl::Stop,
+          TServiceControl::Stop})
+        Host_.Post(c);
+    EXPECT_EQ(Host_.Run(), 0);
+    EXPECT_EQ(Service_.Calls(), (std::vector<std::string>{"Start", "Pause", "Pause", "Continue", "Stop",
+                                                          "Continue", "Shutdown", "Stop", "Stop"}));
+    EXPECT_EQ(Recorder_.failures,
               (std::vector<std::string>{"svcMain|サービス失敗 一時停止: Terminate Thread Timeout",
                                         "svcMain|サービス失敗 停止: busy",
                                         "svcMain|サービス失敗 シャットダウン: stuck"}));
 }
 
 TEST_F(ServiceHost, ShutdownEndsTheService) {
-    host_.Post(TServiceControl::Pause);
-    host_.Post(TServiceControl::Shutdown);
-    EXPECT_EQ(host_.Run(), 0);
-    EXPECT_EQ(service_.Calls(), (std::vector<std::string>{"Start", "Pause", "Shutdown"}));
+    Host_.Post(TServiceControl::Pause);
+    Host_.Post(TServiceControl::Shutdown);
+    EXPECT_EQ(Host_.Run(), 0);
+    EXPECT_EQ(Service_.Calls(), (std::vector<std::string>{"Start", "Pause", "Shutdown"}));
 }
 
 TEST_F(ServiceHost, SignalsBecomeRequests) {
     BlockServiceSignals();  // before any thread exists, so none can take the signals
-    service_.Script("Stop", {"false", "ok"});
-    host_.SetHandleSignals(true);
+    Service_.Script("Stop", {"false", "ok"});
+    Host_.SetHandleSignals(true);
     int code = -1;
-    std::thread thread([&] { code = host_.Run(); });
-    ASSERT_TRUE(service_.WaitForCalls(1));
+    std::thread thread([&] { code = Host_.Run(); });
+    ASSERT_TRUE(Service_.WaitForCalls(1));
     size_t calls = 1;
     // A hang-up neither ends the process nor reaches a handler.
     ASSERT_EQ(kill(getpid(), SIGHUP), 0);
     for (int signal : {SIGUSR1, SIGUSR2, SIGINT, SIGTERM}) {
         ASSERT_EQ(kill(getpid(), signal), 0);
-        ASSERT_TRUE(service_.WaitForCalls(++calls)) << "no handler for signal " << signal;
+        ASSERT_TRUE(Service_.WaitForCalls(++calls)) << "no handler for signal " << signal;
     }
     thread.join();
     EXPECT_EQ(code, 0);
-    EXPECT_EQ(service_.Calls(), (std::vector<std::string>{"Start", "Pause", "Continue", "Stop", "Stop"}));
+    EXPECT_EQ(Service_.Calls(), (std::vector<std::string>{"Start", "Pause", "Continue", "Stop", "Stop"}));
 }
 
 class NotifySocket : public ::testing::Test {
@@ -179,15 +179,15 @@ protected:
     void SetUp() override {
         char pattern[] = "/tmp/service_host_test.XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        path_ = dir_ + "/notify";
-        fd_ = Bind(path_);
-        ASSERT_GE(fd_, 0);
+        Dir_ = pattern;
+        Path_ = Dir_ + "/notify";
+        Fd_ = Bind(Path_);
+        ASSERT_GE(Fd_, 0);
     }
     void TearDown() override {
-        close(fd_);
-        unlink(path_.c_str());
-        rmdir(dir_.c_str());
+        close(Fd_);
+        unlink(Path_.c_str());
+        rmdir(Dir_.c_str());
         unsetenv("NOTIFY_SOCKET");
     }
     static int Bind(const std::string& path) {
@@ -213,19 +213,19 @@ protected:
         const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
         return got < 0 ? "(nothing)" : std::string(buffer, got);
     }
-    std::string dir_, path_;
-    int fd_ = -1;
+    std::string Dir_, Path_;
+    int Fd_ = -1;
 };
 
 TEST_F(NotifySocket, HostReportsReadyAndStoppingToTheManager) {
-    setenv("NOTIFY_SOCKET", path_.c_str(), 1);
+    setenv("NOTIFY_SOCKET", Path_.c_str(), 1);
     TFakeService service;
     TServiceHost host(service, "svcMain", nullptr);
     host.SetHandleSignals(false);
     host.Post(TServiceControl::Stop);
     EXPECT_EQ(host.Run(), 0);
-    EXPECT_EQ(Receive(fd_), "READY=1");
-    EXPECT_EQ(Receive(fd_), "STOPPING=1");
+    EXPECT_EQ(Receive(Fd_), "READY=1");
+    EXPECT_EQ(Receive(Fd_), "STOPPING=1");
 }
 
 TEST_F(NotifySocket, AbstractAndUnusableAddresses) {
@@ -239,7 +239,7 @@ TEST_F(NotifySocket, AbstractAndUnusableAddresses) {
     EXPECT_FALSE(NotifyServiceManager("", "READY=1"));
     EXPECT_FALSE(NotifyServiceManager("relative/notify", "READY=1"));
     EXPECT_FALSE(NotifyServiceManager("/" + std::string(200, 'x'), "READY=1"));
-    EXPECT_FALSE(NotifyServiceManager(dir_ + "/nobody", "READY=1"));
+    EXPECT_FALSE(NotifyServiceManager(Dir_ + "/nobody", "READY=1"));
 }
 
 }  // namespace

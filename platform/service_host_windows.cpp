@@ -33,13 +33,20 @@ TDispatch dispatch;
 
 DWORD ManagerState(TServiceState state) {
     switch (state) {
-        case TServiceState::Stopped: return SERVICE_STOPPED;
-        case TServiceState::StartPending: return SERVICE_START_PENDING;
-        case TServiceState::Running: return SERVICE_RUNNING;
-        case TServiceState::StopPending: return SERVICE_STOP_PENDING;
-        case TServiceState::PausePending: return SERVICE_PAUSE_PENDING;
-        case TServiceState::Paused: return SERVICE_PAUSED;
-        case TServiceState::ContinuePending: return SERVICE_CONTINUE_PENDING;
+        case TServiceState::Stopped:
+            return SERVICE_STOPPED;
+        case TServiceState::StartPending:
+            return SERVICE_START_PENDING;
+        case TServiceState::Running:
+            return SERVICE_RUNNING;
+        case TServiceState::StopPending:
+            return SERVICE_STOP_PENDING;
+        case TServiceState::PausePending:
+            return SERVICE_PAUSE_PENDING;
+        case TServiceState::Paused:
+            return SERVICE_PAUSED;
+        case TServiceState::ContinuePending:
+            return SERVICE_CONTINUE_PENDING;
     }
     return SERVICE_STOPPED;
 }
@@ -52,10 +59,11 @@ void ReportLocked(TServiceState state) {
     SERVICE_STATUS status{};
     status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     status.dwCurrentState = ManagerState(state);
-    const bool settled = state == TServiceState::Running || state == TServiceState::Paused ||
-                         state == TServiceState::Stopped;
+    const bool settled =
+        state == TServiceState::Running || state == TServiceState::Paused || state == TServiceState::Stopped;
     if (state == TServiceState::Running || state == TServiceState::Paused)
-        status.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE | SERVICE_ACCEPT_SHUTDOWN;
+        status.dwControlsAccepted =
+            SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE | SERVICE_ACCEPT_SHUTDOWN;
     status.dwCheckPoint = settled ? 0 : ++dispatch.CheckPoint;
     if (settled) dispatch.CheckPoint = 0;
     status.dwWaitHint = settled ? 0 : WaitHintMs;
@@ -133,12 +141,12 @@ TServiceSignalThread::TServiceSignalThread(TServiceHost& host) {
         dispatch.Started = false;
         dispatch.Finished = false;
     }
-    thread_ = std::thread([this, &host] { Loop(host); });
+    Thread_ = std::thread([this, &host] { Loop(host); });
     std::unique_lock<std::mutex> hold(dispatch.Lock);
     dispatch.Changed.wait(hold, [] { return dispatch.Mode != TMode::Connecting; });
     if (dispatch.Mode == TMode::Console) {
         SetConsoleCtrlHandler(ConsoleHandler, TRUE);
-        source_ = 1;
+        Source_ = 1;
     }
 }
 
@@ -152,8 +160,8 @@ TServiceSignalThread::~TServiceSignalThread() {
         dispatch.Host = nullptr;
         dispatch.Changed.notify_all();
     }
-    thread_.join();
-    if (source_ == 1) SetConsoleCtrlHandler(ConsoleHandler, FALSE);
+    Thread_.join();
+    if (Source_ == 1) SetConsoleCtrlHandler(ConsoleHandler, FALSE);
     std::lock_guard<std::mutex> hold(dispatch.Lock);
     dispatch.Status = nullptr;
 }

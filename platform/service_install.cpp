@@ -13,7 +13,6 @@ const char* const InstallFailedText = "\"%1:s\" : サービス \"%0:s\" の登�
 const char* const UninstalledText = "サービスの登録を解除しました。";
 const char* const UninstallFailedText = "\"%1:s\" : サービス \"%0:s\" の登録解除に失敗しました。";
 
-
 // Fills %0:s and %1:s in one pass, so an error text holding either stays as it is.
 std::string FillIn(std::string_view format, const std::string& arg0, const std::string& arg1) {
     std::string out;
@@ -71,7 +70,8 @@ std::string MakeUnitText(const std::string& executablePath) {
            "\n"
            "[Service]\n"
            "Type=notify\n"
-           "ExecStart=" + ExecStartWord(executablePath) + "\n" +
+           "ExecStart=" +
+           ExecStartWord(executablePath) + "\n" +
            "Restart=on-failure\n"
            "\n"
            "[Install]\n"
@@ -87,12 +87,13 @@ int RunServiceInstall(const TServiceSwitches& switches, const TServiceInstallEnv
         else
             UninstallService(env);
     } catch (const std::exception& e) {
-        *env.Err << Cp932ToUtf8(FillIn(install ? InstallFailedText : UninstallFailedText,
-                                        ServiceDisplayName, e.what()),
-                                 TBadBytes::Keep)
+        *env.Err << Cp932ToUtf8(FillIn(install ? InstallFailedText : UninstallFailedText, ServiceDisplayName,
+                                       e.what()),
+                                TBadBytes::Keep)
                  << std::endl;
         return 1;
     }
-    if (!switches.Silent) *env.Out << Cp932ToUtf8(install ? InstalledText : UninstalledText, TBadBytes::Keep) << std::endl;
+    if (!switches.Silent)
+        *env.Out << Cp932ToUtf8(install ? InstalledText : UninstalledText, TBadBytes::Keep) << std::endl;
     return 0;
 }

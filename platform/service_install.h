@@ -52,4 +52,3 @@ void UninstallService(const TServiceInstallEnv& env);
 // the terminal, SILENT keeping the success text back. Returns the exit code;
 // does nothing when the switches name neither.
 int RunServiceInstall(const TServiceSwitches& switches, const TServiceInstallEnv& env);
-

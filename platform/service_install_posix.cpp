@@ -87,4 +87,3 @@ TServiceInstallEnv TServiceInstallEnv::System() {
     env.Err = &std::cerr;
     return env;
 }
-

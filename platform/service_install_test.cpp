@@ -60,35 +60,35 @@ protected:
     void SetUp() override {
         char pattern[] = "/tmp/service_install_test.XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        env_.UnitDirectory = dir_;
-        env_.ExecutablePath = "/opt/quorwell/quorwell";
-        env_.SystemdRunning = [this] { return systemd_; };
-        env_.RunCommand = [this](const std::vector<std::string>& argv) {
+        Dir_ = pattern;
+        Env_.UnitDirectory = Dir_;
+        Env_.ExecutablePath = "/opt/quorwell/quorwell";
+        Env_.SystemdRunning = [this] { return Systemd_; };
+        Env_.RunCommand = [this](const std::vector<std::string>& argv) {
             std::string line;
             for (const auto& arg : argv) line += (line.empty() ? "" : " ") + arg;
-            commands_.push_back(line);
-            return line == failing_ ? 1 : 0;
+            Commands_.push_back(line);
+            return line == Failing_ ? 1 : 0;
         };
-        env_.Out = &out_;
-        env_.Err = &err_;
+        Env_.Out = &Out_;
+        Env_.Err = &Err_;
     }
     void TearDown() override {
         ::unlink(UnitPath().c_str());
-        ::rmdir(dir_.c_str());
+        ::rmdir(Dir_.c_str());
     }
-    std::string UnitPath() const { return dir_ + "/quorwell.service"; }
+    std::string UnitPath() const { return Dir_ + "/quorwell.service"; }
     int Run(std::vector<std::string> args) {
         args.insert(args.begin(), "quorwell");
-        return RunServiceInstall(ParseServiceSwitches(args), env_);
+        return RunServiceInstall(ParseServiceSwitches(args), Env_);
     }
 
-    std::string dir_;
-    TServiceInstallEnv env_;
-    bool systemd_ = true;
-    std::string failing_;
-    std::vector<std::string> commands_;
-    std::ostringstream out_, err_;
+    std::string Dir_;
+    TServiceInstallEnv Env_;
+    bool Systemd_ = true;
+    std::string Failing_;
+    std::vector<std::string> Commands_;
+    std::ostringstream Out_, Err_;
 };
 
 TEST_F(ServiceInstall, InstallWritesTheUnitAndEnablesIt) {
@@ -100,55 +100,55 @@ TEST_F(ServiceInstall, InstallWritesTheUnitAndEnablesIt) {
     struct stat info {};
     ASSERT_EQ(stat(UnitPath().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0644u);
-    EXPECT_EQ(commands_, (std::vector<std::string>{"systemctl daemon-reload", "systemctl enable quorwell"}));
-    EXPECT_EQ(out_.str(), Utf8(u8"サービスを登録しました。\n"));
-    EXPECT_EQ(err_.str(), "");
+    EXPECT_EQ(Commands_, (std::vector<std::string>{"systemctl daemon-reload", "systemctl enable quorwell"}));
+    EXPECT_EQ(Out_.str(), Utf8(u8"サービスを登録しました。\n"));
+    EXPECT_EQ(Err_.str(), "");
     EXPECT_EQ(Run({"-INSTALL", "-UNINSTALL"}), 0);  // install is tested first
     EXPECT_EQ(access(UnitPath().c_str(), F_OK), 0);
 }
 
 TEST_F(ServiceInstall, WithoutSystemdOnlyTheFileIsWrittenAndSilentKeepsQuiet) {
-    systemd_ = false;
+    Systemd_ = false;
     EXPECT_EQ(Run({"/INSTALL", "/SILENT"}), 0);
-    EXPECT_TRUE(commands_.empty());
-    EXPECT_EQ(out_.str(), "");
+    EXPECT_TRUE(Commands_.empty());
+    EXPECT_EQ(Out_.str(), "");
     EXPECT_EQ(access(UnitPath().c_str(), F_OK), 0);
 }
 
 TEST_F(ServiceInstall, FailuresGoToStandardErrorEvenWhenSilent) {
-    failing_ = "systemctl enable quorwell";
+    Failing_ = "systemctl enable quorwell";
     EXPECT_EQ(Run({"/install", "/silent"}), 1);
-    EXPECT_EQ(err_.str(), Utf8(u8"\"systemctl enable quorwell ended with status 1.\" : サービス "
+    EXPECT_EQ(Err_.str(), Utf8(u8"\"systemctl enable quorwell ended with status 1.\" : サービス "
                                u8"\"Quorwell\" の登録は失敗しました。\n"));
-    EXPECT_EQ(out_.str(), "");
+    EXPECT_EQ(Out_.str(), "");
 
-    err_.str("");
-    env_.UnitDirectory = dir_ + "/missing";
+    Err_.str("");
+    Env_.UnitDirectory = Dir_ + "/missing";
     EXPECT_EQ(Run({"/install"}), 1);
-    EXPECT_EQ(err_.str().rfind(Utf8(u8"\"ファイル \"") + dir_ + "/missing/quorwell.service\".", 0), 0u)
-        << err_.str();
-    EXPECT_NE(err_.str().find(Utf8(u8"\" : サービス \"Quorwell\" の登録は失敗しました。\n")),
+    EXPECT_EQ(Err_.str().rfind(Utf8(u8"\"ファイル \"") + Dir_ + "/missing/quorwell.service\".", 0), 0u)
+        << Err_.str();
+    EXPECT_NE(Err_.str().find(Utf8(u8"\" : サービス \"Quorwell\" の登録は失敗しました。\n")),
               std::string::npos);
-    EXPECT_EQ(out_.str(), "");
+    EXPECT_EQ(Out_.str(), "");
 }
 
 TEST_F(ServiceInstall, UninstallDisablesAndRemoves) {
     ASSERT_EQ(Run({"/install", "/silent"}), 0);
-    commands_.clear();
+    Commands_.clear();
     EXPECT_EQ(Run({"-uninstall"}), 0);
     EXPECT_NE(access(UnitPath().c_str(), F_OK), 0);
-    EXPECT_EQ(commands_, (std::vector<std::string>{"systemctl disable quorwell", "systemctl daemon-reload"}));
-    EXPECT_EQ(out_.str(), Utf8(u8"サービスの登録を解除しました。\n"));
+    EXPECT_EQ(Commands_, (std::vector<std::string>{"systemctl disable quorwell", "systemctl daemon-reload"}));
+    EXPECT_EQ(Out_.str(), Utf8(u8"サービスの登録を解除しました。\n"));
 
     // Nothing installed: a failure, and systemd is left alone.
-    commands_.clear();
-    out_.str("");
+    Commands_.clear();
+    Out_.str("");
     EXPECT_EQ(Run({"/UNINSTALL", "/SILENT"}), 1);
-    EXPECT_TRUE(commands_.empty());
-    EXPECT_EQ(out_.str(), "");
-    EXPECT_NE(err_.str().find(Utf8(u8"\" : サービス \"Quorwell\" の登録解除に失敗しました。\n")),
+    EXPECT_TRUE(Commands_.empty());
+    EXPECT_EQ(Out_.str(), "");
+    EXPECT_NE(Err_.str().find(Utf8(u8"\" : サービス \"Quorwell\" の登録解除に失敗しました。\n")),
               std::string::npos);
-    EXPECT_EQ(err_.str().front(), '"');
+    EXPECT_EQ(Err_.str().front(), '"');
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 #include <streambuf>
 
 #include "platform/home_dir.h"
-#include "platform/sjis_text.h"
 #include "platform/service_install.h"
+#include "platform/sjis_text.h"
 #include "platform/system_windows.h"
 
 namespace {
@@ -27,45 +27,45 @@ std::wstring Wide(UINT codePage, std::string_view text) {
 // message box: the success texts as information, the failures as errors.
 class TMessageBoxBuffer : public std::streambuf {
 public:
-    explicit TMessageBoxBuffer(UINT icon) : icon_(icon) {}
+    explicit TMessageBoxBuffer(UINT icon) : Icon_(icon) {}
 
 protected:
     int_type overflow(int_type c) override {
-        if (c != traits_type::eof()) text_ += static_cast<char>(c);
+        if (c != traits_type::eof()) Text_ += static_cast<char>(c);
         return traits_type::not_eof(c);
     }
     std::streamsize xsputn(const char* s, std::streamsize n) override {
-        text_.append(s, static_cast<size_t>(n));
+        Text_.append(s, static_cast<size_t>(n));
         return n;
     }
     int sync() override {
-        while (!text_.empty() && (text_.back() == '\n' || text_.back() == '\r')) text_.pop_back();
-        if (!text_.empty()) {
+        while (!Text_.empty() && (Text_.back() == '\n' || Text_.back() == '\r')) Text_.pop_back();
+        if (!Text_.empty()) {
             // The texts arrive as UTF-8 (Cp932ToUtf8), whatever the ANSI code page.
-            MessageBoxW(nullptr, Wide(CP_UTF8, text_).c_str(), Wide(CP_UTF8, ServiceDisplayName).c_str(),
-                        MB_OK | icon_ | MB_SETFOREGROUND);
+            MessageBoxW(nullptr, Wide(CP_UTF8, Text_).c_str(), Wide(CP_UTF8, ServiceDisplayName).c_str(),
+                        MB_OK | Icon_ | MB_SETFOREGROUND);
         }
-        text_.clear();
+        Text_.clear();
         return 0;
     }
 
 private:
-    UINT icon_;
-    std::string text_;
+    UINT Icon_;
+    std::string Text_;
 };
 
 class TServiceManager {
 public:
-    TServiceManager() : handle_(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) {
-        if (handle_ == nullptr) ThrowLast();
+    TServiceManager() : Handle_(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) {
+        if (Handle_ == nullptr) ThrowLast();
     }
-    ~TServiceManager() { CloseServiceHandle(handle_); }
+    ~TServiceManager() { CloseServiceHandle(Handle_); }
     TServiceManager(const TServiceManager&) = delete;
     TServiceManager& operator=(const TServiceManager&) = delete;
-    SC_HANDLE Get() const { return handle_; }
+    SC_HANDLE Get() const { return Handle_; }
 
 private:
-    SC_HANDLE handle_;
+    SC_HANDLE Handle_;
 };
 
 // The path as Windows spells it, quoted when it holds a blank (unquoted,
@@ -86,10 +86,10 @@ std::string BinaryPath(const std::string& path) {
 
 void InstallService(const TServiceInstallEnv& env) {
     TServiceManager manager;
-    SC_HANDLE service = CreateServiceA(manager.Get(), WindowsServiceName, ServiceDisplayName, SERVICE_ALL_ACCESS,
-                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-                                       BinaryPath(env.ExecutablePath).c_str(), nullptr, nullptr, nullptr,
-                                       nullptr, nullptr);
+    SC_HANDLE service =
+        CreateServiceA(manager.Get(), WindowsServiceName, ServiceDisplayName, SERVICE_ALL_ACCESS,
+                       SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                       BinaryPath(env.ExecutablePath).c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
     if (service == nullptr) ThrowLast();
     CloseServiceHandle(service);
 }
@@ -119,4 +119,3 @@ TServiceInstallEnv TServiceInstallEnv::System() {
     env.Err = &err;
     return env;
 }
-

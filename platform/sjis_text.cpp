@@ -58,7 +58,9 @@ int CompareText(std::string_view a, std::string_view b) {
     return a.size() < b.size() ? -1 : 1;
 }
 
-bool SameText(std::string_view a, std::string_view b) { return a.size() == b.size() && CompareText(a, b) == 0; }
+bool SameText(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && CompareText(a, b) == 0;
+}
 
 bool StartsWithText(std::string_view text, std::string_view prefix) { return FoldsLike(text, 0, prefix); }
 
@@ -109,7 +111,8 @@ std::optional<int32_t> ParseInt32(std::string_view text, TIntRules rules) {
 
 std::vector<std::string> SplitLines(std::string_view text, TLineRules rules) {
     std::vector<std::string> lines;
-    ForEachLine(text, [&](std::string_view line) { lines.emplace_back(line); }, rules);
+    ForEachLine(
+        text, [&](std::string_view line) { lines.emplace_back(line); }, rules);
     return lines;
 }
 

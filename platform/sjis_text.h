@@ -60,8 +60,8 @@ std::optional<int32_t> ParseInt32(std::string_view text, TIntRules rules = {});
 // ---- Lines. ----
 
 struct TLineRules {
-    bool ZeroEndsText = true;    // a zero byte ends what is read (the clients' files)
-    bool FinalEmptyLine = false; // a break at the very end starts one more, empty line
+    bool ZeroEndsText = true;     // a zero byte ends what is read (the clients' files)
+    bool FinalEmptyLine = false;  // a break at the very end starts one more, empty line
 };
 // Calls line(text) for each line: CR LF, a lone CR and a lone LF each end
 // one. An empty text has no lines (one empty line with FinalEmptyLine).

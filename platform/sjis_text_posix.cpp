@@ -43,16 +43,20 @@ bool Convert(const char* to, const char* from, std::string_view text, std::strin
 std::string Cp932ToUtf8(std::string_view cp932, TBadBytes bad) {
     std::string out;
     auto onBad = [&](char c) {
-        if (bad == TBadBytes::Replace) out += ReplacementCharacter;
-        else out += c;
+        if (bad == TBadBytes::Replace)
+            out += ReplacementCharacter;
+        else
+            out += c;
         return true;
     };
     if (Convert("UTF-8", "CP932", cp932, out, onBad)) return out;
     // No converter on this host: keep ASCII, the rest as the policy says.
     out.clear();
     for (const char c : cp932) {
-        if (static_cast<unsigned char>(c) < 0x80) out += c;
-        else onBad(c);
+        if (static_cast<unsigned char>(c) < 0x80)
+            out += c;
+        else
+            onBad(c);
     }
     return out;
 }

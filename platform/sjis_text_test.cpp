@@ -23,17 +23,29 @@ TEST(SjisText, CompareTextFoldsAsciiLettersOnly) {
 TEST(SjisText, SecondBytesOfDoubleByteCharactersDoNotFold) {
     // 殿 is 0x93 0x61; folding its second byte would make it equal to 0x93
     // 'A', a different character.
-    EXPECT_FALSE(SameText("殿", "\x93" "A"));
-    EXPECT_NE(0, CompareText("殿", "\x93" "A"));
+    EXPECT_FALSE(SameText("殿",
+                          "\x93"
+                          "A"));
+    EXPECT_NE(0, CompareText("殿",
+                             "\x93"
+                             "A"));
     // Still so after a letter that differed only in case, and after text
     // that is equal byte for byte.
-    EXPECT_NE(0, CompareText("a殿", "A\x93" "A"));
-    EXPECT_NE(0, CompareText("xx殿", "xx\x93" "A"));
+    EXPECT_NE(0, CompareText("a殿",
+                             "A\x93"
+                             "A"));
+    EXPECT_NE(0, CompareText("xx殿",
+                             "xx\x93"
+                             "A"));
     EXPECT_EQ(0, CompareText("殿a", "殿A"));
     EXPECT_EQ(0, CompareText("ｱaｲb", "ｱAｲB"));
     EXPECT_LT(CompareText("殿a", "殿B"), 0);
     EXPECT_EQ("殿ABC", UpperCase("殿abc"));
-    EXPECT_EQ("\x93" "Aabc", LowerCase("\x93" "AABC"));
+    EXPECT_EQ(
+        "\x93"
+        "Aabc",
+        LowerCase("\x93"
+                  "AABC"));
     // A lead byte at the very end has no second byte to protect.
     EXPECT_EQ("A\x93", UpperCase("a\x93"));
 }
@@ -41,7 +53,9 @@ TEST(SjisText, SecondBytesOfDoubleByteCharactersDoNotFold) {
 TEST(SjisText, HeadTakesAStartedDoubleByteCharacterWhole) {
     const std::string ascii = "abcdefghijklmnopq";
     EXPECT_EQ("abcdefghijklmn", HeadOfText(ascii, 14));
-    const std::string mixed = "abcdefghijklm" "不在";  // 不 starts at byte 14
+    const std::string mixed =
+        "abcdefghijklm"
+        "不在";  // 不 starts at byte 14
     EXPECT_EQ("abcdefghijklm不", HeadOfText(mixed, 14));
     EXPECT_EQ(15u, HeadOfText(mixed, 14).size());
     EXPECT_EQ("abc", HeadOfText("abc", 14));
@@ -57,7 +71,11 @@ TEST(SjisText, NamesEndAndStartOnCharacters) {
     // The last byte of ソ (83 5C) is no '\\' of the text; the same bytes
     // folded one by one are the clients' datagram path.
     EXPECT_FALSE(EndsWithText("ソ", "\\"));
-    EXPECT_EQ(UpperCase("\x93" "a", TTrailBytes::Fold), "\x93" "A");
+    EXPECT_EQ(UpperCase("\x93"
+                        "a",
+                        TTrailBytes::Fold),
+              "\x93"
+              "A");
     EXPECT_EQ(TrimControls(" \t\r\nx y\x01 "), "x y");
     EXPECT_TRUE(IsBlankText("\x81") == false && IsBlankText(" \r\n"));
 }
@@ -95,12 +113,20 @@ TEST(SjisText, Utf8AtTheEdgesRoundTripsAndNamesItsPolicy) {
     const std::string utf8 = Cp932ToUtf8(cp932, TBadBytes::Replace);
     EXPECT_EQ(utf8, reinterpret_cast<const char*>(u8"表示 ｱｲｳ ①～ABC"));
     EXPECT_EQ(Utf8ToCp932(utf8), cp932);
-    EXPECT_EQ(Cp932ToUtf8("a\x80" "b", TBadBytes::Replace), "a\xEF\xBF\xBD" "b");
-    EXPECT_EQ(Cp932ToUtf8("a\x80" "b", TBadBytes::Keep), "a\x80" "b");
+    EXPECT_EQ(Cp932ToUtf8("a\x80"
+                          "b",
+                          TBadBytes::Replace),
+              "a\xEF\xBF\xBD"
+              "b");
+    EXPECT_EQ(Cp932ToUtf8("a\x80"
+                          "b",
+                          TBadBytes::Keep),
+              "a\x80"
+              "b");
     EXPECT_EQ(Cp932ToUtf8("a\x81", TBadBytes::Replace), "a\xEF\xBF\xBD");  // cut off
     EXPECT_EQ(Cp932ToUtf8("a\x8C", TBadBytes::Keep), "a\x8C");
     EXPECT_EQ(Utf8ToCp932("\xF0\x9F\x98\x80"), std::nullopt);  // an emoji: no CP932 code
-    EXPECT_EQ(Utf8ToCp932("\xFF"), std::nullopt);                                // not UTF-8
+    EXPECT_EQ(Utf8ToCp932("\xFF"), std::nullopt);              // not UTF-8
     EXPECT_EQ(Utf8ToCp932(""), "");
 }
 
@@ -114,9 +140,16 @@ TEST(SjisText, Cp932ToUtf8ConvertsJapaneseAndKeepsAscii) {
 
 TEST(SjisText, Cp932ToUtf8BytesThatDoNotDecodeBecomeReplacementCharacters) {
     // 0x80 and 0xFF are no characters; a lead byte at the end has no trail.
-    EXPECT_EQ(Cp932ToUtf8("a\x80" "b\xFF" "c\x93", TBadBytes::Replace), Utf8(u8"a\uFFFDb\uFFFDc\uFFFD"));
+    EXPECT_EQ(Cp932ToUtf8("a\x80"
+                          "b\xFF"
+                          "c\x93",
+                          TBadBytes::Replace),
+              Utf8(u8"a\uFFFDb\uFFFDc\uFFFD"));
     // A lead byte before an invalid trail is marked; what follows still converts.
-    EXPECT_EQ(Cp932ToUtf8("\x81\x0A" "東", TBadBytes::Replace), Utf8(u8"\uFFFD\n東"));
+    EXPECT_EQ(Cp932ToUtf8("\x81\x0A"
+                          "東",
+                          TBadBytes::Replace),
+              Utf8(u8"\uFFFD\n東"));
 }
 
 TEST(SjisText, SplitLinesEveryLineEndCountsAndAZeroByteEndsTheText) {

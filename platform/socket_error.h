@@ -7,9 +7,9 @@
 class ESocketError : public std::runtime_error {
 public:
     explicit ESocketError(const std::string& message, int errorCode = 0)
-        : std::runtime_error(message), errorCode_(errorCode) {}
-    int ErrorCode() const { return errorCode_; }  // 0 when the system gave none
+        : std::runtime_error(message), ErrorCode_(errorCode) {}
+    int ErrorCode() const { return ErrorCode_; }  // 0 when the system gave none
 
 private:
-    int errorCode_;
+    int ErrorCode_;
 };

@@ -1,13 +1,13 @@
 #include "platform/tcp_poller.h"
 
-#include <cerrno>
-#include <cstdint>
-#include <cstring>
-#include <string>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <string>
 
 struct TTcpPoller::TImpl {
     int Epoll = -1;
@@ -132,5 +132,6 @@ void TPollTimer::Arm(int ms) noexcept {
 
 bool TPollTimer::Consume() noexcept {
     std::uint64_t expirations = 0;
-    return ::read(static_cast<int>(Handle_), &expirations, sizeof expirations) == sizeof expirations && expirations > 0;
+    return ::read(static_cast<int>(Handle_), &expirations, sizeof expirations) == sizeof expirations &&
+           expirations > 0;
 }

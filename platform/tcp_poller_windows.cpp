@@ -236,7 +236,8 @@ int TTcpPoller::Wait(std::span<TPollEvent> out, int timeoutMs) {
         for (const TEntry& e : entries) {
             if (e.Timer) {
                 const std::int64_t deadline = e.Timer->Deadline.load();
-                if ((e.Events & PollRead) && deadline != 0 && (nearest < 0 || deadline < nearest)) nearest = deadline;
+                if ((e.Events & PollRead) && deadline != 0 && (nearest < 0 || deadline < nearest))
+                    nearest = deadline;
                 continue;
             }
             fds.push_back({static_cast<SOCKET>(e.Socket), ToPoll(e.Events), 0});

@@ -57,8 +57,8 @@ private:
 };
 
 struct TAcceptedConnection {
-    TTcpSocket Socket;            // non-blocking
-    std::string RemoteAddress;    // dotted decimal
+    TTcpSocket Socket;          // non-blocking
+    std::string RemoteAddress;  // dotted decimal
     std::uint16_t RemotePort = 0;
 };
 

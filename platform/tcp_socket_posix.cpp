@@ -1,13 +1,13 @@
 #include "platform/tcp_socket.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
-#include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 

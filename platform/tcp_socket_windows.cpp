@@ -122,8 +122,7 @@ void TTcpListener::Open(std::uint16_t port, int backlog) {
     BOOL on = TRUE;
     ::setsockopt(Sock(s.Handle()), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
                  sizeof on);
-    if (!SetNonBlocking(Sock(s.Handle())))
-        throw Failure("Could not create socket", WSAGetLastError());
+    if (!SetNonBlocking(Sock(s.Handle()))) throw Failure("Could not create socket", WSAGetLastError());
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_ANY);

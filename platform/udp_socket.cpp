@@ -9,8 +9,8 @@ ESocketError SocketError(int errorCode, const std::string& text) {
 }
 
 std::string TInet4Address::ToString() const {
-    return std::to_string(Octets[0]) + '.' + std::to_string(Octets[1]) + '.' +
-           std::to_string(Octets[2]) + '.' + std::to_string(Octets[3]);
+    return std::to_string(Octets[0]) + '.' + std::to_string(Octets[1]) + '.' + std::to_string(Octets[2]) +
+           '.' + std::to_string(Octets[3]);
 }
 
 bool ParseDottedQuad(std::string_view text, TInet4Address& address) {
@@ -54,9 +54,8 @@ void TUdpSocket::SendTo(const TInet4Address& address, int32_t port, std::string_
     const int fd = Handle();
     long sent;
     do {
-        sent = sendTo_ ? sendTo_(fd, bytes.data(), bytes.size(), address, static_cast<uint16_t>(port))
-                       : SystemSendTo(fd, bytes.data(), bytes.size(), address,
-                                      static_cast<uint16_t>(port));
+        sent = SendTo_ ? SendTo_(fd, bytes.data(), bytes.size(), address, static_cast<uint16_t>(port))
+                       : SystemSendTo(fd, bytes.data(), bytes.size(), address, static_cast<uint16_t>(port));
     } while (sent < 0 && errno == EINTR);
     if (sent < 0) {
         const int error = errno;

@@ -37,8 +37,8 @@ TInet4Address ResolveAddress(const std::string& text, const TNameResolver& resol
 
 // What the socket hands a datagram to: returns the bytes sent or -1 with
 // errno set, as sendto does. Tests stand in for the system with it.
-using TSendToCall = std::function<long(int fd, const void* data, size_t size,
-                                       const TInet4Address& to, uint16_t port)>;
+using TSendToCall =
+    std::function<long(int fd, const void* data, size_t size, const TInet4Address& to, uint16_t port)>;
 // The system's own, which sockets use unless told otherwise.
 long SystemSendTo(int fd, const void* data, size_t size, const TInet4Address& to, uint16_t port);
 
@@ -52,8 +52,8 @@ public:
     TUdpSocket(const TUdpSocket&) = delete;
     TUdpSocket& operator=(const TUdpSocket&) = delete;
 
-    bool IsOpen() const { return fd_.load(std::memory_order_acquire) >= 0; }
-    int Handle() const { return fd_.load(std::memory_order_acquire); }
+    bool IsOpen() const { return Fd_.load(std::memory_order_acquire) >= 0; }
+    int Handle() const { return Fd_.load(std::memory_order_acquire); }
     // Opens unless open; raises ESocketError.
     void Open();
     void Close();
@@ -64,10 +64,10 @@ public:
     // text otherwise (a port outside 0..65535 included).
     void SendTo(const TInet4Address& address, int32_t port, std::string_view bytes);
 
-    void SetSendToCall(TSendToCall call) { sendTo_ = std::move(call); }
+    void SetSendToCall(TSendToCall call) { SendTo_ = std::move(call); }
 
 private:
-    std::atomic<int> fd_{-1};
-    std::mutex openLock_;
-    TSendToCall sendTo_;
+    std::atomic<int> Fd_{-1};
+    std::mutex OpenLock_;
+    TSendToCall SendTo_;
 };

@@ -57,7 +57,7 @@ TInet4Address SystemResolve(const std::string& hostName) {
 
 void TUdpSocket::Open() {
     if (IsOpen()) return;
-    std::lock_guard<std::mutex> hold(openLock_);
+    std::lock_guard<std::mutex> hold(OpenLock_);
     if (IsOpen()) return;
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) throw SystemSocketError(errno);
@@ -67,11 +67,11 @@ void TUdpSocket::Open() {
         ::close(fd);
         throw SystemSocketError(error);
     }
-    fd_.store(fd, std::memory_order_release);
+    Fd_.store(fd, std::memory_order_release);
 }
 
 void TUdpSocket::Close() {
-    std::lock_guard<std::mutex> hold(openLock_);
-    const int fd = fd_.exchange(-1);
+    std::lock_guard<std::mutex> hold(OpenLock_);
+    const int fd = Fd_.exchange(-1);
     if (fd >= 0) ::close(fd);
 }

@@ -30,9 +30,9 @@ TEST(ParseDottedQuad, TakesFourDecimalNumbersUpTo255) {
 
 TEST(ParseDottedQuad, RejectsEverythingElse) {
     TInet4Address a{{9, 9, 9, 9}};
-    for (const char* text : {"256.0.0.1", "1.2.3.256", "1.2.3", "1.2.3.4.5", "1..2.3", ".1.2.3",
-                             "1.2.3.", "1.2.3.4 ", " 1.2.3.4", "", "a.b.c.d", "1.2.3.-4",
-                             "99999999999.1.1.1", "0x7f.0.0.1", "localhost"}) {
+    for (const char* text :
+         {"256.0.0.1", "1.2.3.256", "1.2.3", "1.2.3.4.5", "1..2.3", ".1.2.3", "1.2.3.", "1.2.3.4 ",
+          " 1.2.3.4", "", "a.b.c.d", "1.2.3.-4", "99999999999.1.1.1", "0x7f.0.0.1", "localhost"}) {
         EXPECT_FALSE(ParseDottedQuad(text, a)) << text;
     }
     EXPECT_EQ(a.ToString(), "9.9.9.9") << "a failed parse leaves the address alone";
@@ -63,7 +63,10 @@ TEST(UdpSocket, OpensOnFirstSendWithBroadcastOffAndSendsTheBytesAsTheyAre) {
     TUdpTestReceiver receiver;
     TUdpSocket socket;
     EXPECT_FALSE(socket.IsOpen());
-    const std::string bytes("\x01" "a\0b\xFF", 5);
+    const std::string bytes(
+        "\x01"
+        "a\0b\xFF",
+        5);
     socket.SendTo(Loopback, receiver.Port(), bytes);
     ASSERT_TRUE(socket.IsOpen());
 

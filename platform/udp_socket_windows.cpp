@@ -15,9 +15,12 @@ namespace {
 // WinSock codes.
 int ErrnoFromWinsock(int error) {
     switch (error) {
-        case WSAEMSGSIZE: return EMSGSIZE;
-        case WSAEINTR: return EINTR;
-        default: return error;
+        case WSAEMSGSIZE:
+            return EMSGSIZE;
+        case WSAEINTR:
+            return EINTR;
+        default:
+            return error;
     }
 }
 
@@ -28,8 +31,8 @@ long SystemSendTo(int fd, const void* data, size_t size, const TInet4Address& ad
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
     std::memcpy(&to.sin_addr.s_addr, address.Octets.data(), 4);
-    const int sent = ::sendto(static_cast<SOCKET>(fd), static_cast<const char*>(data), static_cast<int>(size), 0,
-                              reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    const int sent = ::sendto(static_cast<SOCKET>(fd), static_cast<const char*>(data), static_cast<int>(size),
+                              0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     if (sent == SOCKET_ERROR) {
         errno = ErrnoFromWinsock(WSAGetLastError());
         return -1;
@@ -39,9 +42,11 @@ long SystemSendTo(int fd, const void* data, size_t size, const TInet4Address& ad
 
 ESocketError SystemSocketError(int errorCode) {
     // errno values are small; WinSock's start at 10000.
-    const std::error_category& category = errorCode < WSABASEERR ? std::generic_category() : std::system_category();
+    const std::error_category& category =
+        errorCode < WSABASEERR ? std::generic_category() : std::system_category();
     std::string text = category.message(errorCode);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+        text.pop_back();
     return SocketError(errorCode, text);
 }
 
@@ -69,7 +74,7 @@ TInet4Address SystemResolve(const std::string& hostName) {
 
 void TUdpSocket::Open() {
     if (IsOpen()) return;
-    std::lock_guard<std::mutex> hold(openLock_);
+    std::lock_guard<std::mutex> hold(OpenLock_);
     if (IsOpen()) return;
     if (!StartWinsock()) throw SocketError(0, "WSAStartup failed");
     const SOCKET s = WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
@@ -81,11 +86,11 @@ void TUdpSocket::Open() {
         throw SystemSocketError(error);
     }
     // Socket handles are kernel handles, which fit in 32 bits.
-    fd_.store(static_cast<int>(s), std::memory_order_release);
+    Fd_.store(static_cast<int>(s), std::memory_order_release);
 }
 
 void TUdpSocket::Close() {
-    std::lock_guard<std::mutex> hold(openLock_);
-    const int fd = fd_.exchange(-1);
+    std::lock_guard<std::mutex> hold(OpenLock_);
+    const int fd = Fd_.exchange(-1);
     if (fd >= 0) ::closesocket(static_cast<SOCKET>(fd));
 }

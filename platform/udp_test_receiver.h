@@ -27,19 +27,19 @@ public:
 #ifdef _WIN32
         WSADATA data;
         if (WSAStartup(MAKEWORD(2, 2), &data) != 0) throw std::runtime_error("WSAStartup failed");
-        socket_ = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-        if (socket_ == INVALID_SOCKET) throw std::runtime_error("socket failed");
+        Socket_ = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        if (Socket_ == INVALID_SOCKET) throw std::runtime_error("socket failed");
 #else
-        socket_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        if (socket_ < 0) throw std::runtime_error("socket failed");
+        Socket_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (Socket_ < 0) throw std::runtime_error("socket failed");
 #endif
     }
     ~TTestUdpSocket() {
 #ifdef _WIN32
-        ::closesocket(socket_);
+        ::closesocket(Socket_);
         WSACleanup();
 #else
-        ::close(socket_);
+        ::close(Socket_);
 #endif
     }
     TTestUdpSocket(const TTestUdpSocket&) = delete;
@@ -52,13 +52,13 @@ public:
         local.sin_port = htons(port);
         if (::inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1) return false;
         socklen_t length = sizeof local;
-        if (::bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-            ::getsockname(socket_, reinterpret_cast<sockaddr*>(&local), &length) != 0)
+        if (::bind(Socket_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+            ::getsockname(Socket_, reinterpret_cast<sockaddr*>(&local), &length) != 0)
             return false;
-        port_ = ntohs(local.sin_port);
+        Port_ = ntohs(local.sin_port);
         return true;
     }
-    uint16_t Port() const { return port_; }
+    uint16_t Port() const { return Port_; }
 
     void SetReceiveTimeout(int seconds) {
 #ifdef _WIN32
@@ -66,10 +66,10 @@ public:
 #else
         const timeval wait{seconds, 0};
 #endif
-        ::setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait), sizeof wait);
+        ::setsockopt(Socket_, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait), sizeof wait);
     }
     void SetReceiveBuffer(int bytes) {
-        ::setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes);
+        ::setsockopt(Socket_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes);
     }
 
     // The next datagram into buffer (resized to it); false when none came in time.
@@ -77,7 +77,7 @@ public:
         buffer.assign(70000, '\0');
         sockaddr_in from{};
         socklen_t length = sizeof from;
-        const auto got = ::recvfrom(socket_, buffer.data(), static_cast<int>(buffer.size()), 0,
+        const auto got = ::recvfrom(Socket_, buffer.data(), static_cast<int>(buffer.size()), 0,
                                     reinterpret_cast<sockaddr*>(&from), &length);
         if (got < 0) {
             buffer.clear();
@@ -98,22 +98,22 @@ public:
 #ifdef _WIN32
         fd_set read;
         FD_ZERO(&read);
-        FD_SET(socket_, &read);
+        FD_SET(Socket_, &read);
         timeval none{0, 0};
         return ::select(0, &read, nullptr, nullptr, &none) > 0;
 #else
         char byte;
-        return ::recv(socket_, &byte, 1, MSG_DONTWAIT | MSG_PEEK) >= 0;
+        return ::recv(Socket_, &byte, 1, MSG_DONTWAIT | MSG_PEEK) >= 0;
 #endif
     }
 
 private:
 #ifdef _WIN32
-    SOCKET socket_ = INVALID_SOCKET;
+    SOCKET Socket_ = INVALID_SOCKET;
 #else
-    int socket_ = -1;
+    int Socket_ = -1;
 #endif
-    uint16_t port_ = 0;
+    uint16_t Port_ = 0;
 };
 
 class TUdpTestReceiver {
@@ -125,23 +125,23 @@ public:
     };
 
     TUdpTestReceiver() {
-        if (!socket_.Bind("127.0.0.1", 0)) throw std::runtime_error("bind failed");
-        socket_.SetReceiveBuffer(1 << 20);
-        socket_.SetReceiveTimeout(5);
+        if (!Socket_.Bind("127.0.0.1", 0)) throw std::runtime_error("bind failed");
+        Socket_.SetReceiveBuffer(1 << 20);
+        Socket_.SetReceiveTimeout(5);
     }
 
-    uint16_t Port() const { return socket_.Port(); }
+    uint16_t Port() const { return Socket_.Port(); }
 
     // The next datagram, or nothing when none came in time.
     std::optional<TDatagram> Receive() {
         TDatagram got;
-        if (!socket_.Receive(got.Bytes, &got.SourceAddress, &got.SourcePort)) return std::nullopt;
+        if (!Socket_.Receive(got.Bytes, &got.SourceAddress, &got.SourcePort)) return std::nullopt;
         return got;
     }
 
     // True when no datagram is waiting right now.
-    bool Empty() { return !socket_.Pending(); }
+    bool Empty() { return !Socket_.Pending(); }
 
 private:
-    TTestUdpSocket socket_;
+    TTestUdpSocket Socket_;
 };

@@ -20,28 +20,28 @@ void AppendValue(std::string& datagram, std::string_view label, std::string_view
 
 }  // namespace
 
-TKavelProtocol::TKavelProtocol(TNameResolver resolver) : resolver_(std::move(resolver)) {}
+TKavelProtocol::TKavelProtocol(TNameResolver resolver) : Resolver_(std::move(resolver)) {}
 
 TKavelProtocol::~TKavelProtocol() = default;
 
 void TKavelProtocol::SetDestinationPort(int32_t port) {
-    std::lock_guard<std::mutex> hold(clientLock_);
-    client_.store(nullptr);
-    ownedClient_.reset();
-    ownedClient_ = std::make_unique<TIdUDPClient>(port);
-    client_.store(ownedClient_.get());
+    std::lock_guard<std::mutex> hold(ClientLock_);
+    Client_.store(nullptr);
+    OwnedClient_.reset();
+    OwnedClient_ = std::make_unique<TIdUDPClient>(port);
+    Client_.store(OwnedClient_.get());
 }
 
 int32_t TKavelProtocol::DestinationPort() { return UdpClient().Port; }
 
 TIdUDPClient& TKavelProtocol::UdpClient() {
-    if (TIdUDPClient* client = client_.load()) return *client;
-    std::lock_guard<std::mutex> hold(clientLock_);
-    if (!ownedClient_) {
-        ownedClient_ = std::make_unique<TIdUDPClient>(0);
-        client_.store(ownedClient_.get());
+    if (TIdUDPClient* client = Client_.load()) return *client;
+    std::lock_guard<std::mutex> hold(ClientLock_);
+    if (!OwnedClient_) {
+        OwnedClient_ = std::make_unique<TIdUDPClient>(0);
+        Client_.store(OwnedClient_.get());
     }
-    return *ownedClient_;
+    return *OwnedClient_;
 }
 
 std::string TKavelProtocol::MessageNotice(const TDatagramPerson& person) {
@@ -55,7 +55,8 @@ std::string TKavelProtocol::MessageNotice(const TDatagramPerson& person) {
 std::string TKavelProtocol::PersonData(const TDatagramPerson& person) {
     std::string datagram;
     AppendKey(datagram, "Kvl3_Dat");
-    AppendValue(datagram, "人物ファイルのパス", UpperCase(ChangeFileExt(person.FilePath, ""), TTrailBytes::Fold));
+    AppendValue(datagram, "人物ファイルのパス",
+                UpperCase(ChangeFileExt(person.FilePath, ""), TTrailBytes::Fold));
     AppendKey(datagram, "Kvl3_Date");
     AppendValue(datagram, "戻り日付", person.ModoriDate);
     AppendKey(datagram, "Kvl3_Time");
@@ -68,9 +69,7 @@ std::string TKavelProtocol::PersonData(const TDatagramPerson& person) {
     return datagram;
 }
 
-void TKavelProtocol::NotifyMessage(const TDatagramPerson& person) {
-    Send(MessageNotice(person), person.IP);
-}
+void TKavelProtocol::NotifyMessage(const TDatagramPerson& person) { Send(MessageNotice(person), person.IP); }
 
 void TKavelProtocol::SendPersonData(const TDatagramPerson& person, const std::string& address) {
     Send(PersonData(person), address);
@@ -79,6 +78,6 @@ void TKavelProtocol::SendPersonData(const TDatagramPerson& person, const std::st
 void TKavelProtocol::Send(const std::string& datagram, const std::string& address) {
     const int32_t port = DestinationPort();
     TIdUDPClient& client = UdpClient();
-    const TInet4Address to = ResolveAddress(address, resolver_);
+    const TInet4Address to = ResolveAddress(address, Resolver_);
     client.Socket.SendTo(to, port, datagram);
 }

@@ -58,8 +58,8 @@ public:
 private:
     void Send(const std::string& datagram, const std::string& address);
 
-    TNameResolver resolver_;
-    std::mutex clientLock_;
-    std::unique_ptr<TIdUDPClient> ownedClient_;
-    std::atomic<TIdUDPClient*> client_{nullptr};
+    TNameResolver Resolver_;
+    std::mutex ClientLock_;
+    std::unique_ptr<TIdUDPClient> OwnedClient_;
+    std::atomic<TIdUDPClient*> Client_{nullptr};
 };

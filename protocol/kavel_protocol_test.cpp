@@ -27,29 +27,29 @@ TDatagramPerson Person(const std::string& path, const std::string& ip = "127.0.0
 class TKavelProtocolTest : public ::testing::Test {
 protected:
     TKavelProtocolTest()
-        : protocol_([this](const std::string& name) {
-              asked_.push_back(name);
+        : Protocol_([this](const std::string& name) {
+              Asked_.push_back(name);
               return TInet4Address{{127, 0, 0, 1}};
           }) {
-        protocol_.SetDestinationPort(receiver_.Port());
+        Protocol_.SetDestinationPort(Receiver_.Port());
     }
 
     std::string Received() {
-        const auto got = receiver_.Receive();
+        const auto got = Receiver_.Receive();
         return got ? got->Bytes : std::string("<nothing>");
     }
 
-    TUdpTestReceiver receiver_;
-    std::vector<std::string> asked_;
-    TKavelProtocol protocol_;
+    TUdpTestReceiver Receiver_;
+    std::vector<std::string> Asked_;
+    TKavelProtocol Protocol_;
 };
 
 TEST_F(TKavelProtocolTest, MessageNoticeOfASixLetterKeyIs24Bytes) {
-    protocol_.NotifyMessage(Person("/srv/kavel/common/TanaKa.kvl"));
+    Protocol_.NotifyMessage(Person("/srv/kavel/common/TanaKa.kvl"));
     const std::string got = Received();
     EXPECT_EQ(got.size(), 24u);
     EXPECT_EQ(got, "\x01Kvl3_MsgTanaKa\x01Kvl3_Eod");
-    EXPECT_TRUE(asked_.empty());
+    EXPECT_TRUE(Asked_.empty());
 }
 
 TEST_F(TKavelProtocolTest, PersonDataCarriesTheFieldsInTheirOrder) {
@@ -58,19 +58,22 @@ TEST_F(TKavelProtocolTest, PersonDataCarriesTheFieldsInTheirOrder) {
     p.ModoriTime = "17:30";
     p.StatusIcon = 2;
     p.Huzairiyu = "会議";
-    protocol_.SendPersonData(p, "127.0.0.1");
+    Protocol_.SendPersonData(p, "127.0.0.1");
     EXPECT_EQ(Received(),
               "\x01Kvl3_Dat/SRV/KAVEL/COMMON/SUZUKI"
-              "\x01Kvl3_Date" "2024/03/07"
-              "\x01Kvl3_Time" "17:30"
-              "\x01Kvl3_Icon" "2"
-              "\x01Kvl3_Locate" "会議"
+              "\x01Kvl3_Date"
+              "2024/03/07"
+              "\x01Kvl3_Time"
+              "17:30"
+              "\x01Kvl3_Icon"
+              "2"
+              "\x01Kvl3_Locate"
+              "会議"
               "\x01Kvl3_Eod");
 
-    protocol_.SendPersonData(Person("/c/a.kvl"), "127.0.0.1");
+    Protocol_.SendPersonData(Person("/c/a.kvl"), "127.0.0.1");
     const std::string empty = Received();
-    EXPECT_EQ(empty,
-              "\x01Kvl3_Dat/C/A\x01Kvl3_Date\x01Kvl3_Time\x01Kvl3_Icon0\x01Kvl3_Locate\x01Kvl3_Eod");
+    EXPECT_EQ(empty, "\x01Kvl3_Dat/C/A\x01Kvl3_Date\x01Kvl3_Time\x01Kvl3_Icon0\x01Kvl3_Locate\x01Kvl3_Eod");
     EXPECT_EQ(empty.size(), 60u + 4u + 1u);
 }
 
@@ -101,26 +104,25 @@ TEST(KavelProtocolDatagram, ValuesTravelRawWithSignsAndLineEndsButNeverTheSepara
 }
 
 TEST_F(TKavelProtocolTest, AddressesResolveAsTheClientsExpect) {
-    protocol_.NotifyMessage(Person("/c/a.kvl", "LocalHost"));
+    Protocol_.NotifyMessage(Person("/c/a.kvl", "LocalHost"));
     EXPECT_EQ(Received(), "\x01Kvl3_Msga\x01Kvl3_Eod");
-    EXPECT_TRUE(asked_.empty());
+    EXPECT_TRUE(Asked_.empty());
 
     // Not a quad (300 > 255): looked up as a name.
-    protocol_.SendPersonData(Person("/c/a.kvl"), "127.0.0.300");
+    Protocol_.SendPersonData(Person("/c/a.kvl"), "127.0.0.300");
     EXPECT_EQ(Received().substr(0, 12), "\x01Kvl3_Dat/C/");
-    EXPECT_EQ(asked_, std::vector<std::string>{"127.0.0.300"});
+    EXPECT_EQ(Asked_, std::vector<std::string>{"127.0.0.300"});
 
     // A person without an IP is a lookup of the empty name.
-    protocol_.NotifyMessage(Person("/c/b.kvl", ""));
+    Protocol_.NotifyMessage(Person("/c/b.kvl", ""));
     EXPECT_EQ(Received(), "\x01Kvl3_Msgb\x01Kvl3_Eod");
-    EXPECT_EQ(asked_.size(), 2u);
-    EXPECT_EQ(asked_[1], "");
+    EXPECT_EQ(Asked_.size(), 2u);
+    EXPECT_EQ(Asked_[1], "");
 }
 
 TEST(KavelProtocol, LookupFailuresReachTheCaller) {
-    TKavelProtocol protocol([](const std::string&) -> TInet4Address {
-        throw SocketError(-2, "Name or service not known");
-    });
+    TKavelProtocol protocol(
+        [](const std::string&) -> TInet4Address { throw SocketError(-2, "Name or service not known"); });
     TUdpTestReceiver receiver;
     protocol.SetDestinationPort(receiver.Port());
     try {
@@ -189,8 +191,10 @@ TEST_F(TKavelProtocolTest, ConcurrentSendsGoThroughOneSocket) {
             for (int i = 0; i < PerThread; ++i) {
                 try {
                     TDatagramPerson p = Person("/c/p" + std::to_string(t) + ".kvl");
-                    if (i % 2) protocol_.NotifyMessage(p);
-                    else protocol_.SendPersonData(p, "127.0.0.1");
+                    if (i % 2)
+                        Protocol_.NotifyMessage(p);
+                    else
+                        Protocol_.SendPersonData(p, "127.0.0.1");
                 } catch (...) {
                     ++failures;
                 }
@@ -203,7 +207,7 @@ TEST_F(TKavelProtocolTest, ConcurrentSendsGoThroughOneSocket) {
     std::set<uint16_t> sourcePorts;
     int notices = 0, data = 0;
     for (int i = 0; i < Threads * PerThread; ++i) {
-        const auto got = receiver_.Receive();
+        const auto got = Receiver_.Receive();
         ASSERT_TRUE(got) << "datagram " << i << " missing";
         sourcePorts.insert(got->SourcePort);
         if (got->Bytes.compare(0, 9, "\x01Kvl3_Msg") == 0) ++notices;

@@ -13,10 +13,10 @@
 class ERefusedValue : public std::runtime_error {
 public:
     ERefusedValue(std::string field, const std::string& why);
-    const std::string& Field() const { return field_; }  // its label, as the forms show it
+    const std::string& Field() const { return Field_; }  // its label, as the forms show it
 
 private:
-    std::string field_;
+    std::string Field_;
 };
 
 // Refuses a datagram value holding the separator 0x01.

@@ -46,7 +46,8 @@ void AnswerImage(const TDispatchContext& context, const TIdHTTPRequestInfo& requ
     const std::string name = path.substr(path.empty() ? 0 : 1, MaxImageName);
     const TJPEGImage* image = FindImage(context.Env, name);
     if (image == nullptr) {
-        WriteLogFile(request.RemoteAddress + " " + EscapeLogText(path) + "が見つかりませんでした。", EventWarning);
+        WriteLogFile(request.RemoteAddress + " " + EscapeLogText(path) + "が見つかりませんでした。",
+                     EventWarning);
         response.SetStatus(404);
         return;
     }
@@ -128,7 +129,8 @@ void webMainCommandGet(const TDispatchContext& context, TIdPeerThread& /*ASender
                        const TIdHTTPRequestInfo& ARequestInfo, TIdHTTPResponseInfo& AResponseInfo) {
     AResponseInfo.ServerHeader = ServerSoftwareText;
     // The path is the request's own text: keep its control bytes off the line.
-    WriteLogFile(ARequestInfo.RemoteAddress + " " + EscapeLogText(ARequestInfo.DocumentPath), EventInformation);
+    WriteLogFile(ARequestInfo.RemoteAddress + " " + EscapeLogText(ARequestInfo.DocumentPath),
+                 EventInformation);
 
     const std::string& path = ARequestInfo.DocumentPath;
     const bool image = path.size() >= ImageSuffix.size() &&
@@ -140,7 +142,8 @@ void webMainCommandGet(const TDispatchContext& context, TIdPeerThread& /*ASender
             AnswerPage(context, ARequestInfo, AResponseInfo);
     } catch (const ERefusedValue& e) {
         // The user's own input, refused before anything was stored or sent.
-        WriteEventLog(ARequestInfo.RemoteAddress + " " + EscapeLogText(path) + " " + e.what(), EventWarning, 0);
+        WriteEventLog(ARequestInfo.RemoteAddress + " " + EscapeLogText(path) + " " + e.what(), EventWarning,
+                      0);
         ClearAnswer(AResponseInfo);
         AResponseInfo.SetStatus(400);
         AResponseInfo.BodyText = FailurePage(e.what());

@@ -19,11 +19,11 @@
 
 #include "images/jpeg_list.h"
 #include "log/event_log.h"
-#include "platform/sjis_text.h"
 #include "platform/event_sink.h"
 #include "platform/home_dir.h"
 #include "platform/service_host.h"
 #include "platform/service_install.h"
+#include "platform/sjis_text.h"
 #include "service/svc_main.h"
 
 namespace {
@@ -31,8 +31,9 @@ namespace {
 class TStandardErrorEventSink : public TEventSink {
 public:
     void Report(const TEventEntry& entry) override {
-        const std::string line = std::string("QUOR ") + TypeWord(entry.Type) + ": " + Cp932ToUtf8(entry.Text, TBadBytes::Replace) + "\n";
-        std::lock_guard<std::mutex> hold(lock_);
+        const std::string line = std::string("QUOR ") + TypeWord(entry.Type) + ": " +
+                                 Cp932ToUtf8(entry.Text, TBadBytes::Replace) + "\n";
+        std::lock_guard<std::mutex> hold(Lock_);
         size_t done = 0;
         while (done < line.size()) {
             const ssize_t n = ::write(STDERR_FILENO, line.data() + done, line.size() - done);
@@ -45,12 +46,15 @@ public:
 private:
     static const char* TypeWord(TEventType type) {
         switch (type) {
-            case TEventType::Warning: return "warning";
-            case TEventType::Error: return "error";
-            default: return "information";
+            case TEventType::Warning:
+                return "warning";
+            case TEventType::Error:
+                return "error";
+            default:
+                return "information";
         }
     }
-    std::mutex lock_;
+    std::mutex Lock_;
 };
 
 TEventSink& ChosenEventSink() {

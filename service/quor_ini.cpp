@@ -8,11 +8,13 @@
 
 std::string IniValueOf(std::string_view content, std::string_view name) {
     std::optional<std::string_view> value;
-    ForEachLine(content, [&](std::string_view line) {
-        const size_t equals = line.find('=');
-        if (!value && equals != std::string_view::npos && SameText(line.substr(0, equals), name))
-            value = line.substr(equals + 1);
-    }, {.ZeroEndsText = false});
+    ForEachLine(content,
+                [&](std::string_view line) {
+                    const size_t equals = line.find('=');
+                    if (!value && equals != std::string_view::npos && SameText(line.substr(0, equals), name))
+                        value = line.substr(equals + 1);
+                },
+                {.ZeroEndsText = false});
     return std::string(value.value_or(""));
 }
 

@@ -17,8 +17,7 @@ TEST(QuorIni, EveryLineIsACandidateAndTheFirstMatchWins) {
     EXPECT_EQ(IniValueOf("[Quor]\r\nQUOR_CommonDirectory=/srv/kavel/\r\n", Key), "/srv/kavel/");
     EXPECT_EQ(IniValueOf("quor_commondirectory=/a/\nQUOR_CommonDirectory=/b/\n", Key), "/a/");
     // A line that does not match is skipped, a later one still counts.
-    EXPECT_EQ(IniValueOf("QUOR_CommonDirectory\r\nQUOR_CommonDirectoryX=/x/\rQUOR_CommonDirectory=/c/",
-                         Key),
+    EXPECT_EQ(IniValueOf("QUOR_CommonDirectory\r\nQUOR_CommonDirectoryX=/x/\rQUOR_CommonDirectory=/c/", Key),
               "/c/");
     EXPECT_EQ(IniValueOf("Other=1\n\n=\n", Key), "");
     EXPECT_EQ(IniValueOf("", Key), "");
@@ -54,25 +53,23 @@ TEST(QuorIni, QuotedValues) {
 class QuorIniFile : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = temp_.Dir();
-        dir_.pop_back();
+        Dir_ = Temp_.Dir();
+        Dir_.pop_back();
     }
-    void Write(const std::string& content) {
-        std::ofstream(dir_ + "/quor.ini", std::ios::binary) << content;
-    }
-    TTestTempDir temp_;
-    std::string dir_;
+    void Write(const std::string& content) { std::ofstream(Dir_ + "/quor.ini", std::ios::binary) << content; }
+    TTestTempDir Temp_;
+    std::string Dir_;
 };
 
 TEST_F(QuorIniFile, ReadsTheUnquotedDirectory) {
     Write("[QUOR]\r\nQUOR_CommonDirectory=\"/srv/kavel/\"\r\n");
-    EXPECT_EQ(ReadQuorCommonDirectory(dir_ + "/quor.ini"), "/srv/kavel/");
+    EXPECT_EQ(ReadQuorCommonDirectory(Dir_ + "/quor.ini"), "/srv/kavel/");
     Write("Nothing=here\r\n");
-    EXPECT_EQ(ReadQuorCommonDirectory(dir_ + "/quor.ini"), "");
+    EXPECT_EQ(ReadQuorCommonDirectory(Dir_ + "/quor.ini"), "");
 }
 
 TEST_F(QuorIniFile, MissingFileNamesItsPath) {
-    const std::string path = dir_ + "/quor.ini";
+    const std::string path = Dir_ + "/quor.ini";
     try {
         ReadQuorCommonDirectory(path);
         FAIL() << "no error";

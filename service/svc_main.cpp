@@ -66,7 +66,8 @@ void TSvcMain::Start() {
     Env->SetOnLoaded([](TKavelEnv&) {});
     Env->SetOnShareChanged([this](bool reachable, const std::string& detail) {
         if (reachable)
-            WriteEventLog("Kavel達の環境" + Env->CommonDirectory() + "を再び読めるようになりました。", EventWarning, 0);
+            WriteEventLog("Kavel達の環境" + Env->CommonDirectory() + "を再び読めるようになりました。",
+                          EventWarning, 0);
         else
             WriteEventLog("Kavel達の環境" + Env->CommonDirectory() +
                               "を読めません。最後に読込んだ情報を表示し続けます。" + detail,

@@ -9,8 +9,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/sjis_text.h"
 #include "platform/event_sink.h"
+#include "platform/sjis_text.h"
 #include "tests/server_harness.h"
 
 namespace {
@@ -57,7 +57,8 @@ TEST(ServerStart, LogsTheStartInOrderServesAndStopsWithExitCodeZero) {
     EXPECT_THAT(files.LogTexts(), ElementsAreArray(StartLines(files)));
     for (const TLogRecord& r : files.LogRecords()) EXPECT_EQ(r.Level, "情報　 ") << r.Text;
     // The event log got the same messages, in UTF-8.
-    EXPECT_NE(server.EventText().find("QUOR information: " + Cp932ToUtf8(Started, TBadBytes::Replace)), std::string::npos);
+    EXPECT_NE(server.EventText().find("QUOR information: " + Cp932ToUtf8(Started, TBadBytes::Replace)),
+              std::string::npos);
     EXPECT_EQ(HttpGet(files.Port(), "/").Status, 200);
 
     server.Signal(SIGTERM);
@@ -82,7 +83,8 @@ TEST(ServerStart, SigintStopsLikeSigterm) {
 TEST(ServerStart, MissingQuorIniEndsWithExitCodeOne) {
     TServerFiles files;
     files.RemoveFile(files.Home() + "quor.ini");
-    ExpectAbandonedWith(FailedStart(files), "以下のパスに初期化ファイルがありません。\r\n" + files.Home() + "quor.ini");
+    ExpectAbandonedWith(FailedStart(files),
+                        "以下のパスに初期化ファイルがありません。\r\n" + files.Home() + "quor.ini");
 }
 
 TEST(ServerStart, MissingKavelIniEndsWithExitCodeOne) {

@@ -24,8 +24,9 @@ using TSteady = std::chrono::steady_clock;
 constexpr std::size_t MiB = 1u << 20;
 
 std::string MessageFile(size_t size) {
-    const std::string entry = "○送信者(伝言)    送信日時:2026年12月08日(火) 10時15分30秒\r\n"
-                              "打ち合わせは三時からに変更になりました。<資料>は共有フォルダにあります。\r\n\r\n";
+    const std::string entry =
+        "○送信者(伝言)    送信日時:2026年12月08日(火) 10時15分30秒\r\n"
+        "打ち合わせは三時からに変更になりました。<資料>は共有フォルダにあります。\r\n\r\n";
     std::string out;
     out.reserve(size + entry.size());
     while (out.size() < size) out += entry;
@@ -60,7 +61,8 @@ public:
               while (!Stop_.load()) {
                   const auto start = TSteady::now();
                   const int status = HttpGet(port, "/keiziban").Status;
-                  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(TSteady::now() - start);
+                  const auto ms =
+                      std::chrono::duration_cast<std::chrono::milliseconds>(TSteady::now() - start);
                   Times_.push_back(status == 200 ? ms.count() : 1000000);
                   std::this_thread::sleep_for(std::chrono::milliseconds(20));
               }
@@ -117,7 +119,9 @@ TEST(LoadFaults, AHugeMessageBoardCostsAboutItsSizeGivesItBackAndNeverHoldsTheBo
     TBoardProbe probe(files.Port());
     std::vector<std::thread> viewers;
     for (int i = 0; i < 4; ++i)
-        viewers.emplace_back([&] { EXPECT_EQ(ReadAll(OpenRequest(files.Port(), "/udengoncheck?user=yamada")), "HTTP/1.1 200"); });
+        viewers.emplace_back([&] {
+            EXPECT_EQ(ReadAll(OpenRequest(files.Port(), "/udengoncheck?user=yamada")), "HTTP/1.1 200");
+        });
     for (auto& v : viewers) v.join();
     const std::vector<long> times = probe.Finish();
     ASSERT_FALSE(times.empty());

@@ -145,8 +145,9 @@ TEST_F(HeldPersonFileWrite, AnAbsenceSubmitWaitsForTheClientToLetGo) {
     ASSERT_EQ(HttpGet(Files.Port(), "/uframe?user=yamada").Status, 200);
     {
         THeldFile held(Files.Office() + "yamada.kvl", 300);
-        const THttpAnswer submit = HttpGet(Files.Port(), "/uhuzaisetsubmit?user=yamada&modoritype=nolimit&statusicon=1&huzairiyu=" +
-                                                             PercentEncode(reason));
+        const THttpAnswer submit =
+            HttpGet(Files.Port(), "/uhuzaisetsubmit?user=yamada&modoritype=nolimit&statusicon=1&huzairiyu=" +
+                                      PercentEncode(reason));
         EXPECT_EQ(submit.Status, 200) << submit.Body;
     }
     EXPECT_EQ(CountOf(ReadBytes(Files.Office() + "yamada.kvl").value_or(""), reason), 1u);

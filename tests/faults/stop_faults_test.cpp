@@ -22,8 +22,9 @@ constexpr auto DrainBound = std::chrono::seconds(3);
 
 // A message file of about size bytes, in entries as the server writes them.
 std::string MessageFile(size_t size) {
-    const std::string entry = "○送信者(伝言)    送信日時:2026年12月08日(火) 10時15分30秒\r\n"
-                              "打ち合わせは三時からに変更になりました。資料は共有フォルダにあります。\r\n\r\n";
+    const std::string entry =
+        "○送信者(伝言)    送信日時:2026年12月08日(火) 10時15分30秒\r\n"
+        "打ち合わせは三時からに変更になりました。資料は共有フォルダにあります。\r\n\r\n";
     std::string out;
     out.reserve(size + entry.size());
     while (out.size() < size) out += entry;

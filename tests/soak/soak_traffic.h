@@ -4,11 +4,11 @@
 // person-page, image, message and absence requests and records what the
 // server answered.
 
-#include <thread>  // the clocks; <chrono> itself does not compile for CP932
 #include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>  // the clocks; <chrono> itself does not compile for CP932
 #include <utility>
 #include <vector>
 
@@ -37,7 +37,8 @@ struct TAbsenceForm {
 // The four values of the person file that the form decides, in file order
 // (reason, return date, return time, status mark), as the server must have
 // written them. captions: the status-mark captions from mark 0 on.
-std::vector<std::string> ExpectedAbsenceValues(const TAbsenceForm& form, const std::vector<std::string>& captions);
+std::vector<std::string> ExpectedAbsenceValues(const TAbsenceForm& form,
+                                               const std::vector<std::string>& captions);
 
 struct TSentMessage {
     std::string Person;
@@ -46,11 +47,11 @@ struct TSentMessage {
 
 struct TClientRecord {
     std::map<std::string, std::uint64_t> Requests;  // by kind
-    std::uint64_t Sent = 0;                          // requests, every kind
-    std::uint64_t UnknownUserAnswers = 0;            // 500s for persons that may be missing
+    std::uint64_t Sent = 0;                         // requests, every kind
+    std::uint64_t UnknownUserAnswers = 0;           // 500s for persons that may be missing
     std::vector<TSentMessage> Acknowledged;
-    std::vector<TSentMessage> Refused;    // answered 500: the person was not listed
-    std::vector<TSentMessage> Uncertain;  // no answer to tell
+    std::vector<TSentMessage> Refused;           // answered 500: the person was not listed
+    std::vector<TSentMessage> Uncertain;         // no answer to tell
     std::optional<TAbsenceForm> LastOwnAbsence;  // the last one acknowledged
     std::uint64_t FaultCount = 0;
     std::vector<std::string> Faults;  // the first few, for the report
