@@ -6,8 +6,13 @@ namespace {
 
 constexpr char ReplacementCharacter[] = "\xEF\xBF\xBD";
 
+// Single bytes Windows maps to private or control characters that no other
+// CP932 reader knows: treated as bytes that are no character, as elsewhere.
+bool IsUnassignedSingle(unsigned char c) { return c == 0x80 || c == 0xA0 || c >= 0xFD; }
+
 // One CP932 character (one or two bytes) as UTF-8; false when it is none.
 bool AppendCharacter(const char* bytes, int length, std::string& out) {
+    if (length == 1 && IsUnassignedSingle(static_cast<unsigned char>(bytes[0]))) return false;
     wchar_t wide[2];
     const int n = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, bytes, length, wide, 2);
     if (n <= 0) return false;
