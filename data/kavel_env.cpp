@@ -326,8 +326,9 @@ TDateTime TKavelEnv::NextLoadTime() {
 
 int TKavelEnv::LoadPersons(TKavelPersonsList& list, std::vector<std::string>* changedKeys) {
     const auto started = std::chrono::steady_clock::now();
-    const std::vector<TStampedName> files = ListStampedFiles(CommonDirectory_, {".kvl", ".off"});
+    // Stamped before the listing: a file changed after it is older than the list.
     list.SetLoadTime(NextLoadTime());
+    const std::vector<TStampedName> files = ListStampedFiles(CommonDirectory_, {".kvl", ".off"});
     list.Clear();
     list.Reserve(std::max<int>(PersonsReserve, static_cast<int>(files.size())));
     auto hasMarker = [&](std::string_view kvlName) {

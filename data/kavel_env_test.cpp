@@ -323,6 +323,8 @@ TEST_F(Env, AFileOurWriterHoldsIsSkippedWithoutWaitingForTheWrite) {
     const std::vector<std::string> all = {"a", "b", "c", "d"};
     for (const std::string& key : all) dir.Write(key + ".kvl", PersonText("ｱ", "g"));
     Start("QUOR_Interval,ReloadAllFile=0\r\n");
+    // Changed since that first scan, so the next one has to read it.
+    dir.Write("a.kvl", PersonText("ｲ", "g"));
     bool finishedDuringTheWrite = false;
     std::vector<std::string> during;
     std::future<void> scan;

@@ -16,6 +16,7 @@
 // What a poll compares of a file: never its content.
 struct TFileStamp {
     std::int64_t MtimeNs = 0;
+    std::int64_t ChangeNs = 0;  // POSIX: the inode's change time (a chmod, a link); 0 on Windows
     std::int64_t Size = -1;
     std::uint64_t Identity = 0;  // inode and device; the creation time on Windows
     bool operator==(const TFileStamp&) const = default;

@@ -74,6 +74,7 @@ std::vector<TStampedName> ListStampedFiles(const std::string& directory,
         if (::fstatat(::dirfd(dir), e->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode)) continue;
         TFileStamp stamp;
         stamp.MtimeNs = std::int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+        stamp.ChangeNs = std::int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
         stamp.Size = st.st_size;
         stamp.Identity = (std::uint64_t{st.st_dev} << 40) ^ std::uint64_t{st.st_ino};
         files.push_back({e->d_name, stamp});
