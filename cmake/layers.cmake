@@ -11,7 +11,8 @@ set(QUOR_LAYERS
   "data: images protocol"
   "http: platform"
   "pages: log data http"
-  "service: pages"
+  "api: pages"
+  "service: api"
   # Above the server: they may use all of it.
   "fuzz: service"
   "bench: service"

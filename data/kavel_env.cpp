@@ -176,6 +176,15 @@ void TKavelEnv::ReadSettings() {
             const std::string v = ValueOf(items, "ReloadAllFile");
             if (!v.empty()) ReloadInterval_ = ParseInt32(v).value_or(1);
         }
+        if (ParseSettingLine("QUOR_Watch", line, items)) {
+            const std::string mode = ValueOf(items, "Mode");
+            if (SameText(mode, "off")) WatchMode_ = TWatchMode::Off;
+            if (SameText(mode, "poll")) WatchMode_ = TWatchMode::Poll;
+            if (SameText(mode, "notify")) WatchMode_ = TWatchMode::Notify;
+            if (SameText(mode, "auto")) WatchMode_ = TWatchMode::Auto;
+            const std::string ms = ValueOf(items, "PollMs");
+            if (!ms.empty()) WatchPollMs_ = std::max(100, ParseInt32(ms).value_or(2000));
+        }
         if (ParseSettingLine("CustomIcon", line, items)) {
             std::string name = ValueOf(items, "Name");
             std::string yellow = ValueOf(items, "YellowIcon");
@@ -205,6 +214,15 @@ bool TKavelEnv::RescanDue(const TKavelPersonsList& current) const {
     return Clock_.Now() > current.LoadTime() + ReloadInterval_ / MinutesPerDay;
 }
 
+bool TKavelEnv::RescanIfDue() {
+    bool idle = false;
+    if (!Reloading_.compare_exchange_strong(idle, true, std::memory_order_acquire, std::memory_order_relaxed))
+        return false;
+    Reloading_.store(false, std::memory_order_release);
+    GetPersons();
+    return !ReloadPending_.load();
+}
+
 TKavelEnv::TPersonsPtr TKavelEnv::GetPersons() {
     bool idle = false;
     if (!Reloading_.compare_exchange_strong(idle, true, std::memory_order_acquire, std::memory_order_relaxed))
@@ -223,8 +241,14 @@ TKavelEnv::TPersonsPtr TKavelEnv::GetPersons() {
     // is still readable afterwards may replace the list.
     auto fresh = std::make_shared<TKavelPersonsList>();
     std::string failure;
+    std::vector<std::string> changed;
+    const auto scanStart = std::chrono::steady_clock::now();
     try {
-        LoadPersons(*fresh);
+        LoadPersons(*fresh, &changed);
+        Rescans_.fetch_add(1);
+        RescanMicros_.fetch_add(static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - scanStart)
+                .count()));
     } catch (const EFileError& e) {
         failure = e.what();  // the directory itself could not be listed
     } catch (const std::exception&) {
@@ -235,13 +259,19 @@ TKavelEnv::TPersonsPtr TKavelEnv::GetPersons() {
     }
     if (failure.empty() && !ShareReadable()) failure = CommonDirectory_ + "kavel.ini" + "が見つかりません";
     if (!failure.empty()) {
+        {
+            // What the failed scan took in was never shown: read it all again.
+            std::lock_guard hold(KnownLock_);
+            Known_.clear();
+        }
         if (forced) ReloadPending_.store(true);
         MarkShare(false, failure);
         return current;
     }
     std::atomic_store(&Persons_, fresh);
-    SparePersons_ = std::move(current);
+    SparePersons_ = current;
     MarkShare(true, std::string());
+    if (OnRescanned_ && !changed.empty()) OnRescanned_(*current, *fresh, changed);
     return fresh;
 }
 
@@ -263,6 +293,23 @@ void TKavelEnv::MarkShare(bool readable, const std::string& detail) {
     if (OnShareChanged_) OnShareChanged_(readable, detail);
 }
 
+void TKavelEnv::ExpectOwnWrite(const std::string& key, const std::string& text) {
+    std::lock_guard hold(OwnWritesLock_);
+    // Only the latest few matter: one that never shows up must not pile up.
+    if (OwnWrites_.size() >= 64) OwnWrites_.erase(OwnWrites_.begin());
+    OwnWrites_.emplace_back(key, text);
+}
+
+bool TKavelEnv::TakeOwnWrite(const std::string& key, const std::string& text) {
+    std::lock_guard hold(OwnWritesLock_);
+    for (auto w = OwnWrites_.rbegin(); w != OwnWrites_.rend(); ++w)
+        if (w->first == key && w->second == text) {
+            OwnWrites_.erase(std::next(w).base());
+            return true;
+        }
+    return false;
+}
+
 void TKavelEnv::ForceReload() {
     ReloadPending_.store(true);
     std::atomic_load(&Persons_)->SetLoadTime(0);
@@ -277,22 +324,58 @@ TDateTime TKavelEnv::NextLoadTime() {
     return next;
 }
 
-int TKavelEnv::LoadPersons(TKavelPersonsList& list) {
+int TKavelEnv::LoadPersons(TKavelPersonsList& list, std::vector<std::string>* changedKeys) {
     const auto started = std::chrono::steady_clock::now();
-    const std::vector<std::string> names = FindFilesByExtension(CommonDirectory_, ".kvl");
+    // Stamped before the listing: a file changed after it is older than the list.
     list.SetLoadTime(NextLoadTime());
+    const std::vector<TStampedName> files = ListStampedFiles(CommonDirectory_, {".kvl", ".off"});
     list.Clear();
-    list.Reserve(PersonsReserve);
-    for (const std::string& name : names) {
+    list.Reserve(std::max<int>(PersonsReserve, static_cast<int>(files.size())));
+    auto hasMarker = [&](std::string_view kvlName) {
+        std::string marker(WithoutFileExt(kvlName));
+        marker += ".off";
+        auto at = std::lower_bound(files.begin(), files.end(), marker,
+                                   [](const TStampedName& f, const std::string& n) { return f.Name < n; });
+        return at != files.end() && at->Name == marker;
+    };
+    std::lock_guard hold(KnownLock_);
+    std::unordered_map<std::string, TKnownFile> known;
+    known.reserve(files.size());
+    long long read = 0;
+    for (const TStampedName& file : files) {
+        if (!EndsWithText(file.Name, ".kvl")) continue;
+        const bool off = hasMarker(file.Name);
+        auto old = Known_.find(file.Name);
+        if (old != Known_.end() && old->second.Stamp == file.Stamp) {
+            auto person = std::make_unique<TKavelPerson>(old->second.Person);
+            if (person->PowerOFF != off && changedKeys) changedKeys->push_back(person->FileName());
+            person->PowerOFF = off;
+            known.emplace(file.Name, TKnownFile{file.Stamp, *person});
+            list.Add(std::move(person));
+            continue;
+        }
         const auto spent =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
         const int wait = std::max(0, ScanLockGraceMs - static_cast<int>(spent.count()));
         try {
-            list.Add(std::make_unique<TKavelPerson>(CommonDirectory_ + name, wait));
+            auto person = std::make_unique<TKavelPerson>(CommonDirectory_ + file.Name, wait);
+            ++read;
+            person->PowerOFF = off;
+            if (changedKeys &&
+                (old == Known_.end() || old->second.Person.PowerOFF != off ||
+                 old->second.Person.PersonFileText() != person->PersonFileText()))
+                changedKeys->push_back(person->FileName());
+            known.emplace(file.Name, TKnownFile{file.Stamp, *person});
+            list.Add(std::move(person));
         } catch (const std::exception&) {
             // Held, unreadable or gone since the search: next scan tries again.
         }
     }
+    if (changedKeys)
+        for (const auto& [name, file] : Known_)
+            if (!known.count(name)) changedKeys->push_back(file.Person.FileName());
+    Known_ = std::move(known);
+    FilesRead_.fetch_add(read);
     list.ShrinkToFit();
     list.Sort();
     // Our writes that a crash cut off leave their temporary files behind.

@@ -3,10 +3,14 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/clock.h"
+#include "data/kavel_person.h"
+#include "platform/dir_watch.h"
 
 class TKavelPersonsList;
 class TPersonStatusCollection;
@@ -44,6 +48,40 @@ public:
     void SetCommonDirectory(const std::string& directory);
     void SetOnLoaded(TNotifyEvent handler);
     void SetOnShareChanged(TShareEvent handler) { OnShareChanged_ = std::move(handler); }
+    // Told after every rescan that found a difference, on the thread that
+    // ran it, one rescan at a time: the list replaced, the new one, and the
+    // keys of the persons added, removed or changed (power marker included).
+    using TRescanEvent = std::function<void(const TKavelPersonsList& before, const TKavelPersonsList& after,
+                                            const std::vector<std::string>& changedKeys)>;
+    void SetOnRescanned(TRescanEvent handler) { OnRescanned_ = std::move(handler); }
+
+    // A change the server itself stores: the classic pages ("web") and the
+    // API ("api") report each one here, with the peer that asked for it.
+    struct TStoredChange {
+        std::string Source{};
+        std::string Peer{};
+        const TKavelPerson* Before = nullptr;  // absence changes: the record before and after
+        const TKavelPerson* After = nullptr;
+        const TKavelPerson* Receiver = nullptr;  // a message stored: to whom, from whom, how long
+        std::string Sender{};
+        size_t Length = 0;
+    };
+    using TStoredEvent = std::function<void(const TStoredChange& change)>;
+    void SetOnStored(TStoredEvent handler) { OnStored_ = std::move(handler); }
+    void NoteStored(const TStoredChange& change) {
+        if (OnStored_) OnStored_(change);
+    }
+    // Person-file writes of our own, announced before they are made, so that
+    // the rescan that finds them does not take them for a client's: Take is
+    // true (and forgets it) when key's file was written by us with text.
+    void ExpectOwnWrite(const std::string& key, const std::string& text);
+    bool TakeOwnWrite(const std::string& key, const std::string& text);
+    // Writes of person and message files, and those that failed.
+    std::atomic<std::uint64_t> Writes{0};
+    std::atomic<std::uint64_t> WriteFailures{0};
+    // Rescans run and the seconds they took.
+    std::uint64_t Rescans() const { return Rescans_.load(); }
+    double RescanSeconds() const { return RescanMicros_.load() / 1e6; }
 
     // A rescan that cannot read the common directory (gone, unreadable, its
     // kavel.ini missing) keeps the last good list and marks the share lost;
@@ -66,11 +104,22 @@ public:
     void ForceReload();
     // Scans the person files into list (skipping those that cannot be
     // read, or that others hold past the scan's short grace), sorted;
-    // returns the number of persons. The list's LoadTime is the moment the
+    // returns the number of persons. A file whose stamp (time, size,
+    // identity) is that of the last scan is not read again: its record is
+    // copied, its .off marker looked up afresh. changedKeys, when given,
+    // gets the keys that differ from the last scan. The list's LoadTime is the moment the
     // scan started, but always later than that of any earlier scan of this
     // environment, so that a page cached from an older list never passes for
     // current, however coarse or still the clock.
-    int LoadPersons(TKavelPersonsList& list);
+    int LoadPersons(TKavelPersonsList& list, std::vector<std::string>* changedKeys = nullptr);
+    // Change detection (kavel.ini: QUOR_Watch,Mode=auto|notify|poll|off,PollMs=2000).
+    TWatchMode WatchMode() const { return WatchMode_; }
+    int WatchPollMs() const { return WatchPollMs_; }
+    // Rescans now if a rescan is due or forced and none is running; false
+    // when one was running (the pending mark stays for the next call).
+    bool RescanIfDue();
+    // Person files read from disk by the scans so far (the others copied).
+    long long FilesRead() const { return FilesRead_.load(); }
     void ReadSettings();
     void BuildStatuses();
 
@@ -125,6 +174,22 @@ private:
     // ForceReload sets to 0.
     std::atomic<TDateTime> LastLoadTime_{0};
     TShareEvent OnShareChanged_;
+    TRescanEvent OnRescanned_;
+    TStoredEvent OnStored_;
+    std::mutex OwnWritesLock_;
+    std::vector<std::pair<std::string, std::string>> OwnWrites_;
+    std::atomic<std::uint64_t> Rescans_{0};
+    std::atomic<std::uint64_t> RescanMicros_{0};
+    TWatchMode WatchMode_ = TWatchMode::Auto;
+    int WatchPollMs_ = 2000;
+    // The last scan's record of each person file, by file name.
+    struct TKnownFile {
+        TFileStamp Stamp;
+        TKavelPerson Person;
+    };
+    std::mutex KnownLock_;
+    std::unordered_map<std::string, TKnownFile> Known_;
+    std::atomic<long long> FilesRead_{0};
     std::atomic<TDateTime> ShareLostSince_{0};
     int ShareProbeMs_ = 500;
     // Steady-clock milliseconds of the last look at the share; under the

@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <random>
+#include <set>
 #include <future>
 #include <thread>
 #include <utility>
@@ -320,6 +323,8 @@ TEST_F(Env, AFileOurWriterHoldsIsSkippedWithoutWaitingForTheWrite) {
     const std::vector<std::string> all = {"a", "b", "c", "d"};
     for (const std::string& key : all) dir.Write(key + ".kvl", PersonText("ｱ", "g"));
     Start("QUOR_Interval,ReloadAllFile=0\r\n");
+    // Changed since that first scan, so the next one has to read it.
+    dir.Write("a.kvl", PersonText("ｲ", "g"));
     bool finishedDuringTheWrite = false;
     std::vector<std::string> during;
     std::future<void> scan;
@@ -472,6 +477,65 @@ TEST_F(Env, ManyReadersDuringRescans) {
     changer.join();
     EXPECT_EQ(0, failures.load());
     EXPECT_GT(listsSeen.load(), Readers);  // rescans did run meanwhile
+}
+
+}  // namespace
+
+namespace {
+
+// Incremental rescans: after any mix of edits, the list is the one a fresh
+// full scan gives, the changed keys are exactly those that differ, and only
+// the files that changed were read again.
+TEST_F(Env, IncrementalRescansMatchAFullScanAndReadOnlyWhatChanged) {
+    Start("QUOR_Interval,ReloadAllFile=0\r\n");
+    std::mt19937 random(7);
+    std::map<std::string, std::string> files;  // key -> furigana; absent: no file
+    std::set<std::string> off;
+    auto put = [&](const std::string& key, const std::string& furigana) {
+        // Through a rename, as the clients write: a new identity every time.
+        dir.Write(key + ".tmp", PersonText(furigana, "g"));
+        std::filesystem::rename(dir.File(key + ".tmp"), dir.File(key + ".kvl"));
+        files[key] = furigana;
+    };
+    for (int i = 0; i < 20; ++i) put("p" + std::to_string(i), "F" + std::to_string(i));
+    env.ForceReload();
+    env.GetPersons();
+    for (int round = 0; round < 30; ++round) {
+        std::set<std::string> touched;
+        const long long readBefore = env.FilesRead();
+        int rewrites = 0;
+        for (int edit = 0; edit < 3; ++edit) {
+            const std::string key = "p" + std::to_string(random() % 24);
+            switch (random() % 4) {
+                case 0:
+                    put(key, "R" + std::to_string(round * 10 + edit));
+                    ++rewrites;
+                    break;
+                case 1:
+                    if (files.erase(key)) std::filesystem::remove(dir.File(key + ".kvl"));
+                    break;
+                default:
+                    if (off.erase(key))
+                        std::filesystem::remove(dir.File(key + ".off"));
+                    else
+                        off.insert(key), dir.Write(key + ".off", "");
+            }
+            touched.insert(key);
+        }
+        std::vector<std::string> changed;
+        TKavelPersonsList incremental;
+        env.LoadPersons(incremental, &changed);
+        TKavelEnv fresh(clock);
+        fresh.SetCommonDirectory(dir.Dir());
+        const TKavelEnv::TPersonsPtr full = fresh.GetPersons();
+        ASSERT_EQ(Keys(incremental), Keys(*full));
+        for (int i = 0; i < full->Count(); ++i) {
+            EXPECT_EQ(incremental[i].PersonFileText(), (*full)[i].PersonFileText());
+            EXPECT_EQ(incremental[i].PowerOFF, (*full)[i].PowerOFF) << (*full)[i].FileName();
+        }
+        for (const std::string& key : changed) EXPECT_TRUE(touched.count(key)) << key;
+        EXPECT_LE(env.FilesRead() - readBefore, rewrites);
+    }
 }
 
 }  // namespace

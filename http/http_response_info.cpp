@@ -10,8 +10,18 @@ std::string ReasonPhraseOf(int code) {
             return "Not Modified";
         case 400:
             return "Bad Request";
+        case 403:
+            return "Forbidden";
         case 404:
             return "Not Found";
+        case 405:
+            return "Method Not Allowed";
+        case 415:
+            return "Unsupported Media Type";
+        case 422:
+            return "Unprocessable Content";
+        case 503:
+            return "Service Unavailable";
         case 500:
             return "Internal Server Error";
         case 501:
@@ -36,7 +46,9 @@ std::string_view TIdHTTPResponseInfo::Body() const {
 std::string TIdHTTPResponseInfo::WriteHeader() {
     if (HeaderWritten_) throw std::runtime_error("Header has already been written.");
     HeaderWritten_ = true;
-    if (ContentLength == -1) {
+    if (HeldStream) {
+        ContentLength = -1;
+    } else if (ContentLength == -1) {
         if (!BodyText.empty())
             ContentLength = static_cast<std::int64_t>(BodyText.size());
         else if (BodyStream)

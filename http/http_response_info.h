@@ -7,6 +7,7 @@
 
 #include "http/http_body_stream.h"
 #include "http/http_cookies.h"
+#include "http/http_held_stream.h"
 #include "http/http_request_info.h"
 
 // Reason phrase that SetStatus gives a code.
@@ -29,6 +30,9 @@ public:
     TIdHeaderList CustomHeaders;
     std::string ServerHeader;
     bool CloseAfterResponse = true;
+    // Set: the connection stays open after the body, fed by the stream, and
+    // the head carries no Content-Length.
+    std::shared_ptr<THeldStream> HeldStream;
 
     void SetStatus(int code);
 

@@ -70,6 +70,8 @@ void TIdHTTPServer::Activate() {
     a->Config.SendStallTimeout = std::chrono::milliseconds(SendStallTimeoutMs);
     a->Config.MaxHeldBytes = MaxHeldAnswerBytes;
     a->Config.LingerTimeout = std::chrono::milliseconds(LingerTimeoutMs);
+    a->Config.MaxHeldStreams = std::max(0, MaxHeldStreams);
+    a->Config.Heartbeat = std::chrono::milliseconds(std::max(1, HeartbeatMs));
     a->Config.IsSlowRequest = IsSlowRequest;
     a->Listener.Open(DefaultPort, ListenQueue);
     TActivation* raw = a.get();
@@ -148,5 +150,7 @@ THttpServerStatistics TIdHTTPServer::Statistics() const {
     s.Evicted = Counters_->Evicted.load();
     s.Stalled = Counters_->Stalled.load();
     s.CutAtStop = Counters_->CutAtStop.load();
+    s.Held = Counters_->Held.load();
+    s.HeldRefused = Counters_->HeldRefused.load();
     return s;
 }

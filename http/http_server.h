@@ -33,6 +33,8 @@ struct THttpServerStatistics {
     std::uint64_t Evicted = 0;    // cut to make room for a newer connection
     std::uint64_t Stalled = 0;    // answers cut: no progress, or over the bound on bytes held
     std::uint64_t CutAtStop = 0;  // answers still in flight when the drain bound ran out
+    std::int64_t Held = 0;        // held answers (event feeds) open now
+    std::uint64_t HeldRefused = 0;  // held answers refused at their cap
 };
 
 // Tells whether a request may keep its handler busy for long (a page built
@@ -64,6 +66,11 @@ public:
     // In service at once; beyond, the oldest unread one makes room, else the
     // answer whose reader has taken nothing for longest.
     int MaxConnections = 1024;
+    // Held answers (see http/http_held_stream.h) open at once, apart from
+    // MaxConnections; beyond it such a request is answered 503.
+    int MaxHeldStreams = 4096;
+    // A held answer with nothing to send for this long sends its heartbeat.
+    int HeartbeatMs = 25000;
     int ReadTimeoutMs = 30000;  // for the whole request
     // An answer the client takes nothing of for this long is cut: a reader
     // keeps its connection only while it reads.

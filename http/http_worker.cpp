@@ -29,6 +29,10 @@ struct THttpWorker::TConnection {
     std::size_t Sent = 0;
     std::int64_t Held = 0;     // of HeldBytes
     std::uint64_t Serial = 0;  // tells a handler's late result from a reused connection
+    // A held answer: counted in Held instead of InService until closed;
+    // Stream goes once it has ended.
+    bool IsHeld = false;
+    std::shared_ptr<THeldStream> Stream;
 
     std::string_view Input() const { return {Buffer.get(), Size}; }
 };
@@ -79,7 +83,8 @@ struct THttpWorker::TMailbox {
     };
     std::mutex M;
     std::vector<TDone> Done;
-    THttpWorker* Worker;  // null once the worker has ended
+    bool StreamsWoken = false;  // a held answer has more to send
+    THttpWorker* Worker;        // null once the worker has ended
 };
 
 THttpLane::THttpLane(int threads, std::function<void()> onExit) : OnExit_(std::move(onExit)) {
@@ -201,6 +206,7 @@ void THttpWorker::Run() {
 bool THttpWorker::Drained() {
     if (!Draining_.load(std::memory_order_acquire)) return false;
     while (!Reading_.empty()) Close(Reading_.begin());
+    while (!Holding_.empty()) Close(Holding_.begin());
     return Handling_.empty() && Writing_.empty() && Lingering_.empty();
 }
 
@@ -242,6 +248,7 @@ void THttpWorker::Loop() {
                         OnWritable(c, now);
                         break;
                     case TState::Lingering:
+                    case TState::Holding:
                         Drain(c);
                         break;
                 }
@@ -250,6 +257,7 @@ void THttpWorker::Loop() {
             }
         }
         TakeFinishedHandlers(now);
+        PumpWoken(TClock::now());
         ExpireDeadlines(TClock::now());
         BoundHeldBytes(TClock::now());
         while (Free_.size() > KeptFreeConnections) Free_.pop_back();
@@ -258,7 +266,7 @@ void THttpWorker::Loop() {
 
 int THttpWorker::NextTimeoutMs(TClock::time_point now) const {
     TClock::time_point next = TClock::time_point::max();
-    for (const TList* list : {&Reading_, &Writing_, &Lingering_})
+    for (const TList* list : {&Reading_, &Writing_, &Lingering_, &Holding_})
         if (!list->empty()) next = std::min(next, list->front().Deadline);
     if (!ListenerWatched_ && ResumeAcceptAt_ > now) next = std::min(next, ResumeAcceptAt_);
     if (next == TClock::time_point::max()) return -1;
@@ -458,6 +466,28 @@ void THttpWorker::TakeFinishedHandlers(TClock::time_point now) {
 }
 
 void THttpWorker::StartAnswer(TList::iterator c, TIdHTTPResponseInfo& response, TClock::time_point now) {
+    if (response.HeldStream) {
+        if (Counters_.Held.fetch_add(1, std::memory_order_relaxed) >= Config_.MaxHeldStreams) {
+            Counters_.Held.fetch_sub(1, std::memory_order_relaxed);
+            Counters_.HeldRefused.fetch_add(1, std::memory_order_relaxed);
+            response.HeldStream.reset();
+            response.BodyStream.reset();
+            response.SetStatus(503);
+            response.ContentType = "text/plain";
+            response.BodyText = "Too many open feeds.";
+            response.ContentLength = -1;
+        } else {
+            c->IsHeld = true;
+            c->Stream = std::move(response.HeldStream);
+            Counters_.InService.fetch_sub(1, std::memory_order_relaxed);
+            c->Stream->Attach([mailbox = Mailbox_] {
+                std::lock_guard l(mailbox->M);
+                if (!mailbox->Worker || mailbox->StreamsWoken) return;
+                mailbox->StreamsWoken = true;
+                mailbox->Worker->Poller_.Wake();
+            });
+        }
+    }
     c->Header = response.WriteHeader();
     c->BodyText = std::move(response.BodyText);
     c->BodyStream = std::move(response.BodyStream);
@@ -520,6 +550,13 @@ void THttpWorker::BoundHeldBytes(TClock::time_point now) {
 }
 
 void THttpWorker::Finish(TList::iterator c, TClock::time_point now) {
+    if (c->IsHeld) {
+        if (c->Stream && !Draining_.load(std::memory_order_relaxed))
+            Hold(c, now);
+        else
+            Close(c);
+        return;
+    }
     Counters_.Answered.fetch_add(1, std::memory_order_relaxed);
     // Closing with unread bytes would reset the connection and could destroy the
     // answer before the client has read it: let the client see our close first.
@@ -532,6 +569,59 @@ void THttpWorker::Finish(TList::iterator c, TClock::time_point now) {
     Move(c, TState::Lingering, Lingering_, now + Config_.LingerTimeout);
     Watch(c, PollRead);
     Drain(c);
+}
+
+// Waits for more of a held answer, watching only for the peer's going.
+void THttpWorker::Hold(TList::iterator c, TClock::time_point now) {
+    ReleaseAnswer(*c);
+    Move(c, TState::Holding, Holding_, now + Config_.Heartbeat);
+    Watch(c, PollRead);
+}
+
+void THttpWorker::PumpWoken(TClock::time_point now) {
+    {
+        std::lock_guard l(Mailbox_->M);
+        if (!Mailbox_->StreamsWoken) return;
+        Mailbox_->StreamsWoken = false;
+    }
+    std::vector<TList::iterator> held;
+    held.reserve(Holding_.size());
+    for (auto c = Holding_.begin(); c != Holding_.end(); ++c) held.push_back(c);
+    for (TList::iterator c : held) {
+        try {
+            if (c->Owner == &Holding_) Pump(c, false, now);
+        } catch (const std::exception&) {
+            if (c->Owner != &Free_) Close(c);
+        }
+    }
+}
+
+// Sends what the held answer has now, or its heartbeat after a quiet spell.
+void THttpWorker::Pump(TList::iterator c, bool quiet, TClock::time_point now) {
+    std::string out;
+    bool more = false;
+    try {
+        more = c->Stream->Poll(out);
+    } catch (const std::exception&) {
+        more = false;
+    }
+    if (out.empty() && quiet && more) out = c->Stream->Heartbeat();
+    if (!more) c->Stream.reset();
+    if (out.empty()) {
+        if (!more)
+            Close(c);
+        else if (quiet)
+            Move(c, TState::Holding, Holding_, now + Config_.Heartbeat);
+        return;
+    }
+    c->Header.clear();
+    c->BodyText = std::move(out);
+    c->Body = c->BodyText;
+    c->Held = static_cast<std::int64_t>(c->BodyText.size());
+    Counters_.HeldBytes.fetch_add(c->Held, std::memory_order_relaxed);
+    c->Sent = 0;
+    Move(c, TState::Writing, Writing_, now + Config_.SendStallTimeout);
+    OnWritable(c, now);
 }
 
 void THttpWorker::Drain(TList::iterator c) {
@@ -584,7 +674,12 @@ void THttpWorker::Close(TList::iterator c) {
     c->Size = 0;
     Free_.splice(Free_.begin(), *c->Owner, c);
     c->Owner = &Free_;
-    Counters_.InService.fetch_sub(1, std::memory_order_relaxed);
+    if (c->IsHeld)
+        Counters_.Held.fetch_sub(1, std::memory_order_relaxed);
+    else
+        Counters_.InService.fetch_sub(1, std::memory_order_relaxed);
+    c->IsHeld = false;
+    c->Stream.reset();
 }
 
 void THttpWorker::ExpireDeadlines(TClock::time_point now) {
@@ -597,10 +692,18 @@ void THttpWorker::ExpireDeadlines(TClock::time_point now) {
         Close(Writing_.begin());
     }
     while (!Lingering_.empty() && Lingering_.front().Deadline <= now) Close(Lingering_.begin());
+    while (!Holding_.empty() && Holding_.front().Deadline <= now) {
+        TList::iterator c = Holding_.begin();
+        try {
+            Pump(c, true, now);
+        } catch (const std::exception&) {
+            if (c->Owner != &Free_) Close(c);
+        }
+    }
 }
 
 void THttpWorker::CloseAll() {
-    for (TList* list : {&Reading_, &Handling_, &Writing_, &Lingering_})
+    for (TList* list : {&Reading_, &Handling_, &Writing_, &Lingering_, &Holding_})
         while (!list->empty()) Close(list->begin());
     Free_.clear();
 }

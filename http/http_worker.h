@@ -27,6 +27,8 @@ struct THttpCounters {
     std::atomic<std::uint64_t> CutAtStop{0};
     std::atomic<std::int64_t> InService{0};  // connections open in every worker
     std::atomic<std::int64_t> HeldBytes{0};  // answer bytes that are their connection's alone
+    std::atomic<std::int64_t> Held{0};       // held answers open, apart from InService
+    std::atomic<std::uint64_t> HeldRefused{0};
 };
 
 // Threads that run the handlers of slow requests, one job each at a time.
@@ -66,6 +68,8 @@ struct THttpWorkerConfig {
     std::chrono::milliseconds SendStallTimeout{10000};
     std::int64_t MaxHeldBytes = 128ll << 20;
     std::chrono::milliseconds LingerTimeout{2000};
+    int MaxHeldStreams = 4096;
+    std::chrono::milliseconds Heartbeat{25000};
     TSlowRequestTest IsSlowRequest;
     THttpLane* Lane = nullptr;
 };
@@ -100,7 +104,7 @@ public:
 
 private:
     using TClock = std::chrono::steady_clock;
-    enum class TState { Reading, Handling, Writing, Lingering };
+    enum class TState { Reading, Handling, Writing, Lingering, Holding };
     struct TConnection;
     using TList = std::list<TConnection>;
     struct TMailbox;
@@ -131,6 +135,9 @@ private:
     void Close(TList::iterator c);
     void ExpireDeadlines(TClock::time_point now);
     void CloseAll();
+    void Hold(TList::iterator c, TClock::time_point now);
+    void Pump(TList::iterator c, bool quiet, TClock::time_point now);
+    void PumpWoken(TClock::time_point now);
 
     const THttpWorkerConfig& Config_;
     TTcpListener& Listener_;
@@ -148,7 +155,8 @@ private:
     std::shared_ptr<TMailbox> Mailbox_;
     std::uint64_t Serial_ = 0;
 
-    TList Reading_, Handling_, Writing_, Lingering_, Free_;
+    // Holding_: held answers waiting for more, in order of their heartbeat.
+    TList Reading_, Handling_, Writing_, Lingering_, Holding_, Free_;
     bool ListenerWatched_ = false;
     TClock::time_point ResumeAcceptAt_{};
     TClock::time_point LastRescueArm_{};

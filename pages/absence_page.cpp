@@ -94,7 +94,15 @@ std::string AbsenceStatusList(const TPersonStatusCollection& statuses, int32_t s
 TKavelPerson ApplyAbsenceForm(const TKavelPerson& current, const TIdHTTPRequestInfo& request,
                               const TPersonStatusCollection& statuses) {
     const TIdStringList& form = request.QueryFields;
-    const std::string kind = form.ValueOf("modoritype");
+    return ApplyAbsence(current,
+                        {form.ValueOf("modoritype"), form.ValueOf("modoridate"), form.ValueOf("modoritime"),
+                         form.ValueOf("huzairiyu"), form.ValueOf("statusicon")},
+                        statuses);
+}
+
+TKavelPerson ApplyAbsence(const TKavelPerson& current, const TAbsenceFields& fields,
+                          const TPersonStatusCollection& statuses) {
+    const std::string& kind = fields.Kind;
     TKavelPerson result(current);
     if (kind == "reset") {
         // The form's other fields are dropped, so they are not judged either.
@@ -104,8 +112,8 @@ TKavelPerson ApplyAbsenceForm(const TKavelPerson& current, const TIdHTTPRequestI
         result.StatusIcon = 0;
         return result;
     }
-    result.StatusIcon = ParseInt32(form.ValueOf("statusicon")).value_or(0);
-    result.Huzairiyu = AdmitReason(form.ValueOf("huzairiyu"));
+    result.StatusIcon = ParseInt32(fields.Mark).value_or(0);
+    result.Huzairiyu = AdmitReason(fields.Reason);
     if (kind == "nolimit") {
         const int64_t index = int64_t{result.StatusIcon} + FirstAbsenceEntry;
         if (index < 0 || index >= statuses.Count())
@@ -114,10 +122,41 @@ TKavelPerson ApplyAbsenceForm(const TKavelPerson& current, const TIdHTTPRequestI
         result.ModoriDate = statuses.Items(static_cast<int>(index)).Caption;
         result.ModoriTime.clear();
     } else {
-        result.ModoriDate = AdmitText("戻り日付", form.ValueOf("modoridate"), TValueShape::OneLine);
-        result.ModoriTime = AdmitText("戻り時刻", form.ValueOf("modoritime"), TValueShape::OneLine);
+        result.ModoriDate = AdmitText("戻り日付", fields.Date, TValueShape::OneLine);
+        result.ModoriTime = AdmitText("戻り時刻", fields.Time, TValueShape::OneLine);
     }
     return result;
+}
+
+void StoreAbsence(TKavelEnv& env, const TKavelPersonsList& persons, const TKavelPerson& before,
+                  const TKavelPerson& changed, const std::string& source, const std::string& peer) {
+    const std::string text = changed.PersonFileText();
+    env.ExpectOwnWrite(changed.FileName(), text);
+    try {
+        changed.SavePersonFile();
+    } catch (const ERefusedValue&) {
+        throw;  // nothing was written: the user's input, not a failed write
+    } catch (...) {
+        env.WriteFailures.fetch_add(1);
+        throw;
+    }
+    env.Writes.fetch_add(1);
+    env.NoteStored({.Source = source, .Peer = peer, .Before = &before, .After = &changed});
+    env.ForceReload();
+
+    for (int i = 0; i < persons.Count(); ++i) {
+        const TKavelPerson& receiver = persons[i];
+        try {
+            env.Protocol().SendPersonData(changed.Datagram(), receiver.IP);
+        } catch (const std::exception& e) {
+            // The change is saved; one client that cannot be reached must
+            // not keep it from the others.
+            WriteEventLog(changed.Name + "(" + changed.FileName() + ") さんの不在情報を " + receiver.Name +
+                              "(" + receiver.FileName() + ") さんの " + receiver.IP +
+                              " に送信できませんでした。\r\n" + e.what(),
+                          EventWarning);
+        }
+    }
 }
 
 std::string TKavelPageMaker::MakeAbsencePage(const TIdHTTPRequestInfo& request) {
@@ -213,22 +252,7 @@ std::string TKavelPageMaker::MakeAbsenceSubmitPage(const TIdHTTPRequestInfo& req
     // The listed record stays as read: other requests are showing it, and
     // the board is to change only once the file holds the new state.
     const TKavelPerson changed = ApplyAbsenceForm(person, request, Env().Statuses());
-    changed.SavePersonFile();
-    Env().ForceReload();
-
-    for (int i = 0; i < persons->Count(); ++i) {
-        const TKavelPerson& receiver = (*persons)[i];
-        try {
-            Env().Protocol().SendPersonData(changed.Datagram(), receiver.IP);
-        } catch (const std::exception& e) {
-            // The change is saved; one client that cannot be reached must
-            // not keep it from the others.
-            WriteEventLog(changed.Name + "(" + changed.FileName() + ") さんの不在情報を " + receiver.Name +
-                              "(" + receiver.FileName() + ") さんの " + receiver.IP +
-                              " に送信できませんでした。\r\n" + e.what(),
-                          EventWarning);
-        }
-    }
+    StoreAbsence(Env(), *persons, person, changed, "web", request.RemoteAddress);
 
     std::string page = "<HTML>\r\n  <HEAD>";
     page += ClosingStyleSheet;

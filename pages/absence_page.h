@@ -5,9 +5,21 @@
 
 #include "platform/date_time.h"
 
+class TKavelEnv;
 class TKavelPerson;
+class TKavelPersonsList;
 class TPersonStatusCollection;
 class TIdHTTPRequestInfo;
+
+// What the absence form sends, as its fields name it: "datetime", "nolimit"
+// or "reset" in Kind; Mark is the status-mark number as text.
+struct TAbsenceFields {
+    std::string Kind;
+    std::string Date;
+    std::string Time;
+    std::string Reason;
+    std::string Mark;
+};
 
 // The return-date choice of the absence form: today and the 90 days after
 // it, the day of modoriDate selected when modoriDate is that day's midnight.
@@ -24,3 +36,11 @@ std::string AbsenceStatusList(const TPersonStatusCollection& statuses, int32_t s
 // datagram cannot carry (the fields are admitted through data/store_gate.h).
 TKavelPerson ApplyAbsenceForm(const TKavelPerson& current, const TIdHTTPRequestInfo& request,
                               const TPersonStatusCollection& statuses);
+TKavelPerson ApplyAbsence(const TKavelPerson& current, const TAbsenceFields& fields,
+                          const TPersonStatusCollection& statuses);
+
+// The one way a changed absence is stored: the person file written, the
+// change noted as source's (with the peer), the list marked for a rescan, and
+// every listed client told (one that cannot be reached is logged, not fatal).
+void StoreAbsence(TKavelEnv& env, const TKavelPersonsList& persons, const TKavelPerson& before,
+                  const TKavelPerson& changed, const std::string& source, const std::string& peer);

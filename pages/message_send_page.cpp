@@ -100,10 +100,25 @@ std::string TKavelPageMaker::MakeMessageSentPage(const TIdHTTPRequestInfo& reque
     const TKavelEnv::TPersonsPtr persons = Env().GetPersons();
     const TKavelPerson& person = RequestedPerson(*persons, request);
 
-    std::string sender = request.QueryFields.ValueOf("sender");
-    sender = IsBlankText(sender) ? GuestName : AdmitText("送信者の名前", sender, TValueShape::OneLine);
-    const std::string message = AdmitMessageBody(request.QueryFields.ValueOf("dengonmessage"));
-
-    DeliverMessage(Env(), person, MessageHeaderLine(sender, Env().Clock().Now()) + "\r\n" + message);
+    SendMessage(Env(), person, request.QueryFields.ValueOf("sender"), request.QueryFields.ValueOf("dengonmessage"),
+                "web", request.RemoteAddress);
     return SentPage;
+}
+
+std::string SendMessage(TKavelEnv& env, const TKavelPerson& person, const std::string& sender,
+                        const std::string& body, const std::string& source, const std::string& peer) {
+    const std::string from =
+        IsBlankText(sender) ? GuestName : AdmitText("送信者の名前", sender, TValueShape::OneLine);
+    const std::string message = AdmitMessageBody(body);
+    try {
+        DeliverMessage(env, person, MessageHeaderLine(from, env.Clock().Now()) + "\r\n" + message);
+    } catch (const ERefusedValue&) {
+        throw;
+    } catch (...) {
+        env.WriteFailures.fetch_add(1);
+        throw;
+    }
+    env.Writes.fetch_add(1);
+    env.NoteStored({.Source = source, .Peer = peer, .Receiver = &person, .Sender = from, .Length = message.size()});
+    return from;
 }

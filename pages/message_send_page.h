@@ -16,3 +16,9 @@ std::string MessageHeaderLine(const std::string& sender, TDateTime sendTime);
 // delivered once it is stored: a notice that cannot be sent is logged as a
 // warning and does not fail the call. File errors raise.
 void DeliverMessage(TKavelEnv& env, const TKavelPerson& person, const std::string& text);
+
+// The message form's way in: sender (blank: the guest) and body admitted
+// through data/store_gate.h, stamped with the time, delivered, and noted as
+// source's with the peer. Returns the sender as stored.
+std::string SendMessage(TKavelEnv& env, const TKavelPerson& person, const std::string& sender,
+                        const std::string& body, const std::string& source, const std::string& peer);

@@ -95,6 +95,12 @@ void RewriteFileContent(const std::string& path,
                         const std::function<std::string(const std::string* old)>& compose,
                         size_t readBlock = 0);
 
+// Appends bytes to the file (made when missing) in one write with the
+// system's append mode, so that lines appended by several writers, this
+// process or others, never interleave, and a crash leaves no half line
+// within the file's earlier content. Raises EInOutError.
+void AppendToFile(const std::string& path, std::string_view bytes);
+
 // True for the names of the temporary files our writes make beside their
 // targets (".quor-" ... ".tmp"), whichever run made them.
 bool IsOwnTempFileName(std::string_view name);

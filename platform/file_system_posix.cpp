@@ -362,3 +362,14 @@ size_t file_system_detail::NameStart(std::string_view path) {
     const size_t slash = path.find_last_of('/');
     return slash == std::string_view::npos ? 0 : slash + 1;
 }
+
+void AppendToFile(const std::string& path, std::string_view bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) ThrowWrite(path, errno);
+    // One call: appends of one write() never interleave with other appenders.
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    const int err = errno;
+    ::close(fd);
+    if (n < 0) ThrowWrite(path, err);
+    if (static_cast<size_t>(n) != bytes.size()) ThrowWrite(path, ENOSPC);
+}

@@ -382,3 +382,15 @@ size_t file_system_detail::NameStart(std::string_view path) {
     }
     return start;
 }
+
+void AppendToFile(const std::string& path, std::string_view bytes) {
+    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) ThrowWriteWin(path, GetLastError());
+    DWORD written = 0;
+    const BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    if (!ok) ThrowWriteWin(path, error);
+    if (written != bytes.size()) ThrowWriteWin(path, ERROR_DISK_FULL);
+}

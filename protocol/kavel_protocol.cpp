@@ -78,6 +78,12 @@ void TKavelProtocol::SendPersonData(const TDatagramPerson& person, const std::st
 void TKavelProtocol::Send(const std::string& datagram, const std::string& address) {
     const int32_t port = DestinationPort();
     TIdUDPClient& client = UdpClient();
-    const TInet4Address to = ResolveAddress(address, Resolver_);
-    client.Socket.SendTo(to, port, datagram);
+    try {
+        const TInet4Address to = ResolveAddress(address, Resolver_);
+        client.Socket.SendTo(to, port, datagram);
+    } catch (...) {
+        Failed_.fetch_add(1);
+        throw;
+    }
+    Sent_.fetch_add(1);
 }

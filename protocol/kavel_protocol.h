@@ -55,6 +55,10 @@ public:
     static std::string MessageNotice(const TDatagramPerson& person);
     static std::string PersonData(const TDatagramPerson& person);
 
+    // Datagrams handed to the system, and those that failed on the way.
+    std::uint64_t SentCount() const { return Sent_.load(); }
+    std::uint64_t FailedCount() const { return Failed_.load(); }
+
 private:
     void Send(const std::string& datagram, const std::string& address);
 
@@ -62,4 +66,6 @@ private:
     std::mutex ClientLock_;
     std::unique_ptr<TIdUDPClient> OwnedClient_;
     std::atomic<TIdUDPClient*> Client_{nullptr};
+    std::atomic<std::uint64_t> Sent_{0};
+    std::atomic<std::uint64_t> Failed_{0};
 };

@@ -2,6 +2,10 @@
 
 #include <exception>
 #include <memory>
+#include <thread>  // the steady clock; <chrono> itself breaks under CP932
+
+#include "api/api_handler.h"
+#include "api/live.h"
 
 #include "data/kavel_env.h"
 #include "data/person_status.h"
@@ -122,12 +126,44 @@ bool IfNoneMatchHolds(std::string_view value, std::string_view tag) {
 }
 
 bool IsSlowRequest(const TIdHTTPRequestInfo& request) {
-    return request.DocumentPath == "/udengoncheck" || request.DocumentPath == "/udengonsendresult";
+    const std::string& path = request.DocumentPath;
+    if (path == "/udengoncheck" || path == "/udengonsendresult") return true;
+    return path.starts_with("/api/v1/persons/") && (path.ends_with("/messages") || path.ends_with("/history"));
 }
+
+namespace {
+
+void AnswerRequest(const TDispatchContext& context, const TIdHTTPRequestInfo& ARequestInfo,
+                   TIdHTTPResponseInfo& AResponseInfo);
+
+}  // namespace
 
 void webMainCommandGet(const TDispatchContext& context, TIdPeerThread& /*ASender*/,
                        const TIdHTTPRequestInfo& ARequestInfo, TIdHTTPResponseInfo& AResponseInfo) {
     AResponseInfo.ServerHeader = ServerSoftwareText;
+    if (!context.Live) {
+        AnswerRequest(context, ARequestInfo, AResponseInfo);
+        return;
+    }
+    const auto started = std::chrono::steady_clock::now();
+    const std::string& path = ARequestInfo.DocumentPath;
+    if (IsApiPath(path)) {
+        // Health and metrics are polled every few seconds: no log line each.
+        if (!IsQuietPath(path))
+            WriteLogFile(ARequestInfo.RemoteAddress + " " + EscapeLogText(path), EventInformation);
+        AnswerApi(*context.Live, ServerSoftwareText, ARequestInfo, AResponseInfo);
+    } else {
+        AnswerRequest(context, ARequestInfo, AResponseInfo);
+    }
+    context.Live->Requests().Observe(
+        RouteLabel(path), AResponseInfo.StatusCode,
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+}
+
+namespace {
+
+void AnswerRequest(const TDispatchContext& context, const TIdHTTPRequestInfo& ARequestInfo,
+                   TIdHTTPResponseInfo& AResponseInfo) {
     // The path is the request's own text: keep its control bytes off the line.
     WriteLogFile(ARequestInfo.RemoteAddress + " " + EscapeLogText(ARequestInfo.DocumentPath),
                  EventInformation);
@@ -156,3 +192,5 @@ void webMainCommandGet(const TDispatchContext& context, TIdPeerThread& /*ASender
         if (!image) AResponseInfo.BodyText = FailurePage(e.what());
     }
 }
+
+}  // namespace

@@ -5,6 +5,7 @@
 
 class TKavelEnv;
 class TContentsCache;
+class TLive;
 class TIdPeerThread;
 class TIdHTTPRequestInfo;
 class TIdHTTPResponseInfo;
@@ -14,6 +15,9 @@ struct TDispatchContext {
     TKavelEnv& Env;
     TContentsCache& ContentsCache;
     const std::string& StartTimeText;
+    // The API, the feed, health and metrics; without it those paths are
+    // unknown pages.
+    TLive* Live = nullptr;
 };
 
 // The entity tag of every image for one service start: StartTimeText quoted.

@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <thread>  // also brings the clocks; <chrono> itself breaks under CP932
 
+#include "api/live.h"
 #include "data/kavel_env.h"
 #include "http/http_server.h"
 #include "log/event_log.h"
@@ -38,6 +39,7 @@ TSvcMain::~TSvcMain() {
     if (Abandoned_) (void)Env.release();
     // The server's threads use the cache and the environment: they go first.
     HttpServer.reset();
+    Live.reset();
     ContentsCache.reset();
     Env.reset();
 }
@@ -73,15 +75,19 @@ void TSvcMain::Start() {
                               "を読めません。最後に読込んだ情報を表示し続けます。" + detail,
                           EventWarning, 0);
     });
+    Live = std::make_unique<TLive>(*Env, HomeDirectory_, Clock_);
     Env->SetCommonDirectory(directory);
+    Live->StartWatching();
 
     HttpServer = std::make_unique<TIdHTTPServer>();
     HttpServer->ServerSoftware = ServerSoftwareText;
     HttpServer->DefaultPort = ListenPortOf(Env->HttpPort());
     HttpServer->OnCommandGet = [this](TIdPeerThread& sender, const TIdHTTPRequestInfo& request,
                                       TIdHTTPResponseInfo& response) {
-        webMainCommandGet(TDispatchContext{*Env, *ContentsCache, StartTimeText}, sender, request, response);
+        webMainCommandGet(TDispatchContext{*Env, *ContentsCache, StartTimeText, Live.get()}, sender, request,
+                          response);
     };
+    Live->WatchersNow = [server = HttpServer.get()] { return server->Statistics().Held; };
     HttpServer->IsSlowRequest = IsSlowRequest;
     HttpServer->DrainTimeoutMs = StopWaitMs;
     HttpServer->Activate();
@@ -101,12 +107,14 @@ void TSvcMain::StopServing() {
         // The drain is the stop's wait: it ends as soon as the answers are out.
         if (HttpServer) HttpServer->Deactivate();
         HttpServer.reset();
+        Live.reset();
         ContentsCache.reset();
         LogInformation("サービスの停止を完了しました。");
     } catch (const std::exception& e) {
         LogFailure(e, "停止処理を継続できません。サービスを異常終了します。");
         Abandoned_ = true;
         (void)HttpServer.release();
+        (void)Live.release();
         (void)ContentsCache.release();
     }
 }

@@ -10,6 +10,7 @@
 class TKavelEnv;
 class TIdHTTPServer;
 class TContentsCache;
+class TLive;
 
 inline constexpr const char* ServerSoftwareText = "Quorwell 0.7";
 // Name the service host reports the handlers' failures under.
@@ -54,6 +55,8 @@ public:
     // Fixed before the server is activated; only read afterwards.
     std::string StartTimeText;
     std::unique_ptr<TContentsCache> ContentsCache;
+    // The detector, the feed and the history; for one start, like the server.
+    std::unique_ptr<TLive> Live;
 
     const std::string& HomeDirectory() const { return HomeDirectory_; }
 

@@ -1,0 +1,56 @@
+#include "platform/dir_watch.h"
+
+#include <exception>
+
+
+TDirectoryWatcher::TDirectoryWatcher(std::string directory, std::vector<std::string> extensions, TWatchMode mode,
+                                     int pollMs, TOnChange onChange)
+    : Directory_(std::move(directory)),
+      Extensions_(std::move(extensions)),
+      PollMs_(pollMs > 0 ? pollMs : 2000),
+      OnChange_(std::move(onChange)) {
+    if (mode == TWatchMode::Off) return;
+    Thread_ = std::thread([this, mode] {
+        if (mode != TWatchMode::Poll && RunNotify(mode == TWatchMode::Auto)) return;
+        Notifying_.store(false);
+        RunPoll();
+    });
+}
+
+TDirectoryWatcher::~TDirectoryWatcher() {
+    {
+        std::lock_guard l(M_);
+        Stop_.store(true);
+        WakeNotice();
+    }
+    Wake_.notify_all();
+    if (Thread_.joinable()) Thread_.join();
+}
+
+void TDirectoryWatcher::RunPoll() {
+    // A listing that fails (the share gone) is a state of its own: its end
+    // is a change too.
+    auto look = [this](bool& failed) {
+        try {
+            failed = false;
+            return ListStampedFiles(Directory_, Extensions_);
+        } catch (const std::exception&) {
+            failed = true;
+            return std::vector<TStampedName>();
+        }
+    };
+    bool failed = false;
+    std::vector<TStampedName> seen = look(failed);
+    std::unique_lock l(M_);
+    while (!Stopping()) {
+        Wake_.wait_for(l, std::chrono::milliseconds(PollMs_), [this] { return Stopping(); });
+        if (Stopping()) break;
+        l.unlock();
+        bool nowFailed = false;
+        std::vector<TStampedName> now = look(nowFailed);
+        if (nowFailed != failed || now != seen) OnChange_();
+        seen = std::move(now);
+        failed = nowFailed;
+        l.lock();
+    }
+}
