@@ -2,6 +2,8 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <cstdint>
 #include <string>
 
 #include "platform/clock.h"
@@ -54,6 +56,9 @@ public:
     // Fixed before the server is activated; only read afterwards.
     std::string StartTimeText;
     std::unique_ptr<TContentsCache> ContentsCache;
+
+    // The port to listen on instead of kavel.ini's, 0 for any free one; for tests.
+    std::optional<std::uint16_t> ListenPortOverride;
 
     const std::string& HomeDirectory() const { return HomeDirectory_; }
 
