@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all build test bootstrap clean demo
+.PHONY: all build test bootstrap clean demo deb
 
 all: build
 
@@ -16,7 +16,8 @@ $(BUILD)/CMakeCache.txt:
 build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
-# After the Linux suite, `make test` builds the Windows service and runs its
+# After the Linux suite, `make test` builds the Debian package and holds it to
+# lintian (scripts/deb, as `make deb`), then builds the Windows service and runs its
 # tests under Wine (scripts/windows-test, as `make test-windows`); WINDOWS=0
 # leaves that out.
 WINDOWS ?= 1
@@ -24,6 +25,7 @@ WINDOWS ?= 1
 test: bootstrap
 	@$(MAKE) --no-print-directory build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+	@JOBS=$(JOBS) scripts/deb
 ifneq ($(WINDOWS),0)
 	@JOBS=$(JOBS) scripts/windows-test
 endif
@@ -34,7 +36,12 @@ demo: bootstrap
 	@BUILD=$(BUILD) scripts/demo
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-deb
+
+# The Debian package: build-deb/quorwell_<version>_amd64.deb and its -dbgsym,
+# built by dpkg-buildpackage from debian/ and checked by lintian.
+deb: bootstrap
+	@JOBS=$(JOBS) scripts/deb
 
 # The browser journeys alone (they also run within `make test`).
 .PHONY: e2e
