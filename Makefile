@@ -31,9 +31,15 @@ ifneq ($(WINDOWS),0)
 endif
 
 # The server on a fresh sample office at http://127.0.0.1:8080/ until Ctrl-C.
-demo: bootstrap
-	@$(MAKE) --no-print-directory build
-	@BUILD=$(BUILD) scripts/demo
+# Only the server is built, in a tree of its own without the tests, so the
+# demo needs neither the test packages nor the browser stack.
+DEMO_BUILD ?= $(BUILD)/server-only
+demo:
+	@scripts/bootstrap demo
+	@[ -f $(DEMO_BUILD)/CMakeCache.txt ] || \
+	  cmake -S . -B $(DEMO_BUILD) -DQUOR_BUILD_TESTS=OFF -DQUOR_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(DEMO_BUILD) -j $(JOBS) --target quorwell
+	@BUILD=$(BUILD) SERVER=$(DEMO_BUILD)/quorwell scripts/demo
 
 clean:
 	rm -rf $(BUILD) build-deb
