@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all build test bootstrap clean demo
+.PHONY: all build test bootstrap clean demo deb
 
 all: build
 
@@ -16,7 +16,8 @@ $(BUILD)/CMakeCache.txt:
 build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
-# After the Linux suite, `make test` builds the Windows service and runs its
+# After the Linux suite, `make test` builds the Debian package and holds it to
+# lintian (scripts/deb, as `make deb`), then builds the Windows service and runs its
 # tests under Wine (scripts/windows-test, as `make test-windows`); WINDOWS=0
 # leaves that out.
 WINDOWS ?= 1
@@ -24,17 +25,29 @@ WINDOWS ?= 1
 test: bootstrap
 	@$(MAKE) --no-print-directory build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+	@JOBS=$(JOBS) scripts/deb
 ifneq ($(WINDOWS),0)
 	@JOBS=$(JOBS) scripts/windows-test
 endif
 
 # The server on a fresh sample office at http://127.0.0.1:8080/ until Ctrl-C.
-demo: bootstrap
-	@$(MAKE) --no-print-directory build
-	@BUILD=$(BUILD) scripts/demo
+# Only the server is built, in a tree of its own without the tests, so the
+# demo needs neither the test packages nor the browser stack.
+DEMO_BUILD ?= $(BUILD)/server-only
+demo:
+	@scripts/bootstrap demo
+	@[ -f $(DEMO_BUILD)/CMakeCache.txt ] || \
+	  cmake -S . -B $(DEMO_BUILD) -DQUOR_BUILD_TESTS=OFF -DQUOR_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(DEMO_BUILD) -j $(JOBS) --target quorwell
+	@BUILD=$(BUILD) SERVER=$(DEMO_BUILD)/quorwell scripts/demo
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-deb
+
+# The Debian package: build-deb/quorwell_<version>_amd64.deb and its -dbgsym,
+# built by dpkg-buildpackage from debian/ and checked by lintian.
+deb: bootstrap
+	@JOBS=$(JOBS) scripts/deb
 
 # The browser journeys alone (they also run within `make test`).
 .PHONY: e2e

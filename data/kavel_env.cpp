@@ -156,7 +156,16 @@ bool TKavelEnv::ParseSettingLine(const std::string& leadingWord, const std::stri
     return true;
 }
 
+int TKavelEnv::PortOf(const std::string& name, const std::string& value, int fallback) {
+    const std::optional<int32_t> port = ParseInt32(value);
+    if (port && *port >= 1 && *port <= 65535) return *port;
+    SettingWarnings_.push_back("kavel.iniの" + name + "=" + value + "はポート番号として使えません。ポート" +
+                               std::to_string(fallback) + "を使います。");
+    return fallback;
+}
+
 void TKavelEnv::ReadSettings() {
+    SettingWarnings_.clear();
     std::vector<TSettingItem> items;
     for (const std::string& line :
          SplitLines(ReadWholeFile(CommonDirectory_ + "kavel.ini"), {.ZeroEndsText = false})) {
@@ -166,11 +175,11 @@ void TKavelEnv::ReadSettings() {
         }
         if (ParseSettingLine("QUOR_Port", line, items)) {
             const std::string v = ValueOf(items, "QUOR_Port");
-            if (!v.empty()) HttpPort_ = ParseInt32(v).value_or(80);
+            if (!v.empty()) HttpPort_ = PortOf("QUOR_Port", v, DefaultHttpPort);
         }
         if (ParseSettingLine("UDPMessage", line, items)) {
             const std::string v = ValueOf(items, "Port");
-            if (!v.empty()) UdpPort_ = ParseInt32(v).value_or(1990);
+            if (!v.empty()) UdpPort_ = PortOf("UDPMessage,Port", v, DefaultUdpPort);
         }
         if (ParseSettingLine("QUOR_Interval", line, items)) {
             const std::string v = ValueOf(items, "ReloadAllFile");

@@ -132,6 +132,12 @@ public:
     static bool ParseSettingLine(const std::string& leadingWord, const std::string& line,
                                  std::vector<TSettingItem>& items);
 
+    // What ReadSettings could not use, one sentence each (a port that is no
+    // number, 0 or beyond 65535 falls back to the default and says so).
+    const std::vector<std::string>& SettingWarnings() const { return SettingWarnings_; }
+    static constexpr int DefaultHttpPort = 80;
+    static constexpr int DefaultUdpPort = 1990;
+
     int HttpPort() const { return HttpPort_; }
     int UdpPort() const { return UdpPort_; }
     const std::string& CommonDirectory() const { return CommonDirectory_; }
@@ -148,11 +154,13 @@ private:
     bool ProbeDue();
     void MarkShare(bool readable, const std::string& detail);
     TDateTime NextLoadTime();
+    int PortOf(const std::string& name, const std::string& value, int fallback);
 
     const TClock& Clock_;
     TNotifyEvent OnLoaded_;
-    int HttpPort_ = 80;
-    int UdpPort_ = 1990;
+    int HttpPort_ = DefaultHttpPort;
+    int UdpPort_ = DefaultUdpPort;
+    std::vector<std::string> SettingWarnings_;
     std::string CommonDirectory_;
     std::string SiteName_;
     int ReloadInterval_ = 1;

@@ -167,9 +167,19 @@ TEST_F(Env, NonIntegersFallBackToDefaultsEmptyValuesChangeNothing) {
     TKavelEnv other(clock);
     dir.Write("kavel.ini", "QUOR_Port=-81\r\nQUOR_Port=\r\nUDPMessage,Port=+2001,Port=5\r\n");
     other.SetCommonDirectory(dir.Dir());
-    EXPECT_EQ(-81, other.HttpPort());
+    EXPECT_EQ(80, other.HttpPort());
     EXPECT_EQ(2001, other.UdpPort());
     EXPECT_EQ(1, other.ReloadInterval());
+}
+
+TEST_F(Env, UnusablePortsAreNamedWithThePortUsedInstead) {
+    Start("QUOR_Port=abc\r\nUDPMessage,Port=0\r\nQUOR_Port=65616\r\nQUOR_Port=65535\r\nUDPMessage,Port=1\r\n");
+    EXPECT_EQ(65535, env.HttpPort());
+    EXPECT_EQ(1, env.UdpPort());
+    EXPECT_EQ(env.SettingWarnings(),
+              (std::vector<std::string>{"kavel.iniのQUOR_Port=abcはポート番号として使えません。ポート80を使います。",
+                                        "kavel.iniのUDPMessage,Port=0はポート番号として使えません。ポート1990を使います。",
+                                        "kavel.iniのQUOR_Port=65616はポート番号として使えません。ポート80を使います。"}));
 }
 
 TEST_F(Env, MissingKavelIniFailsWithItsPathAndChangesNothing) {

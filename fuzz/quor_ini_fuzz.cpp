@@ -9,6 +9,7 @@
 
 #include "fuzz/fuzz_check.h"
 #include "fuzz/scratch_dir.h"
+#include "platform/file_system.h"
 #include "service/quor_ini.h"
 
 namespace {
@@ -101,7 +102,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const TScratchDir& dir = Scratch();
     dir.Write("quor.ini", content);
-    FUZZ_CHECK(ReadQuorCommonDirectory(dir.Path("quor.ini")) == UnquoteIniValue(IniValueOf(content, Key)));
+    const std::string directory = UnquoteIniValue(IniValueOf(content, Key));
+    try {
+        FUZZ_CHECK(ReadQuorCommonDirectory(dir.Path("quor.ini")) == IncludeTrailingPathDelimiter(directory));
+        FUZZ_CHECK(!directory.empty());
+    } catch (const std::runtime_error&) {
+        FUZZ_CHECK(directory.empty());
+    }
     dir.Remove("quor.ini");
     bool raised = false;
     try {

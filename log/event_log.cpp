@@ -35,6 +35,8 @@ TEventType EventTypeOf(uint32_t kind) {
 TLogger::TLogger(const std::string& homeDirectory, const TClock& clock, TEventSink& sink,
                  TConsoleWriter console)
     : Path_(homeDirectory.empty() ? std::string() : IncludeTrailingPathDelimiter(homeDirectory) + "QUOR.LOG"),
+      Utf8Path_(homeDirectory.empty() ? std::string()
+                                      : IncludeTrailingPathDelimiter(homeDirectory) + "QUOR.UTF8.LOG"),
       Clock_(clock),
       Sink_(sink),
       Console_(console ? std::move(console) : TConsoleWriter(WriteToStandardOutput)) {
@@ -56,11 +58,29 @@ void TLogger::WriteEventLog(const std::string& text, uint32_t kind, uint16_t cat
 void TLogger::WriteLogFile(const std::string& text, uint32_t kind) {
     try {
         const std::string line = LogLine(Clock_.Now(), kind, text);
-        if (!File_.IsOpen()) return;
-        if (!File_.Write(line)) ReportWriteFailure();
+        if (File_.IsOpen() && !File_.Write(line)) ReportWriteFailure();
+        if (Utf8File_.IsOpen()) {
+            std::string copy = Cp932ToUtf8(std::string_view(line).substr(0, line.size() - 2), TBadBytes::Replace);
+            copy += '\n';
+            if (!Utf8File_.Write(copy)) ReportWriteFailure();
+        }
     } catch (...) {
         ReportWriteFailure();
     }
+}
+
+void TLogger::SetUtf8Copy(bool on) {
+    if (!on) {
+        Utf8File_.Close();
+    } else if (!Utf8File_.IsOpen() && (Utf8Path_.empty() || !Utf8File_.Open(Utf8Path_))) {
+        WriteEventLog(LogFileOpenFailedText, EventError, 0);
+    }
+}
+
+void TLogger::Reopen() {
+    const bool main = File_.Reopen();
+    const bool copy = Utf8File_.Reopen();
+    if (!main || !copy) WriteEventLog("ログファイルを開き直せませんでした。元のファイルに出力を続けます。", EventError, 0);
 }
 
 void TLogger::ReportWriteFailure() {
@@ -96,6 +116,14 @@ TLogger* CurrentLogger() { return processLogger.load(); }
 
 void RegisterEventLogSource() {
     if (TLogger* logger = processLogger.load()) logger->RegisterEventLogSource();
+}
+
+void SetLogUtf8Copy(bool on) {
+    if (TLogger* logger = processLogger.load()) logger->SetUtf8Copy(on);
+}
+
+void ReopenLogFiles() {
+    if (TLogger* logger = processLogger.load()) logger->Reopen();
 }
 
 void WriteEventLog(const std::string& text, uint32_t kind, uint16_t category) {

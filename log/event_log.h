@@ -42,10 +42,18 @@ public:
     bool HasLogFile() const { return File_.IsOpen(); }
     const std::string& LogFilePath() const { return Path_; }
 
+    // Starts or ends a copy of every QUOR.LOG line, in UTF-8 with LF line
+    // ends, in QUOR.UTF8.LOG beside it (for grep and friends). Off at first.
+    void SetUtf8Copy(bool on);
+    // After a rotation moved the files away: opens them again by name.
+    void Reopen();
+
 private:
     void ReportWriteFailure();
 
     std::string Path_;
+    std::string Utf8Path_;
+    TLogFile Utf8File_;
     const TClock& Clock_;
     TEventSink& Sink_;
     TConsoleWriter Console_;
@@ -83,5 +91,8 @@ private:
 };
 
 void RegisterEventLogSource();
+// The current logger's SetUtf8Copy and Reopen.
+void SetLogUtf8Copy(bool on);
+void ReopenLogFiles();
 void WriteEventLog(const std::string& text, uint32_t kind, uint16_t category = 0);
 void WriteLogFile(const std::string& text, uint32_t kind);

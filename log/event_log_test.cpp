@@ -113,6 +113,30 @@ TEST_F(TLoggerTest, FileLinesTakeTheTimeOfTheirWriteAndLaterStartsAppend) {
                          "2024/03/08 00:00:01 警告　 two\r\nlines\r\n");
 }
 
+#ifndef _WIN32
+TEST_F(TLoggerTest, ReopenFollowsARotationAndTheUtf8CopyHasTheSameLines) {
+    auto logger = MakeLogger();
+    logger->WriteLogFile("off", EventInformation);
+    EXPECT_FALSE(std::filesystem::exists(Dir_.File("QUOR.UTF8.LOG"))) << "the copy is off by default";
+    logger->SetUtf8Copy(true);
+    logger->WriteLogFile("前", EventInformation);
+    for (const char* name : {"QUOR.LOG", "QUOR.UTF8.LOG"})
+        ASSERT_EQ(std::rename(Dir_.File(name).c_str(), (Dir_.File(name) + ".1").c_str()), 0);
+    logger->WriteLogFile("moved", EventInformation);
+    logger->Reopen();
+    logger->WriteLogFile("後", EventWarning);
+    logger->SetUtf8Copy(false);
+    logger->WriteLogFile("end", EventInformation);
+
+    EXPECT_EQ(Dir_.Read("QUOR.LOG.1"), Stamp + "情報　 off\r\n" + Stamp + "情報　 前\r\n" + Stamp + "情報　 moved\r\n");
+    EXPECT_EQ(Log(), Stamp + "警告　 後\r\n" + Stamp + "情報　 end\r\n");
+    EXPECT_EQ(Dir_.Read("QUOR.UTF8.LOG.1"), Utf8(u8"2024/03/07 09:05:08 情報　 前\n2024/03/07 09:05:08 情報　 moved\n"));
+    EXPECT_EQ(Dir_.Read("QUOR.UTF8.LOG"), Utf8(u8"2024/03/07 09:05:08 警告　 後\n"));
+    EXPECT_TRUE(Sink_.Entries().empty());
+    EXPECT_EQ(Console_, "");
+}
+#endif
+
 TEST_F(TLoggerTest, WithoutAFileTheErrorIsReportedAndTheEventLogStillWorks) {
     Dir_.Write("QUOR.LOG", "kept\r\n");
     {

@@ -47,19 +47,40 @@ std::string EscapeLogText(std::string_view text) {
 
 TLogFile::~TLogFile() { Close(); }
 
-bool TLogFile::Open(const std::string& path) {
-    Close();
+namespace {
+
+int OpenUsable(const std::string& path) {
     const int fd = OpenForAppend(path);
-    if (fd < 0) return false;
+    if (fd < 0) return -1;
     struct stat info {};
     // Only something that keeps lines; a pipe or socket could block every writer.
     const bool usable = ::fstat(fd, &info) == 0 && (S_ISREG(info.st_mode) || S_ISCHR(info.st_mode));
     if (!usable || !HoldAgainstWriters(fd)) {
         ::close(fd);
-        return false;
+        return -1;
     }
+    return fd;
+}
+
+}  // namespace
+
+bool TLogFile::Open(const std::string& path) {
+    Close();
+    const int fd = OpenUsable(path);
+    if (fd < 0) return false;
     std::lock_guard<std::mutex> hold(Lock_);
+    Path_ = path;
     Fd_.store(fd);
+    return true;
+}
+
+bool TLogFile::Reopen() {
+    std::lock_guard<std::mutex> hold(Lock_);
+    if (Fd_.load() < 0) return true;
+    // The new file first: until it is there, lines keep going to the old one.
+    const int fd = OpenUsable(Path_);
+    if (fd < 0) return false;
+    ::close(Fd_.exchange(fd));
     return true;
 }
 

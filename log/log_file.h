@@ -42,6 +42,10 @@ public:
     bool Open(const std::string& path);
     void Close();
     bool IsOpen() const { return Fd_.load() >= 0; }
+    // Opens the path again, for a file moved away by a log rotation: later
+    // lines go to the file now at the path, created when there is none.
+    // False, the old file kept, when it cannot be had. Nothing while closed.
+    bool Reopen();
 
     // Appends bytes; false when the system refuses or writes less. Does
     // nothing (and returns true) while closed.
@@ -49,5 +53,6 @@ public:
 
 private:
     std::atomic<int> Fd_{-1};
+    std::string Path_;
     std::mutex Lock_;
 };

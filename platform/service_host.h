@@ -44,7 +44,8 @@ using TServiceNotifier = std::function<void(const std::string& state)>;
 
 // Runs a service in the foreground: the start handler first, then each
 // control request in turn, all on the thread that calls Run. Signals become
-// requests: SIGTERM and SIGINT stop, SIGUSR1 pauses, SIGUSR2 continues.
+// requests: SIGTERM and SIGINT stop, SIGUSR1 pauses, SIGUSR2 continues;
+// SIGHUP calls the hang-up handler.
 class TServiceHost {
 public:
     // source names the service in failure reports. The notifier defaults to
@@ -56,6 +57,12 @@ public:
     void SetNotifier(TServiceNotifier notifier) { Notifier_ = std::move(notifier); }
     // Off for tests that post their requests themselves.
     void SetHandleSignals(bool handle) { HandleSignals_ = handle; }
+    // Called on the signal thread for SIGHUP (log rotation), whatever the
+    // state; set before Run.
+    void SetOnHangUp(std::function<void()> handler) { OnHangUp_ = std::move(handler); }
+    void HangUp() {
+        if (OnHangUp_) OnHangUp_();
+    }
 
     // Until the service has stopped. Returns the process's exit code: 1 when
     // the start failed or the stop ended abnormally, 0 after a clean stop or
@@ -82,6 +89,7 @@ private:
     TServiceFailureSink Failures_;
     TServiceNotifier Notifier_;
     bool HandleSignals_ = true;
+    std::function<void()> OnHangUp_;
 
     mutable std::mutex Lock_;
     std::condition_variable Posted_;

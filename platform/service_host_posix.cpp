@@ -22,8 +22,7 @@ sigset_t ControlSignals() {
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGUSR1);
     sigaddset(&set, SIGUSR2);
-    // Taken and dropped: there is nothing to reload, and a hang-up of the
-    // terminal or a stray "reload" must not end the service without its stop.
+    // Reopens the logs after a rotation; never ends the service without its stop.
     sigaddset(&set, SIGHUP);
     return set;
 }
@@ -87,6 +86,9 @@ void TServiceSignalThread::Loop(TServiceHost& host) {
                 break;
             case SIGUSR2:
                 host.Post(TServiceControl::Continue);
+                break;
+            case SIGHUP:
+                host.HangUp();
                 break;
             default:
                 break;

@@ -1,6 +1,8 @@
 #include "platform/service_host.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -159,11 +161,13 @@ TEST_F(ServiceHost, SignalsBecomeRequests) {
     BlockServiceSignals();  // before any thread exists, so none can take the signals
     Service_.Script("Stop", {"false", "ok"});
     Host_.SetHandleSignals(true);
+    std::atomic<int> hangUps{0};
+    Host_.SetOnHangUp([&] { ++hangUps; });
     int code = -1;
     std::thread thread([&] { code = Host_.Run(); });
     ASSERT_TRUE(Service_.WaitForCalls(1));
     size_t calls = 1;
-    // A hang-up neither ends the process nor reaches a handler.
+    // A hang-up neither ends the process nor reaches a handler: it reopens the logs.
     ASSERT_EQ(kill(getpid(), SIGHUP), 0);
     for (int signal : {SIGUSR1, SIGUSR2, SIGINT, SIGTERM}) {
         ASSERT_EQ(kill(getpid(), signal), 0);
@@ -172,6 +176,7 @@ TEST_F(ServiceHost, SignalsBecomeRequests) {
     thread.join();
     EXPECT_EQ(code, 0);
     EXPECT_EQ(Service_.Calls(), (std::vector<std::string>{"Start", "Pause", "Continue", "Stop", "Stop"}));
+    EXPECT_EQ(hangUps.load(), 1);  // the lowest signal: taken before the others
 }
 
 class NotifySocket : public ::testing::Test {

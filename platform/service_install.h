@@ -31,11 +31,13 @@ struct TServiceInstallEnv {
     // Runs a program (argv[0] looked up in PATH) and returns its exit status;
     // raises std::runtime_error when it cannot be started.
     std::function<int(const std::vector<std::string>& argv)> RunCommand;
+    // Whether the account the unit runs as exists; unset where nothing asks.
+    std::function<bool(const std::string& name)> UserExists;
     std::ostream* Out = nullptr;  // success texts
     std::ostream* Err = nullptr;  // failure texts
 
     // The machine's: $QUORWELL_UNIT_DIR or /etc/systemd/system, the running
-    // executable, systemctl, the terminal.
+    // executable, systemctl, the user database, the terminal.
     static TServiceInstallEnv System();
 };
 

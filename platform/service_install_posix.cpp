@@ -1,3 +1,4 @@
+#include <pwd.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -83,6 +84,7 @@ TServiceInstallEnv TServiceInstallEnv::System() {
     env.ExecutablePath = ::ExecutablePath();
     env.SystemdRunning = SystemdIsRunning;
     env.RunCommand = RunProgram;
+    env.UserExists = [](const std::string& name) { return ::getpwnam(name.c_str()) != nullptr; };
     env.Out = &std::cout;
     env.Err = &std::cerr;
     return env;

@@ -27,20 +27,22 @@ TEST(ServiceSwitches, SlashOrHyphenAnyCaseAnywhere) {
     EXPECT_FALSE(parse({"quorwell"}).Any());
 }
 
+#ifdef QUOR_PACKAGED_UNIT
+// The package installs the unit as a file; /INSTALL must write the same one.
+TEST(ServiceUnit, TheSameAsThePackagedUnit) {
+    std::ifstream file(QUOR_PACKAGED_UNIT, std::ios::binary);
+    std::stringstream content;
+    content << file.rdbuf();
+    EXPECT_EQ(MakeUnitText("/usr/sbin/quorwell"), content.str());
+}
+#endif
+
 TEST(ServiceUnit, NotifyServiceStartedByTheExecutable) {
-    EXPECT_EQ(MakeUnitText("/opt/quorwell/quorwell"),
-              "[Unit]\n"
-              "Description=Quorwell\n"
-              "Wants=network-online.target\n"
-              "After=network-online.target remote-fs.target\n"
-              "\n"
-              "[Service]\n"
-              "Type=notify\n"
-              "ExecStart=/opt/quorwell/quorwell\n"
-              "Restart=on-failure\n"
-              "\n"
-              "[Install]\n"
-              "WantedBy=multi-user.target\n");
+    const std::string unit = MakeUnitText("/opt/quorwell/quorwell");
+    for (const char* line : {"Type=notify\n", "ExecStart=/opt/quorwell/quorwell\n", "Restart=on-failure\n",
+                             "User=quorwell\n", "StateDirectory=quorwell\n", "UMask=0002\n",
+                             "ProtectSystem=strict\n", "WantedBy=multi-user.target\n"})
+        EXPECT_NE(unit.find(std::string("\n") + line), std::string::npos) << line;
 }
 
 TEST(ServiceUnit, ExecutablePathIsQuotedAndEscaped) {
@@ -101,18 +103,24 @@ TEST_F(ServiceInstall, InstallWritesTheUnitAndEnablesIt) {
     ASSERT_EQ(stat(UnitPath().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0644u);
     EXPECT_EQ(Commands_, (std::vector<std::string>{"systemctl daemon-reload", "systemctl enable quorwell"}));
-    EXPECT_EQ(Out_.str(), Utf8(u8"サービスを登録しました。\n"));
+    EXPECT_EQ(Out_.str(), UnitPath() + Utf8(u8"を書き、systemctl daemon-reloadとenableを実行しました。"
+                                            u8"サービスを登録しました。\n"));
     EXPECT_EQ(Err_.str(), "");
     EXPECT_EQ(Run({"-INSTALL", "-UNINSTALL"}), 0);  // install is tested first
     EXPECT_EQ(access(UnitPath().c_str(), F_OK), 0);
 }
 
-TEST_F(ServiceInstall, WithoutSystemdOnlyTheFileIsWrittenAndSilentKeepsQuiet) {
+TEST_F(ServiceInstall, WithoutSystemdOnlyTheFileIsWrittenAndSaysSoSilentKeepsQuiet) {
     Systemd_ = false;
     EXPECT_EQ(Run({"/INSTALL", "/SILENT"}), 0);
     EXPECT_TRUE(Commands_.empty());
     EXPECT_EQ(Out_.str(), "");
     EXPECT_EQ(access(UnitPath().c_str(), F_OK), 0);
+    Env_.UserExists = [](const std::string& name) { return name != "quorwell"; };
+    EXPECT_EQ(Run({"/INSTALL"}), 0);
+    EXPECT_EQ(Out_.str(), UnitPath() + Utf8(u8"を書きました。systemdが動いていないため、有効にはしていません。\n"
+                                            u8"ユーザーquorwellがありません。サービスを始める前に作ってください"
+                                            u8"（man quorwell）。\n"));
 }
 
 TEST_F(ServiceInstall, FailuresGoToStandardErrorEvenWhenSilent) {

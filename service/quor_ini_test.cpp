@@ -64,8 +64,28 @@ protected:
 TEST_F(QuorIniFile, ReadsTheUnquotedDirectory) {
     Write("[QUOR]\r\nQUOR_CommonDirectory=\"/srv/kavel/\"\r\n");
     EXPECT_EQ(ReadQuorCommonDirectory(Dir_ + "/quor.ini"), "/srv/kavel/");
-    Write("Nothing=here\r\n");
-    EXPECT_EQ(ReadQuorCommonDirectory(Dir_ + "/quor.ini"), "");
+    // Without its separator the file names would be glued onto the last directory.
+    Write("QUOR_CommonDirectory=/srv/kavel\r\nQUOR_LogUtf8=1\r\n");
+    EXPECT_EQ(ReadQuorCommonDirectory(Dir_ + "/quor.ini"), "/srv/kavel/");
+    EXPECT_TRUE(ReadQuorIni(Dir_ + "/quor.ini").LogUtf8);
+}
+
+TEST_F(QuorIniFile, AMissingOrEmptyDirectoryIsNamedAsSuch) {
+    const std::string path = Dir_ + "/quor.ini";
+    auto failure = [&](const std::string& content) {
+        Write(content);
+        try {
+            ReadQuorIni(path);
+        } catch (const std::runtime_error& e) {
+            return std::string(e.what());
+        }
+        return std::string("no error");
+    };
+    EXPECT_EQ(failure("Nothing=here\r\n"), path + "にQUOR_CommonDirectory=の行がありません。");
+    EXPECT_EQ(failure("QUOR_CommonDirectory = /srv/kavel/\r\n"),
+              path + "にQUOR_CommonDirectory=の行がありません。「=」の前後に空白を置かないでください。");
+    EXPECT_EQ(failure("QUOR_CommonDirectory=\"\"\r\n"), path + "のQUOR_CommonDirectoryが空です。");
+    EXPECT_FALSE(ReadQuorIni((Write("QUOR_CommonDirectory=/a/\r\nQUOR_LogUtf8=yes\r\n"), path)).LogUtf8);
 }
 
 TEST_F(QuorIniFile, MissingFileNamesItsPath) {

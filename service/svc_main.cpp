@@ -24,8 +24,7 @@ void LogFailure(const std::exception& error, const char* consequence) {
 
 // The listener takes a 16-bit port; a larger number must not wrap onto another one.
 std::uint16_t ListenPortOf(int port) {
-    if (port < 0 || port > 65535)
-        throw std::runtime_error("Could not bind socket to port " + std::to_string(port) + ": no such port");
+    if (port < 0 || port > 65535) throw std::runtime_error("ポート番号" + std::to_string(port) + "はありません。");
     return static_cast<std::uint16_t>(port);
 }
 
@@ -64,7 +63,8 @@ void TSvcMain::Start() {
     Env = std::make_unique<TKavelEnv>(Clock_);
     ContentsCache = std::make_unique<TContentsCache>();
 
-    const std::string directory = ReadQuorCommonDirectory(HomeDirectory_ + "quor.ini");
+    const TQuorIni ini = ReadQuorIni(HomeDirectory_ + "quor.ini");
+    SetLogUtf8Copy(ini.LogUtf8);
     Env->SetOnLoaded([](TKavelEnv&) {});
     Env->SetOnShareChanged([this](bool reachable, const std::string& detail) {
         if (reachable)
@@ -76,12 +76,13 @@ void TSvcMain::Start() {
                           EventWarning, 0);
     });
     Live = std::make_unique<TLive>(*Env, HomeDirectory_, Clock_);
-    Env->SetCommonDirectory(directory);
+    Env->SetCommonDirectory(ini.CommonDirectory);
+    for (const std::string& warning : Env->SettingWarnings()) WriteEventLog(warning, EventWarning, 0);
     Live->StartWatching();
 
     HttpServer = std::make_unique<TIdHTTPServer>();
     HttpServer->ServerSoftware = ServerSoftwareText;
-    HttpServer->DefaultPort = ListenPortOf(Env->HttpPort());
+    HttpServer->DefaultPort = ListenPortOverride.value_or(ListenPortOf(Env->HttpPort()));
     HttpServer->OnCommandGet = [this](TIdPeerThread& sender, const TIdHTTPRequestInfo& request,
                                       TIdHTTPResponseInfo& response) {
         webMainCommandGet(TDispatchContext{*Env, *ContentsCache, StartTimeText, Live.get()}, sender, request,
@@ -95,7 +96,7 @@ void TSvcMain::Start() {
     LogInformation(std::string("サーバ名は、") + ServerSoftwareText + "です。");
     LogInformation("Kavel達の環境は、" + Env->CommonDirectory() + "を参照します。");
     LogInformation("Kavel達が使用しているポート番号は、" + std::to_string(Env->UdpPort()) + "です。");
-    // The bound port: the same as configured, unless that was 0 (any free port).
+    // The bound port: the same as configured, unless the override was 0 (any free port).
     LogInformation("HTTPリクエストの待ち受けポート番号として、" + std::to_string(HttpServer->BoundPort()) +
                    "を開きました。");
     HttpServer->Activate();

@@ -2,6 +2,8 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <cstdint>
 #include <string>
 
 #include "platform/clock.h"
@@ -57,6 +59,9 @@ public:
     std::unique_ptr<TContentsCache> ContentsCache;
     // The detector, the feed and the history; for one start, like the server.
     std::unique_ptr<TLive> Live;
+
+    // The port to listen on instead of kavel.ini's, 0 for any free one; for tests.
+    std::optional<std::uint16_t> ListenPortOverride;
 
     const std::string& HomeDirectory() const { return HomeDirectory_; }
 

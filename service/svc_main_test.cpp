@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -28,8 +29,9 @@ class SvcMainTest : public ::testing::Test {
 protected:
     SvcMainTest()
         : Clock(EncodeDate(2026, 12, 8) + EncodeTime(9, 5, 7, 600)), Logger(Temp.Dir(), Clock, Sink) {
-        Temp.Write("kavel.ini", "QUOR_Port=0\r\nUDPMessage,Port=19901\r\n");
+        Temp.Write("kavel.ini", "QUOR_Port=8080\r\nUDPMessage,Port=19901\r\n");
         Temp.Write("quor.ini", "QUOR_CommonDirectory=" + Temp.Dir() + "\r\n");
+        Service.ListenPortOverride = 0;
     }
 
     std::vector<std::string> Texts() const {
@@ -158,10 +160,16 @@ TEST_F(SvcMainStartFailure, MissingKavelIni) {
     ExpectFailedWith(Temp.File("kavel.ini") + "が見つかりません");
 }
 
-TEST_F(SvcMainStartFailure, PortBeyondTheRangeDoesNotWrapOntoAnother) {
-    // 65536 + 80 would be port 80 once cut to 16 bits.
-    Temp.Write("kavel.ini", "QUOR_Port=65616\r\n");
-    ExpectFailedWith("Could not bind socket to port 65616: no such port");
+TEST_F(SvcMainTest, UnusablePortIsAWarningNamingThePortUsedInstead) {
+    // 65536 + 8080 would be port 8080 once cut to 16 bits.
+    Temp.Write("kavel.ini", "QUOR_Port=73616\r\n");
+    StartOrFail();
+    const std::vector<std::string> all = Texts();
+    EXPECT_NE(std::find(all.begin(), all.end(),
+                        "kavel.iniのQUOR_Port=73616はポート番号として使えません。ポート80を使います。"),
+              all.end());
+    bool stopped = false;
+    Service.ServiceStop(stopped);
 }
 
 TEST_F(SvcMainStartFailure, StopAfterAFailedStartStillCompletes) {
