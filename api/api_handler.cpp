@@ -108,15 +108,14 @@ std::string TextField(const json& body, const char* name) {
     const std::string& utf8 = it->get_ref<const std::string&>();
     std::optional<std::string> cp932 = Utf8ToCp932(utf8);
     if (!cp932)
-        throw EApiError(422, std::string(name) + " holds characters Shift-JIS cannot carry", name,
-                        Unencodable(utf8));
+        throw EApiError(422, std::string(name) + " holds characters Shift-JIS cannot carry", name, Unencodable(utf8));
     return *cp932;
 }
 
 // The JSON field a store-gate label belongs to.
 std::string FieldOfLabel(const std::string& label) {
     static const std::map<std::string, std::string> fields = {
-        {"戻り日付", "date"}, {"戻り時刻", "time"}, {"不在理由", "reason"},
+        {"戻り日付", "date"},       {"戻り時刻", "time"},   {"不在理由", "reason"},
         {"送信者の名前", "sender"}, {"伝言の内容", "text"},
     };
     const auto it = fields.find(label);
@@ -360,10 +359,8 @@ void AnswerMetrics(TLive& live, TIdHTTPResponseInfo& response) {
     std::snprintf(seconds, sizeof seconds, "%.6f", env.RescanSeconds());
     metric("quor_rescans_total", "counter", "Rescans of the common directory.", std::to_string(env.Rescans()));
     metric("quor_rescan_seconds_total", "counter", "Time spent in rescans.", seconds);
-    metric("quor_person_files_read_total", "counter", "Person files read by rescans.",
-           std::to_string(env.FilesRead()));
-    metric("quor_watchers", "gauge", "Open event feeds.",
-           std::to_string(live.WatchersNow ? live.WatchersNow() : 0));
+    metric("quor_person_files_read_total", "counter", "Person files read by rescans.", std::to_string(env.FilesRead()));
+    metric("quor_watchers", "gauge", "Open event feeds.", std::to_string(live.WatchersNow ? live.WatchersNow() : 0));
     metric("quor_writes_total", "counter", "Person and message files written.", std::to_string(env.Writes.load()));
     metric("quor_write_failures_total", "counter", "Writes that failed.", std::to_string(env.WriteFailures.load()));
     metric("quor_datagrams_sent_total", "counter", "Datagrams sent to the clients.",
@@ -425,8 +422,7 @@ void AnswerMessage(TLive& live, const TIdHTTPRequestInfo& request, TIdHTTPRespon
     AnswerJson(response, 200, {{"key", keyUtf8}, {"sender", Text(stored)}, {"stored", true}});
 }
 
-void Route(TLive& live, const std::string& version, const TIdHTTPRequestInfo& request,
-           TIdHTTPResponseInfo& response) {
+void Route(TLive& live, const std::string& version, const TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response) {
     const std::string& path = request.DocumentPath;
     const bool get = request.Method == "GET" || request.Method == "HEAD";
     if (path == "/healthz" || path == "/metrics") {
@@ -537,9 +533,7 @@ std::optional<std::string> StrictUtf8(std::string_view cp932) {
     return utf8;
 }
 
-bool IsApiPath(std::string_view path) {
-    return path == "/healthz" || path == "/metrics" || path.starts_with("/api/");
-}
+bool IsApiPath(std::string_view path) { return path == "/healthz" || path == "/metrics" || path.starts_with("/api/"); }
 
 bool IsQuietPath(std::string_view path) { return path == "/healthz" || path == "/metrics"; }
 
@@ -559,9 +553,9 @@ std::string RouteLabel(std::string_view path) {
         return "/api/other";
     }
     if (path.ends_with(".jpg")) return "image";
-    static const char* const pages[] = {"/",       "/controls",     "/keiziban",  "/uframe",
-                                        "/uinfo",  "/udengoncheck", "/udengonsend", "/udengonsendresult",
-                                        "/uopmenu", "/uhuzai",      "/uhuzaisetsubmit"};
+    static const char* const pages[] = {"/",        "/controls",     "/keiziban",       "/uframe",
+                                        "/uinfo",   "/udengoncheck", "/udengonsend",    "/udengonsendresult",
+                                        "/uopmenu", "/uhuzai",       "/uhuzaisetsubmit"};
     for (const char* page : pages)
         if (path == page) return page;
     return "other";

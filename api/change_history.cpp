@@ -38,8 +38,8 @@ void TChangeHistory::Append(const std::string& line) {
     }
 }
 
-void TChangeHistory::AppendAbsence(const TKavelPerson& before, const TKavelPerson& after,
-                                   const std::string& source, const std::string& peer) {
+void TChangeHistory::AppendAbsence(const TKavelPerson& before, const TKavelPerson& after, const std::string& source,
+                                   const std::string& peer) {
     nlohmann::json record = {{"time", FormatDateTime("yyyy\"-\"mm\"-\"dd\"T\"hh\":\"nn\":\"ss", Clock_.Now())},
                              {"key", Text(after.FileName())},
                              {"kind", "absence"},

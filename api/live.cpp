@@ -23,8 +23,8 @@ std::string TRequestMetrics::Text() const {
         "# HELP quor_http_requests_total Answers by route and status.\n"
         "# TYPE quor_http_requests_total counter\n";
     for (const auto& [key, count] : Answers_)
-        out += "quor_http_requests_total{route=\"" + key.first + "\",status=\"" + std::to_string(key.second) +
-               "\"} " + std::to_string(count) + "\n";
+        out += "quor_http_requests_total{route=\"" + key.first + "\",status=\"" + std::to_string(key.second) + "\"} " +
+               std::to_string(count) + "\n";
     out +=
         "# HELP quor_http_request_duration_seconds Time from request read to answer ready.\n"
         "# TYPE quor_http_request_duration_seconds histogram\n";
@@ -46,18 +46,18 @@ std::string TRequestMetrics::Text() const {
 TLive::TLive(TKavelEnv& env, const std::string& homeDirectory, const TClock& clock)
     : Env_(env), Feed_(std::make_shared<TEventFeed>()), History_(homeDirectory + "history.jsonl", clock) {
     env.SetOnStored([this](const TKavelEnv::TStoredChange& change) { History_.OnStored(change); });
-    env.SetOnRescanned([this](const TKavelPersonsList& before, const TKavelPersonsList& after,
-                              const std::vector<std::string>& keys) {
-        // The first scan finds everybody: nothing has changed yet.
-        if (!Primed_.load()) return;
-        History_.OnRescanned(Env_, before, after, keys);
-        std::vector<std::string> utf8;
-        for (const std::string& key : keys) {
-            std::string u = Cp932ToUtf8(key, TBadBytes::Replace);
-            if (u.find("\xEF\xBF\xBD") == std::string::npos) utf8.push_back(std::move(u));
-        }
-        Feed_->Publish(utf8);
-    });
+    env.SetOnRescanned(
+        [this](const TKavelPersonsList& before, const TKavelPersonsList& after, const std::vector<std::string>& keys) {
+            // The first scan finds everybody: nothing has changed yet.
+            if (!Primed_.load()) return;
+            History_.OnRescanned(Env_, before, after, keys);
+            std::vector<std::string> utf8;
+            for (const std::string& key : keys) {
+                std::string u = Cp932ToUtf8(key, TBadBytes::Replace);
+                if (u.find("\xEF\xBF\xBD") == std::string::npos) utf8.push_back(std::move(u));
+            }
+            Feed_->Publish(utf8);
+        });
 }
 
 TLive::~TLive() {
@@ -69,9 +69,9 @@ TLive::~TLive() {
 void TLive::StartWatching() {
     Primed_.store(true);
     if (Watcher_) return;
-    Watcher_ = std::make_unique<TDirectoryWatcher>(Env_.CommonDirectory(),
-                                                   std::vector<std::string>{".kvl", ".off", ".mil"},
-                                                   Env_.WatchMode(), Env_.WatchPollMs(), [this] { OnDetected(); });
+    Watcher_ =
+        std::make_unique<TDirectoryWatcher>(Env_.CommonDirectory(), std::vector<std::string>{".kvl", ".off", ".mil"},
+                                            Env_.WatchMode(), Env_.WatchPollMs(), [this] { OnDetected(); });
 }
 
 void TLive::StopWatching() { Watcher_.reset(); }

@@ -119,8 +119,8 @@ std::string WriteOffice(int count) {
         if (reason.size() >= 2) reason.resize(reason.size() - 2);
         const std::string key = dir + "p" + std::to_string(i);
         std::ofstream(key + ".kvl", std::ios::binary)
-            << q(v.Furigana) << q(v.Name) << q(v.Group) << q(v.Memo) << q(reason) << q(v.ModoriDate)
-            << q(v.ModoriTime) << q("") << q(v.IP) << q("0");
+            << q(v.Furigana) << q(v.Name) << q(v.Group) << q(v.Memo) << q(reason) << q(v.ModoriDate) << q(v.ModoriTime)
+            << q("") << q(v.IP) << q("0");
         if (v.PowerOff) std::ofstream(key + ".off");
     }
     return dir;
@@ -202,8 +202,7 @@ int Serve(int port, int persons, const char* cpuReport) {
     TIdHTTPServer server;
     server.DefaultPort = static_cast<std::uint16_t>(port);
     server.ServerSoftware = "Quorwell 0.7";
-    server.OnCommandGet = [&](TIdPeerThread&, const TIdHTTPRequestInfo& request,
-                              TIdHTTPResponseInfo& response) {
+    server.OnCommandGet = [&](TIdPeerThread&, const TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response) {
         WriteLogFile(request.RemoteAddress + " " + request.DocumentPath, EventInformation);
         TKavelPageMaker(env, cache).MakePage(request, response);
     };
@@ -223,8 +222,7 @@ int Serve(int port, int persons, const char* cpuReport) {
         if (std::FILE* f = std::fopen(cpuReport, "w")) {
             std::timespec ts{};
             clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-            std::fprintf(f, "%.6f %llu\n", ts.tv_sec + ts.tv_nsec / 1e9,
-                         static_cast<unsigned long long>(s.Answered));
+            std::fprintf(f, "%.6f %llu\n", ts.tv_sec + ts.tv_nsec / 1e9, static_cast<unsigned long long>(s.Answered));
             std::fclose(f);
         }
     }

@@ -32,8 +32,7 @@ std::string MakeBody(std::size_t bytes) {
 
 class TAccessLog {
 public:
-    explicit TAccessLog(const char* path)
-        : Fd_(::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644)) {
+    explicit TAccessLog(const char* path) : Fd_(::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644)) {
         if (Fd_ < 0) {
             std::perror(path);
             std::exit(1);
@@ -50,9 +49,8 @@ public:
             std::strftime(stamp, sizeof stamp, "%d/%b/%Y:%H:%M:%S %z", &tm);
             last = now;
         }
-        std::string line = req.RemoteAddress + " - - [" + stamp + "] \"" + req.Method + " " + req.Target +
-                           " " + req.ProtocolVersion + "\" " + std::to_string(status) + " " +
-                           std::to_string(bytes) + "\n";
+        std::string line = req.RemoteAddress + " - - [" + stamp + "] \"" + req.Method + " " + req.Target + " " +
+                           req.ProtocolVersion + "\" " + std::to_string(status) + " " + std::to_string(bytes) + "\n";
         std::lock_guard lock(Mutex_);
         [[maybe_unused]] ssize_t n = ::write(Fd_, line.data(), line.size());
     }
@@ -114,8 +112,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;
     }
-    std::fprintf(stderr, "listening on port %u, %zu-byte body, %d workers\n", server.BoundPort(),
-                 body->size(), workers);
+    std::fprintf(stderr, "listening on port %u, %zu-byte body, %d workers\n", server.BoundPort(), body->size(),
+                 workers);
     int sig = 0;
     sigwait(&stop, &sig);
     server.Deactivate();
@@ -130,8 +128,7 @@ int main(int argc, char** argv) {
         if (f) {
             std::timespec ts{};
             clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-            std::fprintf(f, "%.6f %llu\n", ts.tv_sec + ts.tv_nsec / 1e9,
-                         static_cast<unsigned long long>(s.Answered));
+            std::fprintf(f, "%.6f %llu\n", ts.tv_sec + ts.tv_nsec / 1e9, static_cast<unsigned long long>(s.Answered));
             std::fclose(f);
         }
     }

@@ -52,8 +52,7 @@ BENCHMARK(BM_WriteLogFile)->Threads(1)->Threads(4)->UseRealTime();
 void BM_PlainAppendWrite(benchmark::State& state) {
     TBenchDir dir;
     const int fd = ::open((dir.Path + "plain.log").c_str(), O_RDWR | O_CREAT | O_APPEND, 0644);
-    const std::string line =
-        "2024/03/07 09:05:08 " + std::string(LevelWord(EventInformation)) + RequestText + "\r\n";
+    const std::string line = "2024/03/07 09:05:08 " + std::string(LevelWord(EventInformation)) + RequestText + "\r\n";
     for (auto _ : state) benchmark::DoNotOptimize(::write(fd, line.data(), line.size()));
     state.SetItemsProcessed(state.iterations());
     ::close(fd);
@@ -62,8 +61,7 @@ BENCHMARK(BM_PlainAppendWrite);
 
 // The part before the lock: clock and formatting.
 void BM_LogLine(benchmark::State& state) {
-    for (auto _ : state)
-        benchmark::DoNotOptimize(LogLine(SystemClock().Now(), EventInformation, RequestText));
+    for (auto _ : state) benchmark::DoNotOptimize(LogLine(SystemClock().Now(), EventInformation, RequestText));
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_LogLine);

@@ -123,8 +123,8 @@ void BM_PlainPrepend(benchmark::State& state) {
     const std::string old = OldMessages();
     const std::string mil = office.File("tanaka.mil");
     // The entry the page composes for the request above (sender 鈴木).
-    const std::string entry = MessageHeaderLine("鈴木", office.Env().Clock().Now()) +
-                              "\r\nお電話がありました。\r\n折り返しお願いします。";
+    const std::string entry =
+        MessageHeaderLine("鈴木", office.Env().Clock().Now()) + "\r\nお電話がありました。\r\n折り返しお願いします。";
     int n = 0;
     for (auto _ : state) {
         if (n++ % ResetEvery == 0) {

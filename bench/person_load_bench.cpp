@@ -27,8 +27,8 @@ const TTestTempDir& Office(int persons) {
             seed = seed * 1103515245 + 12345;
             std::string reading;
             for (int k = 0; k < 4; ++k) reading += static_cast<char>(0xB1 + (seed >> (8 + 5 * k)) % 45);
-            const std::string text = "\"" + reading + "\"\r\n\"社員" + std::to_string(i) + "\"\r\n\"" +
-                                     groups[i % 4] + "\"\r\n\"内線" + std::to_string(1000 + i) +
+            const std::string text = "\"" + reading + "\"\r\n\"社員" + std::to_string(i) + "\"\r\n\"" + groups[i % 4] +
+                                     "\"\r\n\"内線" + std::to_string(1000 + i) +
                                      "\"\r\n\"外出\r\n顧客訪問\"\r\n\"2004/12/24\"\r\n\"17:30\"\r\n"
                                      "\"03-0000-0000\"\r\n\"127.0.0." +
                                      std::to_string(1 + i % 250) + "\"\r\n\"0\"\r\n";

@@ -167,8 +167,7 @@ int TKavelEnv::PortOf(const std::string& name, const std::string& value, int fal
 void TKavelEnv::ReadSettings() {
     SettingWarnings_.clear();
     std::vector<TSettingItem> items;
-    for (const std::string& line :
-         SplitLines(ReadWholeFile(CommonDirectory_ + "kavel.ini"), {.ZeroEndsText = false})) {
+    for (const std::string& line : SplitLines(ReadWholeFile(CommonDirectory_ + "kavel.ini"), {.ZeroEndsText = false})) {
         if (ParseSettingLine("QUOR_SiteName", line, items)) {
             const std::string v = ValueOf(items, "QUOR_SiteName");
             if (!v.empty()) SiteName_ = v;
@@ -285,9 +284,9 @@ TKavelEnv::TPersonsPtr TKavelEnv::GetPersons() {
 }
 
 bool TKavelEnv::ProbeDue() {
-    const long long now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              std::chrono::steady_clock::now().time_since_epoch())
-                              .count();
+    const long long now =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
     if (now - LastProbeMs_ < ShareProbeMs_) return false;
     LastProbeMs_ = now;
     return true;
@@ -370,9 +369,8 @@ int TKavelEnv::LoadPersons(TKavelPersonsList& list, std::vector<std::string>* ch
             auto person = std::make_unique<TKavelPerson>(CommonDirectory_ + file.Name, wait);
             ++read;
             person->PowerOFF = off;
-            if (changedKeys &&
-                (old == Known_.end() || old->second.Person.PowerOFF != off ||
-                 old->second.Person.PersonFileText() != person->PersonFileText()))
+            if (changedKeys && (old == Known_.end() || old->second.Person.PowerOFF != off ||
+                                old->second.Person.PersonFileText() != person->PersonFileText()))
                 changedKeys->push_back(person->FileName());
             known.emplace(file.Name, TKnownFile{file.Stamp, *person});
             list.Add(std::move(person));

@@ -8,8 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/clock.h"
 #include "data/kavel_person.h"
+#include "platform/clock.h"
 #include "platform/dir_watch.h"
 
 class TKavelPersonsList;

@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <map>
 #include <random>
 #include <set>
-#include <future>
 #include <thread>
 #include <utility>
 
@@ -176,10 +176,11 @@ TEST_F(Env, UnusablePortsAreNamedWithThePortUsedInstead) {
     Start("QUOR_Port=abc\r\nUDPMessage,Port=0\r\nQUOR_Port=65616\r\nQUOR_Port=65535\r\nUDPMessage,Port=1\r\n");
     EXPECT_EQ(65535, env.HttpPort());
     EXPECT_EQ(1, env.UdpPort());
-    EXPECT_EQ(env.SettingWarnings(),
-              (std::vector<std::string>{"kavel.iniのQUOR_Port=abcはポート番号として使えません。ポート80を使います。",
-                                        "kavel.iniのUDPMessage,Port=0はポート番号として使えません。ポート1990を使います。",
-                                        "kavel.iniのQUOR_Port=65616はポート番号として使えません。ポート80を使います。"}));
+    EXPECT_EQ(
+        env.SettingWarnings(),
+        (std::vector<std::string>{"kavel.iniのQUOR_Port=abcはポート番号として使えません。ポート80を使います。",
+                                  "kavel.iniのUDPMessage,Port=0はポート番号として使えません。ポート1990を使います。",
+                                  "kavel.iniのQUOR_Port=65616はポート番号として使えません。ポート80を使います。"}));
 }
 
 TEST_F(Env, MissingKavelIniFailsWithItsPathAndChangesNothing) {
@@ -478,8 +479,7 @@ TEST_F(Env, ManyReadersDuringRescans) {
                 bool sorted = true;
                 for (int p = 1; p < held->Count(); ++p)
                     sorted = sorted && CompareFurigana((*held)[p - 1], (*held)[p]) <= 0;
-                if (keys != Keys(*held) || members != held->Count() || !sorted || held->Count() < 20)
-                    ++failures;
+                if (keys != Keys(*held) || members != held->Count() || !sorted || held->Count() < 20) ++failures;
             }
         });
     for (auto& t : readers) t.join();

@@ -46,8 +46,7 @@ void TKavelPerson::LoadPersonFile(const std::string& path) {
 }
 
 void TKavelPerson::Parse(const std::string& path, std::string_view content) {
-    std::string* const textValues[] = {&Furigana,   &Name,       &Group, &Memo, nullptr,
-                                       &ModoriDate, &ModoriTime, &Tel,   &IP};
+    std::string* const textValues[] = {&Furigana, &Name, &Group, &Memo, nullptr, &ModoriDate, &ModoriTime, &Tel, &IP};
     int v = 1;
     bool inQuotes = false;
     ForEachLine(content, [&](std::string_view raw) {
@@ -113,9 +112,7 @@ void TKavelPerson::Assign(const TKavelPerson& source) {
 
 std::string TKavelPerson::FileName() const { return ExtractFileBaseName(FilePath); }
 
-TDatagramPerson TKavelPerson::Datagram() const {
-    return {FilePath, IP, ModoriDate, ModoriTime, Huzairiyu, StatusIcon};
-}
+TDatagramPerson TKavelPerson::Datagram() const { return {FilePath, IP, ModoriDate, ModoriTime, Huzairiyu, StatusIcon}; }
 
 bool TKavelPerson::ReturnMoment(TDateTime& moment) const {
     const std::string& time = ModoriTime.empty() ? std::string("23:59:59") : ModoriTime;

@@ -44,8 +44,7 @@ TEST_F(PersonFile, UnquotedLinesAreOneValueEachAndAnyLineEndWorks) {
     for (const char* eol : {"\r\n", "\n", "\r"}) {
         SCOPED_TRACE(testing::PrintToString(eol));
         std::string text;
-        for (const char* v : {"f", "n", "g", "m", "r", "d", "t", "tel", "ip", "7", "u1"})
-            text += std::string(v) + eol;
+        for (const char* v : {"f", "n", "g", "m", "r", "d", "t", "tel", "ip", "7", "u1"}) text += std::string(v) + eol;
         const TKavelPerson p = Load("a.kvl", text);
         EXPECT_EQ("f", p.Furigana);
         EXPECT_EQ("m", p.Memo);
@@ -187,8 +186,7 @@ TEST_F(PersonFile, SaveFailureRaisesAndKeepsTheOldFile) {
     p.SavePersonFile();
     const std::string before = dir.Read("t.kvl");
     p.Name = "changed";
-    SetWriteFaultHook(
-        [](TWriteStep step, const std::string&) { return step == TWriteStep::Rename ? ENOSPC : 0; });
+    SetWriteFaultHook([](TWriteStep step, const std::string&) { return step == TWriteStep::Rename ? ENOSPC : 0; });
     EXPECT_THROW(p.SavePersonFile(), EInOutError);
     SetWriteFaultHook({});
     EXPECT_EQ(before, dir.Read("t.kvl"));

@@ -70,10 +70,9 @@ TPersonStatus& TPersonStatusCollection::Add() {
     return *Items_.back();
 }
 
-TPersonStatus& TPersonStatusCollection::AddIconFiles(const std::string& caption,
-                                                     const std::string& yellowName,
-                                                     const std::string& yellowPath,
-                                                     const std::string& redName, const std::string& redPath) {
+TPersonStatus& TPersonStatusCollection::AddIconFiles(const std::string& caption, const std::string& yellowName,
+                                                     const std::string& yellowPath, const std::string& redName,
+                                                     const std::string& redPath) {
     auto yellow = IconFile(yellowPath);
     auto red = IconFile(redPath);
     TPersonStatus& status = Add();

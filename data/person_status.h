@@ -24,9 +24,8 @@ public:
 
     // Sets the caption and the images; the second pair is kept only when
     // secondName is not empty.
-    void Init(const std::string& caption, const std::string& firstName,
-              std::unique_ptr<TJPEGImage> firstImage, const std::string& secondName = "",
-              std::unique_ptr<TJPEGImage> secondImage = nullptr);
+    void Init(const std::string& caption, const std::string& firstName, std::unique_ptr<TJPEGImage> firstImage,
+              const std::string& secondName = "", std::unique_ptr<TJPEGImage> secondImage = nullptr);
 
     int ImageCount() const { return static_cast<int>(Images_.size()); }
     const std::string& ImageNames(int index) const { return Images_.at(index).Name; }
@@ -63,8 +62,7 @@ public:
     // Appends a custom absence entry from two icon files: images
     // yellowName and redName. Raises when a file is not a readable icon.
     TPersonStatus& AddIconFiles(const std::string& caption, const std::string& yellowName,
-                                const std::string& yellowPath, const std::string& redName,
-                                const std::string& redPath);
+                                const std::string& yellowPath, const std::string& redName, const std::string& redPath);
 
     int Count() const { return static_cast<int>(Items_.size()); }
     // Raises std::out_of_range for a position outside the list.

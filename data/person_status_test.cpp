@@ -14,8 +14,7 @@ namespace {
 // Friday 2004/12/24 10:00.
 const TDateTime Now = EncodeDate(2004, 12, 24) + EncodeTime(10, 0, 0);
 
-TKavelPerson Person(const std::string& date, const std::string& time, int32_t statusIcon,
-                    bool powerOff = false) {
+TKavelPerson Person(const std::string& date, const std::string& time, int32_t statusIcon, bool powerOff = false) {
     TKavelPerson p;
     p.PowerOFF = powerOff;
     p.ModoriDate = date;
@@ -90,8 +89,7 @@ TEST_F(StatusesWithCustom, StatusIconSelectsCustomEntryOrFallsBack) {
     EXPECT_EQ(Image("2004/12/25", "17:00", 1), "0r.jpg");
     EXPECT_EQ(Image("外出", "", 1), "0r.jpg");
     EXPECT_EQ(&statuses.StatusFor(Person("2004/12/24", "17:00", 1), Now), &statuses.Items(4));
-    for (int32_t icon :
-         {2, 100, -1, -4, std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::min()}) {
+    for (int32_t icon : {2, 100, -1, -4, std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::min()}) {
         SCOPED_TRACE(icon);
         EXPECT_EQ(Image("2004/12/24", "17:00", icon), "huzaiyellow.jpg");
         EXPECT_EQ(Image("2004/12/25", "17:00", icon), "huzaired.jpg");

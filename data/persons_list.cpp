@@ -16,9 +16,7 @@ namespace {
 
 // The name of an entry is its text up to the recorded length, so a group
 // name that itself holds '=' is still kept and found whole.
-std::string TGroupList::Names(int index) const {
-    return Entries_.at(index).substr(0, Groups_.at(index).nameLength);
-}
+std::string TGroupList::Names(int index) const { return Entries_.at(index).substr(0, Groups_.at(index).nameLength); }
 
 int TGroupList::IndexOfName(const std::string& name) const {
     for (size_t i = 0; i < Entries_.size(); ++i)
@@ -72,9 +70,7 @@ void TGroupList::Remove(const std::string& name) {
     }
 }
 
-int CompareFurigana(const TKavelPerson& a, const TKavelPerson& b) {
-    return CompareText(a.Furigana, b.Furigana);
-}
+int CompareFurigana(const TKavelPerson& a, const TKavelPerson& b) { return CompareText(a.Furigana, b.Furigana); }
 
 char KanaRowOf(const std::string& furigana) {
     if (furigana.empty()) return '\0';

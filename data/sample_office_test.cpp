@@ -25,8 +25,8 @@ protected:
     static void SetUpTestSuite() {
         if (std::system("python3 --version >/dev/null 2>&1") != 0) return;
         office = new TTestTempDir();
-        const std::string cmd = "python3 '" + RepoRoot() +
-                                "/tools/make_office.py' --date 2004-12-24 --out '" + office->Dir() + "'";
+        const std::string cmd =
+            "python3 '" + RepoRoot() + "/tools/make_office.py' --date 2004-12-24 --out '" + office->Dir() + "'";
         generated = std::system(cmd.c_str()) == 0;
     }
     static void TearDownTestSuite() {

@@ -101,10 +101,9 @@ void CheckStorable(const TKavelPerson& person) {
     const struct {
         const char* label;
         const std::string* value;
-    } oneLine[] = {{"ふりがな", &person.Furigana},   {"名前", &person.Name},
-                   {"グループ", &person.Group},      {"内線・備考", &person.Memo},
-                   {"戻り日付", &person.ModoriDate}, {"戻り時刻", &person.ModoriTime},
-                   {"連絡先", &person.Tel},          {"IP Address", &person.IP}};
+    } oneLine[] = {{"ふりがな", &person.Furigana}, {"名前", &person.Name},           {"グループ", &person.Group},
+                   {"内線・備考", &person.Memo},   {"戻り日付", &person.ModoriDate}, {"戻り時刻", &person.ModoriTime},
+                   {"連絡先", &person.Tel},        {"IP Address", &person.IP}};
     for (const auto& field : oneLine) CheckOneLine(field.label, *field.value);
     for (const std::string& line : person.Unknown) CheckOneLine("人物ファイルの行", line);
 

@@ -26,7 +26,8 @@ inline bool HasControlByte(std::string_view value, bool linesAllowed) {
 inline std::string StoreRoundTripFault(const std::string (&typed)[10], const std::string& path, int32_t mark) {
     TKavelPerson p;
     p.FilePath = path;
-    std::string* const oneLine[] = {&p.Furigana, &p.Name, &p.Group, &p.Memo, &p.ModoriDate, &p.ModoriTime, &p.Tel, &p.IP};
+    std::string* const oneLine[] = {&p.Furigana,   &p.Name,       &p.Group, &p.Memo,
+                                    &p.ModoriDate, &p.ModoriTime, &p.Tel,   &p.IP};
     try {
         for (int i = 0; i < 8; ++i) *oneLine[i] = AdmitText("f", typed[i], TValueShape::OneLine);
         p.Huzairiyu = AdmitReason(typed[8]);
@@ -40,11 +41,13 @@ inline std::string StoreRoundTripFault(const std::string (&typed)[10], const std
     p.SavePersonFile();
     const std::string file = ReadWholeFile(path);
     const TKavelPerson back(path);
-    const std::string* const got[] = {&back.Furigana, &back.Name, &back.Group, &back.Memo, &back.ModoriDate, &back.ModoriTime, &back.Tel, &back.IP};
+    const std::string* const got[] = {&back.Furigana,   &back.Name,       &back.Group, &back.Memo,
+                                      &back.ModoriDate, &back.ModoriTime, &back.Tel,   &back.IP};
     for (int i = 0; i < 8; ++i)
         if (*got[i] != *oneLine[i]) return "value " + std::to_string(i) + " read back otherwise";
     if (back.Huzairiyu != ReasonAsRead(p.Huzairiyu)) return "the reason read back otherwise";
-    if (back.StatusIcon != p.StatusIcon || back.Unknown != p.Unknown) return "the mark or a kept line read back otherwise";
+    if (back.StatusIcon != p.StatusIcon || back.Unknown != p.Unknown)
+        return "the mark or a kept line read back otherwise";
     back.SavePersonFile();
     if (ReadWholeFile(path) != file) return "saved again, the file changed";
     const std::string datagram = TKavelProtocol::PersonData(p.Datagram());

@@ -66,8 +66,7 @@ TEST(StoreGate, RefusesWhatTheFormatsCannotCarry) {
         {"戻り時刻", "17\x01", TValueShape::OneLine, "戻り時刻に制御文字 (0x01) は使えません。"},
         {"送信者の名前", "a\rb", TValueShape::OneLine, "送信者の名前に改行は使えません。"},
         {"伝言の内容", "x\x1b[0m", TValueShape::Lines, "伝言の内容に制御文字 (0x1B) は使えません。"},
-        {"不在理由", std::string("a\r\n\0", 4), TValueShape::Lines,
-         "不在理由に制御文字 (0x00) は使えません。"},
+        {"不在理由", std::string("a\r\n\0", 4), TValueShape::Lines, "不在理由に制御文字 (0x00) は使えません。"},
     };
     for (const auto& c : cases) {
         try {

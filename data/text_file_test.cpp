@@ -81,8 +81,7 @@ TEST(TextFile, ConcurrentPrependsAllArrive) {
 TEST(TextFile, FailedPrependKeepsTheMessages) {
     TTestTempDir dir;
     PrependToFile(dir.File("m.mil"), "kept");
-    SetWriteFaultHook(
-        [](TWriteStep step, const std::string&) { return step == TWriteStep::Write ? ENOSPC : 0; });
+    SetWriteFaultHook([](TWriteStep step, const std::string&) { return step == TWriteStep::Write ? ENOSPC : 0; });
     EXPECT_THROW(PrependToFile(dir.File("m.mil"), "lost"), EInOutError);
     SetWriteFaultHook({});
     EXPECT_EQ("kept\r\n\r\n", dir.Read("m.mil"));

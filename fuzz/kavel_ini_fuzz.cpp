@@ -96,8 +96,7 @@ void CheckRoundTrip(unsigned control, std::string_view rest) {
     const std::string word = LeadingWords[(control >> 4) % WordCount];
     std::string line((control >> 7) ? " \t" : "");
     // The word in any case still matches.
-    for (std::size_t i = 0; i < word.size(); ++i)
-        line += (control & 0x08) && i % 2 ? AsciiLower(word[i]) : word[i];
+    for (std::size_t i = 0; i < word.size(); ++i) line += (control & 0x08) && i % 2 ? AsciiLower(word[i]) : word[i];
     TItems expected;
     for (std::size_t i = 0; i + 1 < fields.size(); i += 2) {
         TKavelEnv::TSettingItem item{fields[i], fields[i + 1]};

@@ -24,19 +24,14 @@ bool SameValues(const TKavelPerson& a, const TKavelPerson& b) {
            a.Memo == b.Memo && a.IP == b.IP && a.StatusIcon == b.StatusIcon && a.Unknown == b.Unknown;
 }
 
-bool Holds(const std::string& s, std::string_view bytes) {
-    return s.find_first_of(bytes) != std::string::npos;
-}
+bool Holds(const std::string& s, std::string_view bytes) { return s.find_first_of(bytes) != std::string::npos; }
 
-bool StartsWith(const std::string& s, const std::string& prefix) {
-    return s.compare(0, prefix.size(), prefix) == 0;
-}
+bool StartsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
 
 // The texts of one line: nothing that ends a line or the readable content.
 void CheckSingleLines(const TKavelPerson& p) {
     static const std::string_view breaks("\r\n\0", 3);
-    for (const std::string* s :
-         {&p.Furigana, &p.Name, &p.Group, &p.Tel, &p.ModoriDate, &p.ModoriTime, &p.Memo, &p.IP})
+    for (const std::string* s : {&p.Furigana, &p.Name, &p.Group, &p.Tel, &p.ModoriDate, &p.ModoriTime, &p.Memo, &p.IP})
         FUZZ_CHECK(!Holds(*s, breaks));
     for (const std::string& line : p.Unknown) FUZZ_CHECK(!Holds(line, breaks));
     FUZZ_CHECK(p.Huzairiyu.find('\0') == std::string::npos);

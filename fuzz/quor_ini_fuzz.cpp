@@ -97,8 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t cut = content.size() / 2;
     const std::string_view tail = content.substr(cut);
     if (!tail.starts_with('"'))
-        FUZZ_CHECK(UnquoteIniValue(Quoted(content.substr(0, cut)) + std::string(tail)) ==
-                   content.substr(0, cut));
+        FUZZ_CHECK(UnquoteIniValue(Quoted(content.substr(0, cut)) + std::string(tail)) == content.substr(0, cut));
 
     const TScratchDir& dir = Scratch();
     dir.Write("quor.ini", content);

@@ -66,8 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     joined += line;
                 },
                 {.ZeroEndsText = false, .FinalEmptyLine = true});
-    if (a.find('\r') == std::string_view::npos && a.find('\n') == std::string_view::npos)
-        FUZZ_CHECK(joined == a);
+    if (a.find('\r') == std::string_view::npos && a.find('\n') == std::string_view::npos) FUZZ_CHECK(joined == a);
     FUZZ_CHECK(lines >= 1);
 
     // Integers: only a sign and digits parse, and the value prints back.

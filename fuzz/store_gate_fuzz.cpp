@@ -50,7 +50,7 @@ void CheckMessage(const std::string& sender, const std::string& body) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string person[10], sender, body;
     std::string* const fields[] = {&person[0], &person[1], &person[2], &person[3], &person[4], &person[5],
-                                   &person[6], &person[7], &person[8], &person[9], &sender, &body};
+                                   &person[6], &person[7], &person[8], &person[9], &sender,    &body};
     size_t at = 0;
     for (std::string* field : fields) {
         if (at >= size) break;

@@ -68,8 +68,7 @@ TRequestStatus TRequestParser::Advance(std::string_view input, bool peerClosed) 
         std::size_t lf = input.find('\n', Scanned_);
         if (lf == std::string_view::npos) {
             Scanned_ = input.size();
-            if (TRequestStatus s = CheckHeadLimits(input.size(), false, false);
-                s != TRequestStatus::Incomplete)
+            if (TRequestStatus s = CheckHeadLimits(input.size(), false, false); s != TRequestStatus::Incomplete)
                 return s;
             return peerClosed ? Reject("") : Status_;
         }

@@ -64,5 +64,4 @@ struct TParsedRequest {
     std::string Error;
     TIdHTTPRequestInfo Info;
 };
-TParsedRequest ParseHttpRequest(std::string_view input, bool peerClosed,
-                                const THttpLimits& limits = THttpLimits());
+TParsedRequest ParseHttpRequest(std::string_view input, bool peerClosed, const THttpLimits& limits = THttpLimits());

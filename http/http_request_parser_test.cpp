@@ -10,8 +10,7 @@ TIdHTTPRequestInfo Parse(const std::string& bytes, bool peerClosed = false) {
     return r.Info;
 }
 
-TParsedRequest Try(const std::string& bytes, bool peerClosed = false,
-                   const THttpLimits& limits = THttpLimits()) {
+TParsedRequest Try(const std::string& bytes, bool peerClosed = false, const THttpLimits& limits = THttpLimits()) {
     return ParseHttpRequest(bytes, peerClosed, limits);
 }
 
@@ -88,14 +87,12 @@ TEST(RequestParser, HeadLimits) {
     THttpLimits limits;
     limits.MaxHeaderCount = 3;
     limits.MaxHeadBytes = 200;
-    EXPECT_EQ(Try("GET / HTTP/1.1\r\nA: 1\r\nB: 2\r\nC: 3\r\n\r\n", false, limits).Status,
-              TRequestStatus::Complete);
+    EXPECT_EQ(Try("GET / HTTP/1.1\r\nA: 1\r\nB: 2\r\nC: 3\r\n\r\n", false, limits).Status, TRequestStatus::Complete);
     EXPECT_EQ(Try("GET / HTTP/1.1\r\nA: 1\r\nB: 2\r\nC: 3\r\nD: 4\r\n\r\n", false, limits).Status,
               TRequestStatus::Rejected);
     EXPECT_EQ(Try("GET / HTTP/1.1\r\nA: " + std::string(190, 'x') + "\r\n\r\n", false, limits).Status,
               TRequestStatus::Rejected);
-    EXPECT_EQ(Try("GET / HTTP/1.1\r\nA: " + std::string(300, 'x'), false, limits).Status,
-              TRequestStatus::Rejected);
+    EXPECT_EQ(Try("GET / HTTP/1.1\r\nA: " + std::string(300, 'x'), false, limits).Status, TRequestStatus::Rejected);
 }
 
 TEST(RequestParser, HeadersAndKnownFields) {
@@ -138,16 +135,13 @@ TEST(RequestParser, PostWithoutLengthReadsUntilTheClose) {
 TEST(RequestParser, BodyLimit) {
     THttpLimits limits;
     limits.MaxBodyBytes = 10;
-    EXPECT_EQ(Try("POST / HTTP/1.1\r\nContent-Length: 11\r\n\r\n", false, limits).Error,
-              "Request body too large.");
-    EXPECT_EQ(Try("POST / HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\n" + std::string(11, 'x'),
-                  false, limits)
-                  .Status,
-              TRequestStatus::Rejected);
-    EXPECT_EQ(Try("POST / HTTP/1.1\r\n\r\n" + std::string(11, 'x'), false, limits).Status,
-              TRequestStatus::Rejected);
-    EXPECT_EQ(Try("POST / HTTP/1.1\r\n\r\n" + std::string(10, 'x'), true, limits).Status,
-              TRequestStatus::Complete);
+    EXPECT_EQ(Try("POST / HTTP/1.1\r\nContent-Length: 11\r\n\r\n", false, limits).Error, "Request body too large.");
+    EXPECT_EQ(
+        Try("POST / HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\n" + std::string(11, 'x'), false, limits)
+            .Status,
+        TRequestStatus::Rejected);
+    EXPECT_EQ(Try("POST / HTTP/1.1\r\n\r\n" + std::string(11, 'x'), false, limits).Status, TRequestStatus::Rejected);
+    EXPECT_EQ(Try("POST / HTTP/1.1\r\n\r\n" + std::string(10, 'x'), true, limits).Status, TRequestStatus::Complete);
 }
 
 TEST(RequestParser, FormBodiesOnlyForUrlEncodedContent) {
@@ -161,8 +155,9 @@ TEST(RequestParser, FormBodiesOnlyForUrlEncodedContent) {
     EXPECT_EQ(form.QueryFields.ValueOf("name"), std::string("\x93\x63"));
     EXPECT_EQ(form.QueryFields[1], "msg=a b\r\nuser=u1");
 
-    TIdHTTPRequestInfo other = Parse("POST /x?q=1 HTTP/1.1\r\nContent-Type: text/plain\r\nContent-Length: " +
-                                     std::to_string(body.size()) + "\r\n\r\n" + body);
+    TIdHTTPRequestInfo other =
+        Parse("POST /x?q=1 HTTP/1.1\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(body.size()) +
+              "\r\n\r\n" + body);
     ASSERT_EQ(other.QueryFields.size(), 1u);
     EXPECT_EQ(other.QueryFields[0], "q=1");
     EXPECT_EQ(other.ParamText, body + "\r\nq=1");
@@ -174,8 +169,8 @@ TEST(RequestParser, FormBodiesOnlyForUrlEncodedContent) {
 }
 
 TEST(RequestParser, CookiesFromEveryCookieHeader) {
-    TIdHTTPRequestInfo r = Parse(
-        "GET / HTTP/1.1\r\nCookie: a=1;  b=2=3\r\nX: y\r\ncookie: Last-Modified=20261208T0320;flag\r\n\r\n");
+    TIdHTTPRequestInfo r =
+        Parse("GET / HTTP/1.1\r\nCookie: a=1;  b=2=3\r\nX: y\r\ncookie: Last-Modified=20261208T0320;flag\r\n\r\n");
     ASSERT_EQ(r.RequestCookies.size(), 4u);
     EXPECT_EQ(r.RequestCookies[0].Name, "a");
     EXPECT_EQ(r.RequestCookies[1].Name, "b");

@@ -60,19 +60,14 @@ std::string TIdHTTPResponseInfo::WriteHeader() {
         if (value.empty()) return;
         out.append(name).append(": ").append(value).append("\r\n");
     };
-    out.append("HTTP/1.1 ")
-        .append(std::to_string(StatusCode))
-        .append(" ")
-        .append(ReasonPhrase)
-        .append("\r\n");
+    out.append("HTTP/1.1 ").append(std::to_string(StatusCode)).append(" ").append(ReasonPhrase).append("\r\n");
     // Every connection carries one request only.
     line("Connection", "close");
     line("Content-Type", ContentType);
     if (ContentLength >= 0) line("Content-Length", std::to_string(ContentLength));
     for (const TIdHeader& h : CustomHeaders) line(h.Name, h.Value);
     line("Server", ServerHeader);
-    for (const TIdServerCookie& c : ResponseCookies)
-        out.append("Set-Cookie: ").append(c.CookieText()).append("\r\n");
+    for (const TIdServerCookie& c : ResponseCookies) out.append("Set-Cookie: ").append(c.CookieText()).append("\r\n");
     out.append("\r\n");
     return out;
 }

@@ -79,14 +79,12 @@ TEST(ResponseInfo, StatusCodesAndReasonPhrases) {
     r.SetStatus(500);
     EXPECT_EQ(r.ReasonPhrase, "Internal Server Error");
     r.SetStatus(501);
-    EXPECT_EQ(r.ReasonPhrase,
-              "\x8e\xc0\x91\x95\x82\xb3\x82\xea\x82\xc4\x82\xa2\x82\xdc\x82\xb9\x82\xf1\x81\x42");
+    EXPECT_EQ(r.ReasonPhrase, "\x8e\xc0\x91\x95\x82\xb3\x82\xea\x82\xc4\x82\xa2\x82\xdc\x82\xb9\x82\xf1\x81\x42");
     EXPECT_EQ(r.WriteHeader().substr(0, 13), "HTTP/1.1 501 ");
 }
 
 TEST(ServerCookie, AttributesFromTheText) {
-    TIdServerCookie c =
-        TIdServerCookie::FromText(" Last-Modified=x=y ;  PATH=/a b.jpg ; Foo=1; secure; Max-Age=60");
+    TIdServerCookie c = TIdServerCookie::FromText(" Last-Modified=x=y ;  PATH=/a b.jpg ; Foo=1; secure; Max-Age=60");
     EXPECT_EQ(c.Name, "Last-Modified");
     EXPECT_EQ(c.Value, "x=y");
     EXPECT_EQ(c.Path, "/a b.jpg");

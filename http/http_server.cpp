@@ -39,8 +39,8 @@ struct TIdHTTPServer::TActivation {
         auto check = std::chrono::milliseconds(std::max(1, checkMs));
         auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (!AllFinished() && std::chrono::steady_clock::now() < until)
-            WorkerEnded.wait_for(l, std::min<std::chrono::steady_clock::duration>(
-                                        check, until - std::chrono::steady_clock::now()));
+            WorkerEnded.wait_for(
+                l, std::min<std::chrono::steady_clock::duration>(check, until - std::chrono::steady_clock::now()));
         return AllFinished();
     }
 };
@@ -84,8 +84,8 @@ void TIdHTTPServer::Activate() {
         a->Config.Lane = a->Lane.get();
     }
     for (int i = 0; i < workers; ++i)
-        a->Workers.push_back(std::make_unique<THttpWorker>(a->Config, a->Listener, *Counters_, i,
-                                                           a->AcceptOwner, a->Workers, onExit));
+        a->Workers.push_back(
+            std::make_unique<THttpWorker>(a->Config, a->Listener, *Counters_, i, a->AcceptOwner, a->Workers, onExit));
     try {
         for (auto& w : a->Workers) w->Start();
     } catch (...) {
@@ -107,8 +107,7 @@ void TIdHTTPServer::Deactivate() {
         // included; the lane's threads then merely wait for work.
         std::unique_lock l(a->Mutex);
         a->WorkerEnded.wait_for(l, std::chrono::milliseconds(std::max(0, DrainTimeoutMs)), [&a] {
-            return std::all_of(a->Workers.begin(), a->Workers.end(),
-                               [](const auto& w) { return w->Finished(); });
+            return std::all_of(a->Workers.begin(), a->Workers.end(), [](const auto& w) { return w->Finished(); });
         });
     }
     for (auto& w : a->Workers) w->Stop();

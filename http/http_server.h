@@ -28,12 +28,12 @@ using TIdHTTPCommandEvent = std::function<void(TIdPeerThread& ASender, const TId
 struct THttpServerStatistics {
     std::uint64_t Accepted = 0;
     std::uint64_t Answered = 0;
-    std::uint64_t Rejected = 0;   // closed without an answer: parse failures and peers gone
-    std::uint64_t TimedOut = 0;   // request not read (or answer not taken) in time
-    std::uint64_t Evicted = 0;    // cut to make room for a newer connection
-    std::uint64_t Stalled = 0;    // answers cut: no progress, or over the bound on bytes held
-    std::uint64_t CutAtStop = 0;  // answers still in flight when the drain bound ran out
-    std::int64_t Held = 0;        // held answers (event feeds) open now
+    std::uint64_t Rejected = 0;     // closed without an answer: parse failures and peers gone
+    std::uint64_t TimedOut = 0;     // request not read (or answer not taken) in time
+    std::uint64_t Evicted = 0;      // cut to make room for a newer connection
+    std::uint64_t Stalled = 0;      // answers cut: no progress, or over the bound on bytes held
+    std::uint64_t CutAtStop = 0;    // answers still in flight when the drain bound ran out
+    std::int64_t Held = 0;          // held answers (event feeds) open now
     std::uint64_t HeldRefused = 0;  // held answers refused at their cap
 };
 

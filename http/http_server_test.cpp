@@ -68,8 +68,7 @@ protected:
     HttpServer() {
         Server.DefaultPort = 0;
         Server.ServerSoftware = "Quorwell 0.7";
-        Server.OnCommandGet = [this](TIdPeerThread& sender, const TIdHTTPRequestInfo& req,
-                                     TIdHTTPResponseInfo& res) {
+        Server.OnCommandGet = [this](TIdPeerThread& sender, const TIdHTTPRequestInfo& req, TIdHTTPResponseInfo& res) {
             {
                 std::lock_guard l(Mutex);
                 Seen.push_back(req);
@@ -91,9 +90,7 @@ protected:
 
     TIdHTTPServer Server;
     std::function<void(const TIdHTTPRequestInfo&, TIdHTTPResponseInfo&)> Handler =
-        [](const TIdHTTPRequestInfo& req, TIdHTTPResponseInfo& res) {
-            res.BodyText = "<p>" + req.DocumentPath;
-        };
+        [](const TIdHTTPRequestInfo& req, TIdHTTPResponseInfo& res) { res.BodyText = "<p>" + req.DocumentPath; };
     std::mutex Mutex;
     std::vector<TIdHTTPRequestInfo> Seen;
     std::vector<std::string> Senders;
@@ -108,10 +105,9 @@ TEST_F(HttpServer, AnswersOnceAndClosesEvenWhenKeepAliveIsAsked) {
     };
     std::uint16_t port = Start();
     ASSERT_NE(port, 0);
-    EXPECT_EQ(
-        Exchange(port, "GET /keiziban?x=1 HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: keep-alive\r\n\r\n"),
-        "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html; charset=SJIS\r\n"
-        "Content-Length: 12\r\nServer: Quorwell 0.7\r\n\r\n<p>/keiziban");
+    EXPECT_EQ(Exchange(port, "GET /keiziban?x=1 HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: keep-alive\r\n\r\n"),
+              "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html; charset=SJIS\r\n"
+              "Content-Length: 12\r\nServer: Quorwell 0.7\r\n\r\n<p>/keiziban");
     ASSERT_EQ(SeenCount(), 1u);
     EXPECT_EQ(Seen[0].RemoteAddress, "127.0.0.1");
     EXPECT_EQ(Senders[0], "127.0.0.1");
@@ -151,9 +147,9 @@ TEST_F(HttpServer, ReusedConnectionsCarryNothingOfTheirLastRequestOrAnswer) {
     };
     std::uint16_t port = Start();
     for (int round = 0; round < 3; ++round) {
-        EXPECT_EQ(BodyOf(Exchange(port, "POST /post HTTP/1.1\r\nContent-Length: 30000\r\n\r\n" +
-                                            std::string(30000, 'm'))),
-                  "/post|30000");
+        EXPECT_EQ(
+            BodyOf(Exchange(port, "POST /post HTTP/1.1\r\nContent-Length: 30000\r\n\r\n" + std::string(30000, 'm'))),
+            "/post|30000");
         EXPECT_EQ(BodyOf(Exchange(port, "GET /long HTTP/1.1\r\n\r\n")), std::string(100000, 'l'));
         const std::string answer = Exchange(port, "GET /s HTTP/1.1\r\n\r\n");
         EXPECT_EQ(BodyOf(answer), "/s|0");
@@ -164,8 +160,8 @@ TEST_F(HttpServer, ReusedConnectionsCarryNothingOfTheirLastRequestOrAnswer) {
 TEST_F(HttpServer, RequestsThatFailToParseAreClosedWithoutAnswer) {
     std::uint16_t port = Start();
     const std::string tooLong = "GET /" + std::string(16400, 'a') + " HTTP/1.1\r\n\r\n";
-    for (const std::string& bad : {std::string("NONSENSE\r\n\r\n"), std::string("PUT / HTTP/1.1\r\n\r\n"),
-                                   tooLong, std::string("GET / HTTP/1.1\r\nAuthorization: Digest x\r\n\r\n"),
+    for (const std::string& bad : {std::string("NONSENSE\r\n\r\n"), std::string("PUT / HTTP/1.1\r\n\r\n"), tooLong,
+                                   std::string("GET / HTTP/1.1\r\nAuthorization: Digest x\r\n\r\n"),
                                    std::string("GET / HTTP/1.1\r\nHost: cut")}) {
         EXPECT_EQ(Exchange(port, bad, true), "") << bad.substr(0, 40);
     }
@@ -180,10 +176,9 @@ TEST_F(HttpServer, HandlerErrorBecomes500WithItsText) {
         throw std::runtime_error("page failed");
     };
     std::uint16_t port = Start();
-    EXPECT_EQ(
-        Exchange(port, "GET /uinfo HTTP/1.1\r\n\r\n"),
-        "HTTP/1.1 500 Internal Server Error\r\nConnection: close\r\nContent-Type: text/html; charset=SJIS\r\n"
-        "Content-Length: 11\r\nServer: Quorwell 0.7\r\n\r\npage failed");
+    EXPECT_EQ(Exchange(port, "GET /uinfo HTTP/1.1\r\n\r\n"),
+              "HTTP/1.1 500 Internal Server Error\r\nConnection: close\r\nContent-Type: text/html; charset=SJIS\r\n"
+              "Content-Length: 11\r\nServer: Quorwell 0.7\r\n\r\npage failed");
 }
 
 TEST_F(HttpServer, LargeSharedBodyArrivesWhole) {

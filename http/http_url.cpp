@@ -19,8 +19,8 @@ int Base64Value(char c) {
 }
 
 bool IsSchemeChar(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' ||
-           c == '-' || c == '.';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' || c == '-' ||
+           c == '.';
 }
 
 // Length of "scheme://" at the start of target, or 0 when it is not absolute.
@@ -82,8 +82,7 @@ TRequestTarget ParseRequestTarget(std::string_view target) {
         std::string_view rest = target.substr(scheme);
         std::size_t slash = rest.find('/');
         std::string_view authority = rest.substr(0, slash);
-        if (std::size_t at = authority.rfind('@'); at != std::string_view::npos)
-            authority.remove_prefix(at + 1);
+        if (std::size_t at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
         std::size_t colon = authority.find(':');
         if (authority.starts_with('[')) colon = authority.find(':', authority.find(']'));
         result.Host = std::string(authority.substr(0, colon));

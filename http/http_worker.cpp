@@ -56,8 +56,8 @@ constexpr auto SlowReaderAfter = std::chrono::milliseconds(1000);
 // After an answer this large the freed pages go back to the system at once.
 constexpr std::size_t GiveBackAfter = 8u << 20;
 
-void RunHandler(const THttpWorkerConfig& config, const TIdHTTPRequestInfo& request,
-                TIdHTTPResponseInfo& response, int index) {
+void RunHandler(const THttpWorkerConfig& config, const TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response,
+                int index) {
     try {
         TIdPeerThread sender(request.RemoteAddress, request.RemotePort, index);
         if (config.OnCommandGet) config.OnCommandGet(sender, request, response);
@@ -145,9 +145,8 @@ void THttpLane::Run() {
     if (OnExit_) OnExit_();
 }
 
-THttpWorker::THttpWorker(const THttpWorkerConfig& config, TTcpListener& listener, THttpCounters& counters,
-                         int index, std::atomic<int>& acceptOwner, const TPeers& peers,
-                         std::function<void()> onExit)
+THttpWorker::THttpWorker(const THttpWorkerConfig& config, TTcpListener& listener, THttpCounters& counters, int index,
+                         std::atomic<int>& acceptOwner, const TPeers& peers, std::function<void()> onExit)
     : Config_(config),
       Listener_(listener),
       Counters_(counters),
@@ -195,8 +194,7 @@ void THttpWorker::Run() {
         Mailbox_->Worker = nullptr;
         Mailbox_->Done.clear();
     }
-    if (!Drained())
-        Counters_.CutAtStop.fetch_add(Writing_.size() + Handling_.size(), std::memory_order_relaxed);
+    if (!Drained()) Counters_.CutAtStop.fetch_add(Writing_.size() + Handling_.size(), std::memory_order_relaxed);
     CloseAll();
     Finished_.store(true, std::memory_order_release);
     OnExit_();
@@ -437,15 +435,14 @@ void THttpWorker::HandOver(TList::iterator c, TIdHTTPRequestInfo request) {
     c->Serial = ++Serial_;
     Move(c, TState::Handling, Handling_, TClock::time_point::max());
     auto shared = std::make_shared<TIdHTTPRequestInfo>(std::move(request));
-    Config_.Lane->Post(
-        [mailbox = Mailbox_, config = &Config_, index = Index_, c, serial = c->Serial, shared] {
-            auto response = std::make_unique<TIdHTTPResponseInfo>(config->ServerSoftware);
-            RunHandler(*config, *shared, *response, index);
-            std::lock_guard l(mailbox->M);
-            if (!mailbox->Worker) return;
-            mailbox->Done.push_back({c, serial, std::move(response)});
-            mailbox->Worker->Poller_.Wake();
-        });
+    Config_.Lane->Post([mailbox = Mailbox_, config = &Config_, index = Index_, c, serial = c->Serial, shared] {
+        auto response = std::make_unique<TIdHTTPResponseInfo>(config->ServerSoftware);
+        RunHandler(*config, *shared, *response, index);
+        std::lock_guard l(mailbox->M);
+        if (!mailbox->Worker) return;
+        mailbox->Done.push_back({c, serial, std::move(response)});
+        mailbox->Worker->Poller_.Wake();
+    });
 }
 
 void THttpWorker::TakeFinishedHandlers(TClock::time_point now) {

@@ -24,7 +24,5 @@ struct TBitmap {
 
     bool Empty() const { return Width <= 0 || Height <= 0; }
     uint8_t* Pixel(int x, int y) { return Pixels.data() + (static_cast<std::size_t>(y) * Width + x) * 3; }
-    const uint8_t* Pixel(int x, int y) const {
-        return Pixels.data() + (static_cast<std::size_t>(y) * Width + x) * 3;
-    }
+    const uint8_t* Pixel(int x, int y) const { return Pixels.data() + (static_cast<std::size_t>(y) * Width + x) * 3; }
 };

@@ -23,9 +23,8 @@ std::string ErrorOf(std::string_view bytes, const std::string& source) {
     return "";
 }
 
-const std::vector<uint32_t> Sixteen = {0x000000, 0x800000, 0x008000, 0x808000, 0x000080, 0x800080,
-                                       0x008080, 0xC0C0C0, 0x808080, 0xFF0000, 0x00FF00, 0xFFFF00,
-                                       0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
+const std::vector<uint32_t> Sixteen = {0x000000, 0x800000, 0x008000, 0x808000, 0x000080, 0x800080, 0x008080, 0xC0C0C0,
+                                       0x808080, 0xFF0000, 0x00FF00, 0xFFFF00, 0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
 
 TEST(DecodeBitmap, FourBitNibblesAreHighFirstAndRowsBottomUp) {
     // 3 x 2, bottom-up: stored first row is the bottom one. Bytes written out

@@ -68,12 +68,10 @@ std::vector<uint8_t> ReadDibPalette(const TByteReader& in, const TDibHeader& hea
     return palette;
 }
 
-std::size_t DibStride(int width, int bits) {
-    return ((static_cast<std::size_t>(width) * bits + 31) / 32) * 4;
-}
+std::size_t DibStride(int width, int bits) { return ((static_cast<std::size_t>(width) * bits + 31) / 32) * 4; }
 
-std::vector<uint8_t> DecodeDibRows(const TByteReader& in, std::size_t pixelOffset, const TDibHeader& header,
-                                   int rows, const std::vector<uint8_t>& palette) {
+std::vector<uint8_t> DecodeDibRows(const TByteReader& in, std::size_t pixelOffset, const TDibHeader& header, int rows,
+                                   const std::vector<uint8_t>& palette) {
     const int width = header.Width;
     const std::size_t stride = DibStride(width, header.Bits);
     if (!in.Has(pixelOffset, stride * rows)) FailGraphic("truncated pixel data");
@@ -109,16 +107,14 @@ std::vector<uint8_t> DecodeDibRows(const TByteReader& in, std::size_t pixelOffse
     return rgba;
 }
 
-std::vector<uint8_t> DecodeDibMask(const TByteReader& in, std::size_t maskOffset, int width, int rows,
-                                   bool topDown) {
+std::vector<uint8_t> DecodeDibMask(const TByteReader& in, std::size_t maskOffset, int width, int rows, bool topDown) {
     const std::size_t stride = DibStride(width, 1);
     if (!in.Has(maskOffset, stride * rows)) FailGraphic("truncated mask");
     std::vector<uint8_t> mask(static_cast<std::size_t>(width) * rows);
     for (int stored = 0; stored < rows; ++stored) {
         const int y = topDown ? stored : rows - 1 - stored;
         const uint8_t* src = in.At(maskOffset + stride * stored);
-        for (int x = 0; x < width; ++x)
-            mask[static_cast<std::size_t>(y) * width + x] = (src[x / 8] >> (7 - x % 8)) & 1;
+        for (int x = 0; x < width; ++x) mask[static_cast<std::size_t>(y) * width + x] = (src[x / 8] >> (7 - x % 8)) & 1;
     }
     return mask;
 }

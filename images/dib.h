@@ -37,12 +37,11 @@ std::size_t DibStride(int width, int bits);
 // starting at pixelOffset into RGBA, top row first. Alpha is 255 below 32
 // bits and the stored fourth byte at 32 bits. Palette indices past the end
 // of the palette give black.
-std::vector<uint8_t> DecodeDibRows(const TByteReader& in, std::size_t pixelOffset, const TDibHeader& header,
-                                   int rows, const std::vector<uint8_t>& palette);
+std::vector<uint8_t> DecodeDibRows(const TByteReader& in, std::size_t pixelOffset, const TDibHeader& header, int rows,
+                                   const std::vector<uint8_t>& palette);
 
 // The AND mask (1 bit per pixel, 1 = transparent) below an icon's colour
 // rows, as one byte per pixel, top row first.
-std::vector<uint8_t> DecodeDibMask(const TByteReader& in, std::size_t maskOffset, int width, int rows,
-                                   bool topDown);
+std::vector<uint8_t> DecodeDibMask(const TByteReader& in, std::size_t maskOffset, int width, int rows, bool topDown);
 
 [[noreturn]] void FailGraphic(const std::string& reason);

@@ -23,8 +23,7 @@ struct TCandidate {
 };
 
 uint32_t BigEndian32(const TByteReader& in, std::size_t at) {
-    return (static_cast<uint32_t>(in.U8(at)) << 24) | (in.U8(at + 1) << 16) | (in.U8(at + 2) << 8) |
-           in.U8(at + 3);
+    return (static_cast<uint32_t>(in.U8(at)) << 24) | (in.U8(at + 1) << 16) | (in.U8(at + 2) << 8) | in.U8(at + 3);
 }
 
 // Reads what an entry really holds from its own header (directory fields
@@ -87,8 +86,7 @@ TIcon DecodeDibEntry(std::string_view data) {
     icon.BitsPerPixel = header.Bits;
     icon.Pixels = DecodeDibRows(in, pixelOffset, header, rows, palette);
     if (header.Bits == 32)
-        for (std::size_t i = 3; i < icon.Pixels.size() && !icon.HasAlpha; i += 4)
-            icon.HasAlpha = icon.Pixels[i] != 0;
+        for (std::size_t i = 3; i < icon.Pixels.size() && !icon.HasAlpha; i += 4) icon.HasAlpha = icon.Pixels[i] != 0;
     const std::size_t maskOffset = pixelOffset + DibStride(header.Width, header.Bits) * rows;
     // Some tools leave the mask out of 32-bit images, which never need it.
     if (header.Bits == 32 && icon.HasAlpha && maskOffset == in.Size()) return icon;

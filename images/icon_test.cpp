@@ -39,9 +39,7 @@ std::string ErrorOf(const std::string& bytes, const std::string& source) {
 // editors store it), except one masked pixel that carries blue and so
 // inverts the screen.
 std::string ClassicIcon(int bits) {
-    std::vector<uint32_t> palette(Palette16.begin(), Palette16.begin() + (bits == 1   ? 2
-                                                                          : bits == 4 ? 16
-                                                                                      : 0));
+    std::vector<uint32_t> palette(Palette16.begin(), Palette16.begin() + (bits == 1 ? 2 : bits == 4 ? 16 : 0));
     if (bits == 8) {
         palette = Palette16;
         palette.resize(256, 0);
@@ -82,8 +80,8 @@ TEST(DecodeIcon, ThirtyTwoBitAlphaBlendsAndZeroAlphaFallsBackToMask) {
         if (x < 20) return 0x800000FF;  // half blue
         return 0x00FF0000;              // transparent red
     };
-    const TIcon icon = DecodeIcon(
-        IcoFile({{32, 32, 32, IconImage(32, 32, 32, {}, value, [](int, int) { return false; })}}), "a.ico");
+    const TIcon icon =
+        DecodeIcon(IcoFile({{32, 32, 32, IconImage(32, 32, 32, {}, value, [](int, int) { return false; })}}), "a.ico");
     EXPECT_TRUE(icon.HasAlpha);
     const TBitmap out = OnWhite(icon);
     EXPECT_EQ(Rgb(out, 0, 0), 0x00FF00u);
@@ -93,8 +91,7 @@ TEST(DecodeIcon, ThirtyTwoBitAlphaBlendsAndZeroAlphaFallsBackToMask) {
     // Old 32-bit icons leave alpha at zero and rely on the mask.
     auto opaque = [](int x, int) -> uint32_t { return x < 16 ? 0x00FF0000 : 0; };
     const TIcon old = DecodeIcon(
-        IcoFile({{32, 32, 32, IconImage(32, 32, 32, {}, opaque, [](int x, int) { return x >= 16; })}}),
-        "o.ico");
+        IcoFile({{32, 32, 32, IconImage(32, 32, 32, {}, opaque, [](int x, int) { return x >= 16; })}}), "o.ico");
     EXPECT_FALSE(old.HasAlpha);
     const TBitmap oldOut = OnWhite(old);
     EXPECT_EQ(Rgb(oldOut, 0, 0), 0xFF0000u);
@@ -102,9 +99,8 @@ TEST(DecodeIcon, ThirtyTwoBitAlphaBlendsAndZeroAlphaFallsBackToMask) {
 }
 
 TEST(DecodeIcon, PngEntry) {
-    const std::string png = testpic::Png(32, 32, [](int x, int y) -> uint32_t {
-        return x < 16 ? 0xFF0000FF : (y < 16 ? 0x00000000 : 0x80FF0000);
-    });
+    const std::string png = testpic::Png(
+        32, 32, [](int x, int y) -> uint32_t { return x < 16 ? 0xFF0000FF : (y < 16 ? 0x00000000 : 0x80FF0000); });
     const TIcon icon = DecodeIcon(IcoFile({{32, 32, 32, png}}), "png.ico");
     EXPECT_TRUE(icon.HasAlpha);
     const TBitmap out = OnWhite(icon);
@@ -114,8 +110,7 @@ TEST(DecodeIcon, PngEntry) {
 
     std::string damaged = png;
     damaged.resize(damaged.size() / 2);
-    EXPECT_NE(ErrorOf(IcoFile({{32, 32, 32, damaged}}), "bad-png.ico").find("bad-png.ico"),
-              std::string::npos);
+    EXPECT_NE(ErrorOf(IcoFile({{32, 32, 32, damaged}}), "bad-png.ico").find("bad-png.ico"), std::string::npos);
 }
 
 TEST(DecodeIcon, PicksThirtyTwoSquareWithMostColours) {
@@ -147,8 +142,7 @@ TEST(DecodeIcon, PicksThirtyTwoSquareWithMostColours) {
     EXPECT_EQ(Rgb(alone, 0, 16), 0xFFFFFFu);
 
     // A broken entry is passed over when a readable one exists.
-    const TIcon skip =
-        DecodeIcon(IcoFile({{32, 32, 4, "garbage bytes, no header"}, {16, 16, 4, small}}), "k");
+    const TIcon skip = DecodeIcon(IcoFile({{32, 32, 4, "garbage bytes, no header"}, {16, 16, 4, small}}), "k");
     EXPECT_EQ(skip.Width, 16);
 }
 

@@ -38,8 +38,7 @@ void SetUpErrors(TJpegError& error) {
 }
 
 // Returns false with error.Message set. *out is malloc'ed by libjpeg.
-bool Compress(const TBitmap& bitmap, int quality, unsigned char** out, unsigned long* outSize,
-              TJpegError& error) {
+bool Compress(const TBitmap& bitmap, int quality, unsigned char** out, unsigned long* outSize, TJpegError& error) {
     jpeg_compress_struct info;
     std::memset(&info, 0, sizeof info);
     info.err = &error.Manager;
@@ -77,8 +76,7 @@ bool Decompress(std::string_view bytes, bool headerOnly, int* width, int* height
         return false;
     }
     jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.data()),
-                 static_cast<unsigned long>(bytes.size()));
+    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<unsigned long>(bytes.size()));
     jpeg_read_header(&info, TRUE);
     *width = static_cast<int>(info.image_width);
     *height = static_cast<int>(info.image_height);

@@ -24,10 +24,10 @@ void ExpectNear(const TBitmap& b, int x, int y, int r, int g, int bl, int tolera
 std::string RedIcon() {
     std::vector<uint32_t> palette(16, 0);
     palette[9] = 0xFF0000;
-    return testpic::IcoFile({{32, 32, 4,
-                              testpic::IconImage(
-                                  32, 32, 4, palette, [](int x, int) { return x < 20 ? 9u : 0u; },
-                                  [](int x, int) { return x >= 20; })}});
+    return testpic::IcoFile(
+        {{32, 32, 4,
+          testpic::IconImage(
+              32, 32, 4, palette, [](int x, int) { return x < 20 ? 9u : 0u; }, [](int x, int) { return x >= 20; })}});
 }
 
 TEST(TJPEGIcon, ThirtyTwoIconBecomesThirtyOneSquareAtQualityHundred) {

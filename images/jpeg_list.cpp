@@ -22,9 +22,7 @@ TJPEGList& TJPEGList::Instance() {
     return list;
 }
 
-TJPEGList::TJPEGList() {
-    throw std::logic_error(std::string("TJPEGList") + "のコンストラクタは呼び出せません");
-}
+TJPEGList::TJPEGList() { throw std::logic_error(std::string("TJPEGList") + "のコンストラクタは呼び出せません"); }
 
 int TJPEGList::AddImage(const std::string& name, std::unique_ptr<TJPEGImage> image) {
     if (image) Entries_.emplace_back(name, std::move(image));
@@ -57,8 +55,7 @@ void FillImageCatalogue(TJPEGList& list, const TResourceModule& module) {
         image->Compress();
         images.push_back(std::move(image));
     }
-    for (std::size_t i = 0; i < images.size(); ++i)
-        list.AddImage(CatalogueRows[i].Name, std::move(images[i]));
+    for (std::size_t i = 0; i < images.size(); ++i) list.AddImage(CatalogueRows[i].Name, std::move(images[i]));
 }
 
 void InitializeImageCatalogue() {

@@ -75,8 +75,8 @@ TEST(TJPEGList, MissingResourceFailsWithoutAddingAnything) {
     const int before = list.Count();
     // Only the first bitmap is there.
     const auto bg = MainModule().Find(TResourceKind::Bitmap, "BACKGROUND");
-    const TResourceModule partial({{"BACKGROUND", TResourceKind::Bitmap,
-                                    reinterpret_cast<const unsigned char*>(bg->data()), bg->size()}});
+    const TResourceModule partial(
+        {{"BACKGROUND", TResourceKind::Bitmap, reinterpret_cast<const unsigned char*>(bg->data()), bg->size()}});
     try {
         FillImageCatalogue(list, partial);
         FAIL() << "filled from a partial module";

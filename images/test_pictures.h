@@ -75,8 +75,8 @@ inline std::string Palette(const std::vector<uint32_t>& palette) {
     return p;
 }
 
-inline std::string Dib(int width, int height, int bits, const std::vector<uint32_t>& palette,
-                       const TPixelFn& value, bool topDown = false) {
+inline std::string Dib(int width, int height, int bits, const std::vector<uint32_t>& palette, const TPixelFn& value,
+                       bool topDown = false) {
     return InfoHeader(width, topDown ? -height : height, bits, static_cast<uint32_t>(palette.size())) +
            Palette(palette) + PixelRows(width, height, bits, value, topDown);
 }
@@ -89,8 +89,8 @@ inline std::string BmpFile(const std::string& dib, std::size_t paletteBytes) {
     return f + dib;
 }
 
-inline std::string Bmp(int width, int height, int bits, const std::vector<uint32_t>& palette,
-                       const TPixelFn& value, bool topDown = false) {
+inline std::string Bmp(int width, int height, int bits, const std::vector<uint32_t>& palette, const TPixelFn& value,
+                       bool topDown = false) {
     return BmpFile(Dib(width, height, bits, palette, value, topDown), palette.size() * 4);
 }
 

@@ -32,11 +32,9 @@ TEventType EventTypeOf(uint32_t kind) {
     }
 }
 
-TLogger::TLogger(const std::string& homeDirectory, const TClock& clock, TEventSink& sink,
-                 TConsoleWriter console)
+TLogger::TLogger(const std::string& homeDirectory, const TClock& clock, TEventSink& sink, TConsoleWriter console)
     : Path_(homeDirectory.empty() ? std::string() : IncludeTrailingPathDelimiter(homeDirectory) + "QUOR.LOG"),
-      Utf8Path_(homeDirectory.empty() ? std::string()
-                                      : IncludeTrailingPathDelimiter(homeDirectory) + "QUOR.UTF8.LOG"),
+      Utf8Path_(homeDirectory.empty() ? std::string() : IncludeTrailingPathDelimiter(homeDirectory) + "QUOR.UTF8.LOG"),
       Clock_(clock),
       Sink_(sink),
       Console_(console ? std::move(console) : TConsoleWriter(WriteToStandardOutput)) {
@@ -80,7 +78,8 @@ void TLogger::SetUtf8Copy(bool on) {
 void TLogger::Reopen() {
     const bool main = File_.Reopen();
     const bool copy = Utf8File_.Reopen();
-    if (!main || !copy) WriteEventLog("ログファイルを開き直せませんでした。元のファイルに出力を続けます。", EventError, 0);
+    if (!main || !copy)
+        WriteEventLog("ログファイルを開き直せませんでした。元のファイルに出力を続けます。", EventError, 0);
 }
 
 void TLogger::ReportWriteFailure() {

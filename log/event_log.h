@@ -28,8 +28,7 @@ public:
 
     // Opens homeDirectory + "QUOR.LOG" for appending; an empty homeDirectory
     // means no file can be had.
-    TLogger(const std::string& homeDirectory, const TClock& clock, TEventSink& sink,
-            TConsoleWriter console = {});
+    TLogger(const std::string& homeDirectory, const TClock& clock, TEventSink& sink, TConsoleWriter console = {});
     TLogger(const TLogger&) = delete;
     TLogger& operator=(const TLogger&) = delete;
 

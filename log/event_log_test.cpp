@@ -28,8 +28,8 @@ class TForeignWriter {
 public:
     explicit TForeignWriter(const std::string& path) {
 #ifdef _WIN32
-        Handle_ = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+        Handle_ = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              0, nullptr);
         Held_ = Handle_ != INVALID_HANDLE_VALUE;
 #else
         Fd_ = ::open(path.c_str(), O_RDWR);
@@ -98,8 +98,7 @@ TEST_F(TLoggerTest, EventsGoToTheEventLogAndTheFileWithTheirKind) {
     EXPECT_EQ(entries[1].Type, TEventType::Error);
     EXPECT_EQ(entries[2].Type, TEventType::Information) << "unknown kinds count as information";
     EXPECT_EQ(entries[2].EventId, 0x12345678u);
-    EXPECT_EQ(Log(),
-              Stamp + "警告　 ポートを開けません\r\n" + Stamp + "エラー e\r\n" + Stamp + "情報　 u\r\n");
+    EXPECT_EQ(Log(), Stamp + "警告　 ポートを開けません\r\n" + Stamp + "エラー e\r\n" + Stamp + "情報　 u\r\n");
     EXPECT_EQ(Console_, "");
 }
 
@@ -130,7 +129,8 @@ TEST_F(TLoggerTest, ReopenFollowsARotationAndTheUtf8CopyHasTheSameLines) {
 
     EXPECT_EQ(Dir_.Read("QUOR.LOG.1"), Stamp + "情報　 off\r\n" + Stamp + "情報　 前\r\n" + Stamp + "情報　 moved\r\n");
     EXPECT_EQ(Log(), Stamp + "警告　 後\r\n" + Stamp + "情報　 end\r\n");
-    EXPECT_EQ(Dir_.Read("QUOR.UTF8.LOG.1"), Utf8(u8"2024/03/07 09:05:08 情報　 前\n2024/03/07 09:05:08 情報　 moved\n"));
+    EXPECT_EQ(Dir_.Read("QUOR.UTF8.LOG.1"),
+              Utf8(u8"2024/03/07 09:05:08 情報　 前\n2024/03/07 09:05:08 情報　 moved\n"));
     EXPECT_EQ(Dir_.Read("QUOR.UTF8.LOG"), Utf8(u8"2024/03/07 09:05:08 警告　 後\n"));
     EXPECT_TRUE(Sink_.Entries().empty());
     EXPECT_EQ(Console_, "");

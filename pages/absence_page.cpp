@@ -117,8 +117,7 @@ TKavelPerson ApplyAbsence(const TKavelPerson& current, const TAbsenceFields& fie
     if (kind == "nolimit") {
         const int64_t index = int64_t{result.StatusIcon} + FirstAbsenceEntry;
         if (index < 0 || index >= statuses.Count())
-            throw std::out_of_range("リストのインデックスが範囲を超えています (" + std::to_string(index) +
-                                    ")");
+            throw std::out_of_range("リストのインデックスが範囲を超えています (" + std::to_string(index) + ")");
         result.ModoriDate = statuses.Items(static_cast<int>(index)).Caption;
         result.ModoriTime.clear();
     } else {
@@ -151,9 +150,9 @@ void StoreAbsence(TKavelEnv& env, const TKavelPersonsList& persons, const TKavel
         } catch (const std::exception& e) {
             // The change is saved; one client that cannot be reached must
             // not keep it from the others.
-            WriteEventLog(changed.Name + "(" + changed.FileName() + ") さんの不在情報を " + receiver.Name +
-                              "(" + receiver.FileName() + ") さんの " + receiver.IP +
-                              " に送信できませんでした。\r\n" + e.what(),
+            WriteEventLog(changed.Name + "(" + changed.FileName() + ") さんの不在情報を " + receiver.Name + "(" +
+                              receiver.FileName() + ") さんの " + receiver.IP + " に送信できませんでした。\r\n" +
+                              e.what(),
                           EventWarning);
         }
     }

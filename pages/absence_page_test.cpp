@@ -91,8 +91,8 @@ protected:
     }
     std::string PersonData(const std::string& key, const std::string& date, const std::string& time,
                            const std::string& icon, const std::string& reason) {
-        return "\x01Kvl3_Dat" + AsciiUpper(Office_.Dir.Dir() + key) + "\x01Kvl3_Date" + date +
-               "\x01Kvl3_Time" + time + "\x01Kvl3_Icon" + icon + "\x01Kvl3_Locate" + reason + "\x01Kvl3_Eod";
+        return "\x01Kvl3_Dat" + AsciiUpper(Office_.Dir.Dir() + key) + "\x01Kvl3_Date" + date + "\x01Kvl3_Time" + time +
+               "\x01Kvl3_Icon" + icon + "\x01Kvl3_Locate" + reason + "\x01Kvl3_Eod";
     }
     // Every person of the office got exactly this one datagram.
     void ExpectEveryoneGot(const std::string& datagram) {
@@ -304,8 +304,7 @@ TEST_F(AbsenceTest, FormPageEscapesEveryValueOfThePerson) {
     EXPECT_NE(page.find("&lt;b&gt;田中&lt;/b&gt;さんの不在設定"), std::string::npos);
     EXPECT_NE(page.find("NAME=\"user\" VALUE=\"t&amp;x\">"), std::string::npos);
     EXPECT_NE(page.find("VALUE=\"&quot;&gt;&lt;s&gt;\">"), std::string::npos);
-    EXPECT_NE(page.find(">&lt;/TEXTAREA&gt;&lt;script&gt;alert(1)&lt;/script&gt;</TEXTAREA>"),
-              std::string::npos);
+    EXPECT_NE(page.find(">&lt;/TEXTAREA&gt;&lt;script&gt;alert(1)&lt;/script&gt;</TEXTAREA>"), std::string::npos);
 }
 
 TEST_F(AbsenceTest, DateTimeIsSavedSentToEveryoneAndShownAfterTheRescan) {
@@ -346,8 +345,7 @@ TEST_F(AbsenceTest, ReasonSurvivesRepeatedSavesThroughTheForm) {
     const std::string reason = Listed("sato").Huzairiyu;
     ASSERT_EQ(reason, "会議\r\n15時まで\r\n");
     for (int round = 0; round < 3; ++round) {
-        const std::string form =
-            Office_.Maker().MakeAbsencePage(TPageTestOffice::Request("/uhuzai?user=sato"));
+        const std::string form = Office_.Maker().MakeAbsencePage(TPageTestOffice::Request("/uhuzai?user=sato"));
         const std::string open = "NAME=\"huzairiyu\" ROWS=\"12\">";
         const size_t from = form.find(open) + open.size();
         const std::string shown = form.substr(from, form.find("</TEXTAREA>", from) - from);
@@ -500,8 +498,8 @@ TEST_F(AbsenceTest, NoReasonCanMoveTheOtherFields) {
     EXPECT_EQ(saved.ModoriDate, "2020/12/10");
     EXPECT_EQ(saved.ModoriTime, "13:30");
     EXPECT_EQ(saved.Huzairiyu, "x\" \r\n2030/01/02\r\n17:00\r\nTEL\r\n127.0.0.9\r\n0\r\n");
-    ExpectEveryoneGot(PersonData("sato", "2020/12/10", "13:30", "0",
-                                 "x\" \r\n2030/01/02\r\n17:00\r\nTEL\r\n127.0.0.9\r\n0"));
+    ExpectEveryoneGot(
+        PersonData("sato", "2020/12/10", "13:30", "0", "x\" \r\n2030/01/02\r\n17:00\r\nTEL\r\n127.0.0.9\r\n0"));
 }
 
 // Quotes in any value used to double at every save.
@@ -557,8 +555,7 @@ TEST_F(AbsenceTest, ReasonWithALeadingEmptyLineSurvivesTheForm) {
     EXPECT_NE(form.find("ROWS=\"12\">\r\n\r\n\r\n本文</TEXTAREA>"), std::string::npos);
     // A reason without one is shown as before.
     Submit("user=sato&modoritype=datetime&modoridate=2020%2F12%2F10&statusicon=0&huzairiyu=a");
-    EXPECT_NE(Office_.Maker()
-                  .MakeAbsencePage(TPageTestOffice::Request("/uhuzai?user=sato"))
-                  .find("ROWS=\"12\">a</TEXTAREA>"),
-              std::string::npos);
+    EXPECT_NE(
+        Office_.Maker().MakeAbsencePage(TPageTestOffice::Request("/uhuzai?user=sato")).find("ROWS=\"12\">a</TEXTAREA>"),
+        std::string::npos);
 }

@@ -127,9 +127,7 @@ void AppendBoardCells(std::string& out, const TKavelPerson& person, TDateTime no
 
 }  // namespace
 
-std::string StatusColor(const TKavelPerson& person, TDateTime now) {
-    return ColorOf(person.ReturnState(now));
-}
+std::string StatusColor(const TKavelPerson& person, TDateTime now) { return ColorOf(person.ReturnState(now)); }
 
 bool MatchesFurigana(const TKavelPerson& person, const std::string& filter) {
     if (filter.empty()) return true;
@@ -151,17 +149,15 @@ bool MatchesFurigana(const TKavelPerson& person, const std::string& filter) {
     }
 }
 
-std::string MakeBoardCells(const TKavelPerson& person, TDateTime now,
-                           const TPersonStatusCollection& statuses) {
+std::string MakeBoardCells(const TKavelPerson& person, TDateTime now, const TPersonStatusCollection& statuses) {
     std::string out;
     AppendBoardCells(out, person, now, statuses);
     return out;
 }
 
 std::string BuildBoardText(const TKavelPersonsList& persons, const std::string& siteName,
-                           const TPersonStatusCollection& statuses, TDateTime now,
-                           const std::string& furiganaFilter, const std::string& groupFilter,
-                           TDateTime shareLostSince) {
+                           const TPersonStatusCollection& statuses, TDateTime now, const std::string& furiganaFilter,
+                           const std::string& groupFilter, TDateTime shareLostSince) {
     std::string page;
     page.reserve(4096 + siteName.size() + static_cast<size_t>(persons.Count()) * 320);
     page += BoardHead;
@@ -215,6 +211,4 @@ TKavelPageMaker::TSharedText TKavelPageMaker::SharedBoardPage(const TIdHTTPReque
         true);
 }
 
-std::string TKavelPageMaker::MakeBoardPage(const TIdHTTPRequestInfo& request) {
-    return *SharedBoardPage(request);
-}
+std::string TKavelPageMaker::MakeBoardPage(const TIdHTTPRequestInfo& request) { return *SharedBoardPage(request); }

@@ -17,14 +17,12 @@ std::string StatusColor(const TKavelPerson& person, TDateTime now);
 bool MatchesFurigana(const TKavelPerson& person, const std::string& filter);
 
 // The status, name and destination cells of one person at now.
-std::string MakeBoardCells(const TKavelPerson& person, TDateTime now,
-                           const TPersonStatusCollection& statuses);
+std::string MakeBoardCells(const TKavelPerson& person, TDateTime now, const TPersonStatusCollection& statuses);
 
 // The whole board for persons, two persons to a row, narrowed by the two
 // filters (empty: no narrowing), with the list's LoadTime as reload line.
 // A share lost since shareLostSince (0: it is readable) turns that line red
 // and adds since when the board has not been refreshed.
 std::string BuildBoardText(const TKavelPersonsList& persons, const std::string& siteName,
-                           const TPersonStatusCollection& statuses, TDateTime now,
-                           const std::string& furiganaFilter, const std::string& groupFilter,
-                           TDateTime shareLostSince = 0);
+                           const TPersonStatusCollection& statuses, TDateTime now, const std::string& furiganaFilter,
+                           const std::string& groupFilter, TDateTime shareLostSince = 0);

@@ -35,8 +35,7 @@ const std::string Head =
     "      <TABLE CLASS=\"NOBORDER\" STYLE=\"BACKGROUND:BLACK\";>\r\n"
     "        <TR><TH>状態</TH><TH>名前</TH><TH>行き先/戻り時間</TH><TH>状態</TH><TH>名前</TH><TH>行き先/戻り時間</TH></TR>\r\n";
 
-std::string Tail(
-    const std::string& reload = "※この情報は、12月7日(月) 9時5分3秒にサーバから読込んだものです。") {
+std::string Tail(const std::string& reload = "※この情報は、12月7日(月) 9時5分3秒にサーバから読込んだものです。") {
     return "\r\n"
            "      </TABLE>\r\n"
            "      <SPAN CLASS=\"LastReload\">" +
@@ -100,8 +99,7 @@ TEST_F(BoardPage, TwoPersonsToARow) {
     // One: a row of three cells.
     EXPECT_EQ(Board("furiganaFilter=y&groupFilter="), Head + "<TR>" + YamadaCells + "</TR>\r\n" + Tail());
     // Two: one full row.
-    EXPECT_EQ(Board("furiganaFilter=s&groupFilter="),
-              Head + "<TR>" + SatoCells + SuzukiCells + "</TR>\r\n" + Tail());
+    EXPECT_EQ(Board("furiganaFilter=s&groupFilter="), Head + "<TR>" + SatoCells + SuzukiCells + "</TR>\r\n" + Tail());
     // Three (group 営業): six cells, then three.
     EXPECT_EQ(Board("furiganaFilter=&groupFilter=%89c%8B%C6"),
               Head + "<TR>" + SuzukiCells + TanakaCells + "</TR>\r\n<TR>" + taniCells + "</TR>\r\n" + Tail());
@@ -270,8 +268,7 @@ TEST_F(BoardPage, CellTexts) {
     person.ModoriDate = "2020/12/07";
     person.Huzairiyu = "50%の確率で戻る\r\n";
     const std::string away = MakeBoardCells(person, now, office.Env->Statuses());
-    EXPECT_NE(away.find("<TABLE TITLE=\"50%の確率で戻る\"><TR><TD>50%の確率で戻る　</TD></TR>"),
-              std::string::npos)
+    EXPECT_NE(away.find("<TABLE TITLE=\"50%の確率で戻る\"><TR><TD>50%の確率で戻る　</TD></TR>"), std::string::npos)
         << away;
     EXPECT_NE(away.find("<TD CLASS=\"KBReturn\">本日 　</TD>"), std::string::npos) << away;
 
@@ -306,18 +303,14 @@ TEST_F(BoardPage, HostileOfficeReachesThePageOnlyEscaped) {
     const std::string page = Board();
     for (const char* raw : {"<script", "<img", "<b>", "<i>", "<s>", "\"quoted\"", "\"m\""})
         EXPECT_EQ(page.find(raw), std::string::npos) << raw;
-    EXPECT_NE(page.find("<SPAN CLASS=\"Site\"><B>サイト</B></SPAN>"), std::string::npos)
-        << "site name is the admin's";
+    EXPECT_NE(page.find("<SPAN CLASS=\"Site\"><B>サイト</B></SPAN>"), std::string::npos) << "site name is the admin's";
     EXPECT_NE(page.find("<A HREF=\"uframe?user=x&lt;b&gt;%26%23%2B%20%25q\" TARGET=\"uframe\">"
                         "<FONT STYLE=\"COLOR:black\">&lt;script&gt;alert(1)&lt;/script&gt;</FONT></A>"),
               std::string::npos);
     EXPECT_NE(page.find("<TR><TD>&lt;b&gt;&quot;m&quot;&lt;/b&gt;　</TD></TR>"), std::string::npos);
-    EXPECT_NE(
-        page.find(
-            "<TABLE TITLE=\"&lt;img src=x onerror=alert(1)&gt;&#13&#10&quot;quoted&quot; &amp; more\">"),
-        std::string::npos);
-    EXPECT_NE(page.find("<TD CLASS=\"KBReturn\">&lt;s&gt; &quot;&gt;&lt;script&gt;　</TD>"),
+    EXPECT_NE(page.find("<TABLE TITLE=\"&lt;img src=x onerror=alert(1)&gt;&#13&#10&quot;quoted&quot; &amp; more\">"),
               std::string::npos);
+    EXPECT_NE(page.find("<TD CLASS=\"KBReturn\">&lt;s&gt; &quot;&gt;&lt;script&gt;　</TD>"), std::string::npos);
     // The escaped group still filters: the filter compares the raw text.
     const std::string filtered = Board("groupFilter=%3Ci%3Egrp%22%3C%2Fi%3E");
     EXPECT_NE(filtered.find("uframe?user=away"), std::string::npos);

@@ -25,8 +25,7 @@ void FoldInPlace(char* text, size_t size) {
     for (size_t i = 0; i < size;) {
         unsigned char byte;
         size_t length = 1;
-        if (text[i] == '%' && i + 2 < size && HexDigitValue(text[i + 1]) >= 0 &&
-            HexDigitValue(text[i + 2]) >= 0) {
+        if (text[i] == '%' && i + 2 < size && HexDigitValue(text[i + 1]) >= 0 && HexDigitValue(text[i + 2]) >= 0) {
             text[i + 1] = AsciiUpper(text[i + 1]);
             text[i + 2] = AsciiUpper(text[i + 2]);
             byte = static_cast<unsigned char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2]));
@@ -41,9 +40,7 @@ void FoldInPlace(char* text, size_t size) {
     }
 }
 
-bool HasSlack(const std::string& text) {
-    return text.capacity() - text.size() > KeptSlack + text.size() / 32;
-}
+bool HasSlack(const std::string& text) { return text.capacity() - text.size() > KeptSlack + text.size() / 32; }
 
 std::shared_ptr<const std::string> ExactText(std::string text) {
     if (HasSlack(text)) text = std::string(text.data(), text.size());
@@ -72,8 +69,7 @@ std::string TContentsCache::CaseExactKey(std::string_view key) {
     bool inValue = false;
     for (size_t i = 0; i < key.size(); ++i) {
         const char c = key[i];
-        if (c == '%' && i + 2 < key.size() && HexDigitValue(key[i + 1]) >= 0 &&
-            HexDigitValue(key[i + 2]) >= 0) {
+        if (c == '%' && i + 2 < key.size() && HexDigitValue(key[i + 1]) >= 0 && HexDigitValue(key[i + 2]) >= 0) {
             out.append(key, i, 3);
             i += 2;
             continue;

@@ -47,8 +47,7 @@ class TContentsCache {
 public:
     static constexpr size_t DefaultMaxBytes = 32u * 1024 * 1024;
 
-    explicit TContentsCache(size_t maxBytes = DefaultMaxBytes,
-                            std::function<void()> releaseFreed = ReleaseFreeMemory);
+    explicit TContentsCache(size_t maxBytes = DefaultMaxBytes, std::function<void()> releaseFreed = ReleaseFreeMemory);
     ~TContentsCache();
     TContentsCache(const TContentsCache&) = delete;
     TContentsCache& operator=(const TContentsCache&) = delete;

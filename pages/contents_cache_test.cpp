@@ -190,8 +190,7 @@ TEST(ContentsCache, AsksForFreedMemoryBackOncePerEighthOfTheBoundDropped) {
     auto key = [](int i) { return "/keiziban?n=" + std::to_string(1000 + i); };  // all of one length
 
     size_t added = 0;
-    for (; cache->Count() == added; ++added)
-        cache->AddObject(key(static_cast<int>(added)), TContents(page, 1));
+    for (; cache->Count() == added; ++added) cache->AddObject(key(static_cast<int>(added)), TContents(page, 1));
     // The last one pushed the first one out.
     ASSERT_FALSE(cache->FindContents(key(0), 1));
     const size_t cost = cache->Bytes() / cache->Count();

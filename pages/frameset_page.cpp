@@ -131,8 +131,7 @@ std::string BuildControlsPage(const TKavelPersonsList& persons) {
     page += Indent(10) + "<TR>\r\n";
     page += Indent(12) + "<TD COLSPAN=\"2\">\r\n";
     page += Indent(14) +
-            MakeLink(std::string("<SPAN STYLE=\"FONT-SIZE:9pt;\">") + ProductLine + "</SPAN>", ProjectPage,
-                     "_blank") +
+            MakeLink(std::string("<SPAN STYLE=\"FONT-SIZE:9pt;\">") + ProductLine + "</SPAN>", ProjectPage, "_blank") +
             "\r\n";
     page += Indent(12) + "</TD>\r\n";
     page += Indent(10) + "</TR>\r\n";

@@ -98,17 +98,14 @@ const std::string ControlsAfterOptions =
     "  </BODY>\r\n"
     "</HTML>";
 
-std::string Option(const std::string& group) {
-    return "\r\n<OPTION VALUE=\"" + group + "\">" + group + "</OPTION>";
-}
+std::string Option(const std::string& group) { return "\r\n<OPTION VALUE=\"" + group + "\">" + group + "</OPTION>"; }
 
 class FramesetPages : public ::testing::Test {
 protected:
     std::string Get(const std::string& target) {
         TKavelPageMaker maker = office.Maker();
         const TIdHTTPRequestInfo request = TPageTestOffice::Request(target);
-        return request.DocumentPath == "/" ? maker.MakeFramesetPage(request)
-                                           : maker.MakeControlsPage(request);
+        return request.DocumentPath == "/" ? maker.MakeFramesetPage(request) : maker.MakeControlsPage(request);
     }
     TPageTestOffice office;
 };
@@ -127,8 +124,8 @@ TEST_F(FramesetPages, ControlBarByteForByte) {
     office.WriteStandardOffice();
     office.Open();
     // Groups in the group list's order.
-    EXPECT_EQ(Get("/controls"), ControlsBeforeOptions + Option("営業") + Option("開発") + Option("総務") +
-                                    ControlsAfterOptions);
+    EXPECT_EQ(Get("/controls"),
+              ControlsBeforeOptions + Option("営業") + Option("開発") + Option("総務") + ControlsAfterOptions);
 }
 
 TEST_F(FramesetPages, ControlBarWithoutGroupsHasTheAllOptionOnly) {
@@ -157,11 +154,9 @@ TEST_F(FramesetPages, ControlBarFollowsTheGroupsAfterARescan) {
     EXPECT_EQ(office.Cache.Keys(), (std::vector<std::string>{"/controls", "/controlsx=1"}));
 
     office.AddPerson(TPageTestOffice::Sato());
-    EXPECT_EQ(Get("/controls"), ControlsBeforeOptions + Option("営業") + ControlsAfterOptions)
-        << "until the rescan";
+    EXPECT_EQ(Get("/controls"), ControlsBeforeOptions + Option("営業") + ControlsAfterOptions) << "until the rescan";
     office.Rescan();
-    EXPECT_EQ(Get("/controls"),
-              ControlsBeforeOptions + Option("営業") + Option("総務") + ControlsAfterOptions);
+    EXPECT_EQ(Get("/controls"), ControlsBeforeOptions + Option("営業") + Option("総務") + ControlsAfterOptions);
     EXPECT_EQ(office.Cache.Count(), 2u);
 }
 
@@ -171,8 +166,8 @@ TEST_F(FramesetPages, GroupNamesAreEscapedInValueAndLabel) {
     office.AddPerson(p);
     office.Open();
     const std::string page = Get("/controls");
-    EXPECT_EQ(page, ControlsBeforeOptions + Option("&quot;&gt;&lt;script&gt;x()&lt;/script&gt;&amp;") +
-                        ControlsAfterOptions);
+    EXPECT_EQ(page,
+              ControlsBeforeOptions + Option("&quot;&gt;&lt;script&gt;x()&lt;/script&gt;&amp;") + ControlsAfterOptions);
 }
 
 }  // namespace

@@ -62,6 +62,5 @@ std::string HtmlEscapeTooltip(std::string_view text) {
 
 std::string UrlEncodeKey(std::string_view key) {
     // None of these bytes is ever the second byte of a two-byte character.
-    return PercentEncode(
-        key, [](unsigned char c) { return c == '%' || c == '&' || c == '#' || c == '+' || c == ' '; });
+    return PercentEncode(key, [](unsigned char c) { return c == '%' || c == '&' || c == '#' || c == '+' || c == ' '; });
 }

@@ -91,10 +91,9 @@ TEST_F(InfoPage, ExactBytesOfTheDetails) {
     EXPECT_EQ(Info("?user=tanaka"),
               Expected({"ﾀﾅｶ", "田中太郎", "127.0.0.4", "営業", "090-0000-0000", "内線101", " ", "\r\n"}));
     // The raw date text, not the board's day words; a client that is off changes nothing here.
-    EXPECT_EQ(Info("?user=suzuki"), Expected({"ｽｽﾞｷ", "鈴木次郎", "127.0.0.3", "営業", "", "内線103",
-                                              "2020/12/08 10:00", "出張\r\n"}));
-    EXPECT_EQ(Info("?user=yamada"),
-              Expected({"ﾔﾏﾀﾞ", "山田一郎", "127.0.0.5", "開発", "", "内線104", " ", "\r\n"}));
+    EXPECT_EQ(Info("?user=suzuki"),
+              Expected({"ｽｽﾞｷ", "鈴木次郎", "127.0.0.3", "営業", "", "内線103", "2020/12/08 10:00", "出張\r\n"}));
+    EXPECT_EQ(Info("?user=yamada"), Expected({"ﾔﾏﾀﾞ", "山田一郎", "127.0.0.5", "開発", "", "内線104", " ", "\r\n"}));
 }
 
 TEST_F(InfoPage, PersonWithEveryFieldEmpty) {
@@ -116,8 +115,8 @@ TEST_F(InfoPage, CacheHitsAreByteIdenticalUntilARescan) {
 
     office.Rescan();
     const std::string rebuilt = Info("?user=sato");
-    EXPECT_EQ(rebuilt, Expected({"ｻﾄｳ", "佐藤花子", "127.0.0.2", "総務", "03-1234-5678", "内線102",
-                                 "2020/12/07 18:30", "外出\r\n"}));
+    EXPECT_EQ(rebuilt, Expected({"ｻﾄｳ", "佐藤花子", "127.0.0.2", "総務", "03-1234-5678", "内線102", "2020/12/07 18:30",
+                                 "外出\r\n"}));
     EXPECT_EQ(office.Cache.Count(), 1u) << "rebuilt in place";
     EXPECT_EQ(Info("?user=sato"), rebuilt);
 
@@ -153,8 +152,7 @@ TEST_F(InfoPage, UnknownUsersLeaveTheCacheAndTheLockFree) {
     EXPECT_EQ(FailureOf("?user=tanaka"), "(none)");
 
     TIdHTTPResponseInfo response;
-    EXPECT_THROW(office.Maker().MakePage(TPageTestOffice::Request("/uinfo?user=nobody"), response),
-                 std::runtime_error);
+    EXPECT_THROW(office.Maker().MakePage(TPageTestOffice::Request("/uinfo?user=nobody"), response), std::runtime_error);
     EXPECT_EQ(response.ContentType, "text/html; charset=SJIS");
     EXPECT_TRUE(office.Maker().MakePage(TPageTestOffice::Request("/uinfo?user=sato"), response));
     EXPECT_EQ(response.BodyText, Info("?user=sato"));
@@ -176,11 +174,11 @@ TEST_F(InfoPage, HostileFieldsAreEscaped) {
     office.Rescan();
 
     const std::string page = Info("?user=evil");
-    EXPECT_EQ(page, Expected({"&lt;b&gt;ｱ&lt;/b&gt;", "&lt;script&gt;alert(&quot;name&quot;)&lt;/script&gt;",
-                              "127.0.0.9&quot;&gt;&lt;img src=x onerror=alert(1)&gt;",
-                              "&lt;iframe src=//x&gt;", "1 &amp; 2",
-                              "&lt;script&gt;alert('memo')&lt;/script&gt;", "&lt;u&gt;2020 9:00&lt;/td&gt;",
-                              "&lt;script&gt;\r\nalert(document.cookie)\r\n&lt;/script&gt;\r\n"}));
+    EXPECT_EQ(page,
+              Expected({"&lt;b&gt;ｱ&lt;/b&gt;", "&lt;script&gt;alert(&quot;name&quot;)&lt;/script&gt;",
+                        "127.0.0.9&quot;&gt;&lt;img src=x onerror=alert(1)&gt;", "&lt;iframe src=//x&gt;", "1 &amp; 2",
+                        "&lt;script&gt;alert('memo')&lt;/script&gt;", "&lt;u&gt;2020 9:00&lt;/td&gt;",
+                        "&lt;script&gt;\r\nalert(document.cookie)\r\n&lt;/script&gt;\r\n"}));
     for (const char* raw : {"<script", "<img", "<iframe", "<b>", "<u>", "</td>"})
         EXPECT_EQ(page.find(raw), std::string::npos) << raw;
 }

@@ -162,8 +162,7 @@ bool RenderMessageFile(std::string& out, const std::string& path, bool read) {
 void AppendMessages(std::string& out, const TKavelPerson& person) {
     const size_t cell = out.size();
     if (RenderMessageFile(out, ChangeFileExt(person.FilePath, ".mil"), false))
-        out +=
-            "\r\n<div style=\"color: YELLOW; text-align: CENTER;\">\r\n- 以上が未読伝言です -\r\n</div>\r\n";
+        out += "\r\n<div style=\"color: YELLOW; text-align: CENTER;\">\r\n- 以上が未読伝言です -\r\n</div>\r\n";
     if (RenderMessageFile(out, ChangeFileExt(person.FilePath, ".old"), true)) out += CRLF;
     if (IsBlankText(std::string_view(out).substr(cell))) {
         out.resize(cell);
@@ -216,8 +215,7 @@ TKavelPageMaker::TSharedText TKavelPageMaker::SharedMessageCheckPage(const TIdHT
 
     const std::string unread = ChangeFileExt(person->FilePath, ".mil");
     const std::string read = ChangeFileExt(person->FilePath, ".old");
-    const std::string key =
-        person->FilePath + "\n" + person->Name + "\n" + FileStamp(unread) + "\n" + FileStamp(read);
+    const std::string key = person->FilePath + "\n" + person->Name + "\n" + FileStamp(unread) + "\n" + FileStamp(read);
     {
         std::lock_guard<std::mutex> hold(SharedPagesLock);
         auto found = SharedPages.find(key);

@@ -40,13 +40,12 @@ TEST(RenderMessageLines, ReadColoursBodyWithoutHeaderAndMidLineMark) {
               "<font style=\"color: gray;\"><pre>\r\n\r\n</pre>\r\n"
               "<pre style=\"color: blue;\">○only</pre>\r\n<pre></pre></font>");
     // A body that starts with an empty line keeps it in the browser.
-    EXPECT_EQ(RenderMessageLines({"", "x"}, false),
-              "<font style=\"color: white;\"><pre>\r\n\r\nx\r\n</pre></font>");
+    EXPECT_EQ(RenderMessageLines({"", "x"}, false), "<font style=\"color: white;\"><pre>\r\n\r\nx\r\n</pre></font>");
 }
 
 TEST(RenderMessageLines, MessageTextCannotBecomeMarkup) {
-    const std::string page = RenderMessageLines(
-        {"○<b>\"x\"&(伝言)", "</xmp><script>alert(1)</script>", "</pre><img src=x>"}, false);
+    const std::string page =
+        RenderMessageLines({"○<b>\"x\"&(伝言)", "</xmp><script>alert(1)</script>", "</pre><img src=x>"}, false);
     EXPECT_EQ(page.find("<script"), std::string::npos);
     EXPECT_EQ(page.find("</xmp>"), std::string::npos);
     EXPECT_EQ(page.find("<img"), std::string::npos);
@@ -98,8 +97,7 @@ TEST(MakeMessageCheckPage, WholePageAndUnknownUser) {
     office.Open();
     office.Dir.Write("tanaka.mil", "○ゲスト(伝言)    送信日時:x\r\n電話ください\r\n\r\n");
 
-    const std::string page =
-        office.Maker().MakeMessageCheckPage(TPageTestOffice::Request("/udengoncheck?user=tanaka"));
+    const std::string page = office.Maker().MakeMessageCheckPage(TPageTestOffice::Request("/udengoncheck?user=tanaka"));
     EXPECT_EQ(page,
               "<HTML>\r\n"
               "  <HEAD><STYLE TYPE=\"text/css\">\r\n"
@@ -144,8 +142,7 @@ TEST(MakeMessageCheckPage, HostileNameIsEscaped) {
     p.Name = "<script>x</script>";
     office.AddPerson(p);
     office.Open();
-    const std::string page =
-        office.Maker().MakeMessageCheckPage(TPageTestOffice::Request("/udengoncheck?user=tanaka"));
+    const std::string page = office.Maker().MakeMessageCheckPage(TPageTestOffice::Request("/udengoncheck?user=tanaka"));
     EXPECT_EQ(page.find("<script"), std::string::npos);
     EXPECT_NE(page.find("&lt;script&gt;x&lt;/script&gt;さんの伝言板"), std::string::npos);
     EXPECT_NE(page.find("<TD>伝言はありません。</TD>"), std::string::npos);

@@ -105,10 +105,9 @@ std::string TKavelPageMaker::MakeMessageSentPage(const TIdHTTPRequestInfo& reque
     return SentPage;
 }
 
-std::string SendMessage(TKavelEnv& env, const TKavelPerson& person, const std::string& sender,
-                        const std::string& body, const std::string& source, const std::string& peer) {
-    const std::string from =
-        IsBlankText(sender) ? GuestName : AdmitText("送信者の名前", sender, TValueShape::OneLine);
+std::string SendMessage(TKavelEnv& env, const TKavelPerson& person, const std::string& sender, const std::string& body,
+                        const std::string& source, const std::string& peer) {
+    const std::string from = IsBlankText(sender) ? GuestName : AdmitText("送信者の名前", sender, TValueShape::OneLine);
     const std::string message = AdmitMessageBody(body);
     try {
         DeliverMessage(env, person, MessageHeaderLine(from, env.Clock().Now()) + "\r\n" + message);

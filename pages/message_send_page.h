@@ -20,5 +20,5 @@ void DeliverMessage(TKavelEnv& env, const TKavelPerson& person, const std::strin
 // The message form's way in: sender (blank: the guest) and body admitted
 // through data/store_gate.h, stamped with the time, delivered, and noted as
 // source's with the peer. Returns the sender as stored.
-std::string SendMessage(TKavelEnv& env, const TKavelPerson& person, const std::string& sender,
-                        const std::string& body, const std::string& source, const std::string& peer);
+std::string SendMessage(TKavelEnv& env, const TKavelPerson& person, const std::string& sender, const std::string& body,
+                        const std::string& source, const std::string& peer);

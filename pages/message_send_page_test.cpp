@@ -29,10 +29,9 @@
 
 namespace {
 
-TIdHTTPRequestInfo SendRequest(const std::string& user, const std::string& sender,
-                               const std::string& message) {
-    return TPageTestOffice::Request("/udengonsendresult?user=" + FormEncode(user) + "&sender=" +
-                                    FormEncode(sender) + "&dengonmessage=" + FormEncode(message));
+TIdHTTPRequestInfo SendRequest(const std::string& user, const std::string& sender, const std::string& message) {
+    return TPageTestOffice::Request("/udengonsendresult?user=" + FormEncode(user) + "&sender=" + FormEncode(sender) +
+                                    "&dengonmessage=" + FormEncode(message));
 }
 
 const std::string SentPage =
@@ -71,8 +70,7 @@ TEST(MessageHeaderLine, FormatsTheSendTimeAsTheClientsShowIt) {
 }
 
 TEST_F(MessageSendTest, FormPageBytes) {
-    const std::string page =
-        Office_.Maker().MakeMessageSendPage(TPageTestOffice::Request("/udengonsend?user=sato"));
+    const std::string page = Office_.Maker().MakeMessageSendPage(TPageTestOffice::Request("/udengonsend?user=sato"));
     EXPECT_EQ(page,
               "<HTML>\r\n"
               "  <HEAD><STYLE TYPE=\"text/css\">\r\n"
@@ -119,19 +117,17 @@ TEST_F(MessageSendTest, FormPageEscapesNameAndKeyAndRejectsUnknownUser) {
     p.Name = "<i>田中</i>";
     Office_.AddPerson(p);
     Office_.Rescan();
-    const std::string page = Office_.Maker().MakeMessageSendPage(
-        TPageTestOffice::Request("/udengonsend?user=" + FormEncode("a\"b")));
+    const std::string page =
+        Office_.Maker().MakeMessageSendPage(TPageTestOffice::Request("/udengonsend?user=" + FormEncode("a\"b")));
     EXPECT_NE(page.find("&lt;i&gt;田中&lt;/i&gt;さん宛"), std::string::npos);
     EXPECT_NE(page.find("VALUE=\"a&quot;b\">"), std::string::npos);
     EXPECT_EQ(page.find("<i>"), std::string::npos);
 
-    EXPECT_THROW(Office_.Maker().MakeMessageSendPage(TPageTestOffice::Request("/udengonsend")),
-                 std::runtime_error);
+    EXPECT_THROW(Office_.Maker().MakeMessageSendPage(TPageTestOffice::Request("/udengonsend")), std::runtime_error);
 }
 
 TEST_F(MessageSendTest, FirstMessageCreatesTheFileSecondGoesInFront) {
-    EXPECT_EQ(Office_.Maker().MakeMessageSentPage(SendRequest("tanaka", "鈴木", "電話ください\r\n至急")),
-              SentPage);
+    EXPECT_EQ(Office_.Maker().MakeMessageSentPage(SendRequest("tanaka", "鈴木", "電話ください\r\n至急")), SentPage);
     const std::string first = "○鈴木" + At + "\r\n電話ください\r\n至急\r\n\r\n";
     EXPECT_EQ(Mil("tanaka"), first);
 
@@ -239,9 +235,8 @@ TEST_F(MessageSendTest, ConcurrentSendsAllLandWholeAndInOrder) {
         TKavelPerson sato;
         sato.FilePath = Office_.Dir.File("sato.kvl");
         while (writing.load()) {
-            const auto lines = SplitLines(FileExists(Office_.Dir.File("sato.mil"))
-                                              ? ReadWholeFile(Office_.Dir.File("sato.mil"))
-                                              : std::string());
+            const auto lines = SplitLines(
+                FileExists(Office_.Dir.File("sato.mil")) ? ReadWholeFile(Office_.Dir.File("sato.mil")) : std::string());
             if (lines.size() % 4 != 0) ++failures;
             RenderMessages(sato);
         }
@@ -285,9 +280,9 @@ TEST_F(MessageSendTest, NoValueCanForgeEntriesOrHideMessages) {
              "&sender=x" + nul + "&dengonmessage=b",
              std::string("&sender=x&dengonmessage=a%01Kvl3_Eod"),
          }) {
-        EXPECT_THROW(Office_.Maker().MakeMessageSentPage(
-                         TPageTestOffice::Request("/udengonsendresult?user=sato" + query)),
-                     ERefusedValue)
+        EXPECT_THROW(
+            Office_.Maker().MakeMessageSentPage(TPageTestOffice::Request("/udengonsendresult?user=sato" + query)),
+            ERefusedValue)
             << query;
     }
     EXPECT_EQ(Mil("sato"), before);

@@ -74,8 +74,7 @@ const char* const TwoAreaStrip =
     "      <AREA SHAPE=\"rect\" COORDS=\"129, 0, 217, 57\" TARGET=\"%s\" HREF=\"%s\">\r\n"
     "    </MAP>";
 
-const char* const MenuClickScript =
-    "JavaScript:document.menubtn.operation.value = '%s'; document.menubtn.submit();";
+const char* const MenuClickScript = "JavaScript:document.menubtn.operation.value = '%s'; document.menubtn.submit();";
 const char* const CloseLink = "JavaScript:parent.close();";
 const char* const MainFrame = "umaintarget";
 
@@ -104,22 +103,21 @@ struct TMenuVariant {
 
 // key is the person key as it may stand inside an attribute holding a URL.
 TMenuVariant VariantOf(const std::string& operation, const std::string& key) {
-    if (operation == "uinfo")
-        return {"btnmenusyousai.jpg", Fill(OneAreaStrip, {"btnreturn.jpg", "", CloseLink})};
+    if (operation == "uinfo") return {"btnmenusyousai.jpg", Fill(OneAreaStrip, {"btnreturn.jpg", "", CloseLink})};
     if (operation == "uhuzai") {
         const std::string clearLink = "uhuzaisetsubmit?user=" + key + "&modoritype=reset";
         return {"btnmenuhuzai.jpg",
                 Fill(ThreeAreaStrip, {"btnreturnandcancelandsubmit.jpg", MainFrame,
-                                      "JavaScript:parent.frames['umaintarget'].document.huzaiset.submit();",
-                                      MainFrame, clearLink, "", CloseLink})};
+                                      "JavaScript:parent.frames['umaintarget'].document.huzaiset.submit();", MainFrame,
+                                      clearLink, "", CloseLink})};
     }
     if (operation == "udengoncheck")
         return {"btnmenudengoncheck.jpg", Fill(OneAreaStrip, {"btnreturn.jpg", "", CloseLink})};
     if (operation == "udengonsend") {
         return {"btnmenudengonsend.jpg",
-                Fill(TwoAreaStrip, {"btnreturnandsend.jpg", MainFrame,
-                                    "JavaScript:parent.frames['umaintarget'].document.dengonsend.submit();",
-                                    "", CloseLink})};
+                Fill(TwoAreaStrip,
+                     {"btnreturnandsend.jpg", MainFrame,
+                      "JavaScript:parent.frames['umaintarget'].document.dengonsend.submit();", "", CloseLink})};
     }
     return {};
 }
@@ -133,12 +131,11 @@ std::string BuildOperationMenuText(const TKavelPerson& person, const std::string
     const std::string key = HtmlEscape(UrlEncodeKey(fileName));
     const TMenuVariant variant = VariantOf(operation, key);
     const std::string clicks[] = {Fill(MenuClickScript, {"uinfo"}), Fill(MenuClickScript, {"uhuzai"}),
-                                  Fill(MenuClickScript, {"udengoncheck"}),
-                                  Fill(MenuClickScript, {"udengonsend"})};
-    return Fill(MenuTemplate, {MenuStyle, "uopmenu", "uopmenu", HtmlEscape(fileName), variant.Picture,
-                               MainFrame, "uinfo?user=" + key, clicks[0], MainFrame, "uhuzai?user=" + key,
-                               clicks[1], MainFrame, "udengoncheck?user=" + key, clicks[2], MainFrame,
-                               "udengonsend?user=" + key, clicks[3], variant.Strip});
+                                  Fill(MenuClickScript, {"udengoncheck"}), Fill(MenuClickScript, {"udengonsend"})};
+    return Fill(MenuTemplate,
+                {MenuStyle, "uopmenu", "uopmenu", HtmlEscape(fileName), variant.Picture, MainFrame, "uinfo?user=" + key,
+                 clicks[0], MainFrame, "uhuzai?user=" + key, clicks[1], MainFrame, "udengoncheck?user=" + key,
+                 clicks[2], MainFrame, "udengonsend?user=" + key, clicks[3], variant.Strip});
 }
 
 std::string TKavelPageMaker::MakeOperationMenuPage(const TIdHTTPRequestInfo& request) {

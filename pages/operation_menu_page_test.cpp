@@ -133,10 +133,8 @@ TEST_F(OperationMenuPage, EachOperationHasItsPictureAndButtons) {
     EXPECT_EQ(OpMenu("?user=tanaka"), details);
     EXPECT_EQ(OpMenu("?user=tanaka&Operation="), details);
     EXPECT_EQ(OpMenu("?user=tanaka&Operation=uinfo"), details);
-    EXPECT_EQ(OpMenu("?user=tanaka&Operation=uhuzai"),
-              TanakaMenu("btnmenuhuzai.jpg", AbsenceStrip("tanaka")));
-    EXPECT_EQ(OpMenu("?user=tanaka&Operation=udengoncheck"),
-              TanakaMenu("btnmenudengoncheck.jpg", CloseStrip()));
+    EXPECT_EQ(OpMenu("?user=tanaka&Operation=uhuzai"), TanakaMenu("btnmenuhuzai.jpg", AbsenceStrip("tanaka")));
+    EXPECT_EQ(OpMenu("?user=tanaka&Operation=udengoncheck"), TanakaMenu("btnmenudengoncheck.jpg", CloseStrip()));
     EXPECT_EQ(OpMenu("?user=tanaka&Operation=udengonsend"), TanakaMenu("btnmenudengonsend.jpg", SendStrip()));
 }
 
@@ -199,8 +197,8 @@ TEST_F(OperationMenuPage, HostileKeyAndOperationBringNoMarkup) {
     EXPECT_EQ(OpMenu(query + "&Operation=uhuzai"), Menu(link, field, "btnmenuhuzai.jpg", AbsenceStrip(link)));
 
     // The operation only picks a variant; its text never reaches the page.
-    for (const char* operation : {"%22%3E%3Cscript%3Ealert(3)%3C/script%3E", "javascript:alert(4)",
-                                  "uinfo%22%20onmouseover=%22alert(5)"}) {
+    for (const char* operation :
+         {"%22%3E%3Cscript%3Ealert(3)%3C/script%3E", "javascript:alert(4)", "uinfo%22%20onmouseover=%22alert(5)"}) {
         const std::string page = OpMenu(query + "&Operation=" + operation);
         EXPECT_EQ(page, Menu(link, field, "", "")) << operation;
         for (const char* raw : {"<script", "alert(3)", "alert(4)", "alert(5)", "<b "})

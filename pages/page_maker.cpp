@@ -103,9 +103,8 @@ bool TKavelPageMaker::MakePage(const TIdHTTPRequestInfo& request, TIdHTTPRespons
     }
 
     // The path is the request's own text: keep its control bytes off the line.
-    WriteLogFile(
-        request.RemoteAddress + " " + EscapeLogText(request.DocumentPath) + "が見つかりませんでした。",
-        EventWarning);
+    WriteLogFile(request.RemoteAddress + " " + EscapeLogText(request.DocumentPath) + "が見つかりませんでした。",
+                 EventWarning);
     response.SetStatus(501);
     response.BodyText.clear();
     return false;

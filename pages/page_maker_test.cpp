@@ -16,8 +16,7 @@
 namespace {
 
 TEST(MakeLink, WithAndWithoutTarget) {
-    EXPECT_EQ(MakeLink("あ", "JavaScript:clickFurigana('a')", ""),
-              "<A HREF=\"JavaScript:clickFurigana('a')\" >あ</A>");
+    EXPECT_EQ(MakeLink("あ", "JavaScript:clickFurigana('a')", ""), "<A HREF=\"JavaScript:clickFurigana('a')\" >あ</A>");
     EXPECT_EQ(MakeLink("<B>x</B>", "uframe?user=tanaka", "uframe"),
               "<A HREF=\"uframe?user=tanaka\" TARGET=\"uframe\"><B>x</B></A>");
 }

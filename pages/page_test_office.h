@@ -65,13 +65,12 @@ public:
     void AddPerson(const TTestPerson& p) {
         const std::string quote = "\"";
         std::string reason = p.Huzairiyu;
-        if (reason.size() >= 2 && reason.compare(reason.size() - 2, 2, "\r\n") == 0)
-            reason.resize(reason.size() - 2);
-        const std::string text = quote + p.Furigana + quote + "\r\n" + quote + p.Name + quote + "\r\n" +
-                                 quote + p.Group + quote + "\r\n" + quote + p.Memo + quote + "\r\n" + quote +
-                                 reason + quote + "\r\n" + quote + p.ModoriDate + quote + "\r\n" + quote +
-                                 p.ModoriTime + quote + "\r\n" + quote + p.Tel + quote + "\r\n" + quote +
-                                 p.IP + quote + "\r\n" + quote + p.StatusIcon + quote + "\r\n";
+        if (reason.size() >= 2 && reason.compare(reason.size() - 2, 2, "\r\n") == 0) reason.resize(reason.size() - 2);
+        const std::string text = quote + p.Furigana + quote + "\r\n" + quote + p.Name + quote + "\r\n" + quote +
+                                 p.Group + quote + "\r\n" + quote + p.Memo + quote + "\r\n" + quote + reason + quote +
+                                 "\r\n" + quote + p.ModoriDate + quote + "\r\n" + quote + p.ModoriTime + quote +
+                                 "\r\n" + quote + p.Tel + quote + "\r\n" + quote + p.IP + quote + "\r\n" + quote +
+                                 p.StatusIcon + quote + "\r\n";
         Dir.Write(p.Key + ".kvl", text);
         if (p.PowerOff)
             Dir.Write(p.Key + ".off", "");
@@ -166,8 +165,7 @@ public:
 
     // A GET request as the HTTP layer hands it over. target is the path with
     // an optional "?query" exactly as a browser would send it.
-    static TIdHTTPRequestInfo Request(const std::string& target,
-                                      const std::string& remoteAddress = "127.0.0.1") {
+    static TIdHTTPRequestInfo Request(const std::string& target, const std::string& remoteAddress = "127.0.0.1") {
         TParsedRequest parsed = ParseHttpRequest("GET " + target + " HTTP/1.0\r\n\r\n", true);
         if (parsed.Status != TRequestStatus::Complete)
             throw std::invalid_argument("TPageTestOffice: bad request target " + target);

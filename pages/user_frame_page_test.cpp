@@ -55,8 +55,7 @@ TEST_F(UserFramePage, FramesetForTheNamedPerson) {
               Frame("udengoncheck?user=tanaka", "uopmenu?user=tanaka"));
     EXPECT_EQ(UserFrame("?user=tanaka&Operation="), Frame("uinfo?user=tanaka", "uopmenu?user=tanaka"));
     // A name that is no page is still written; its frame then gets the unknown-path answer.
-    EXPECT_EQ(UserFrame("?user=tanaka&Operation=nosuchpage"),
-              Frame("nosuchpage?user=tanaka", "uopmenu?user=tanaka"));
+    EXPECT_EQ(UserFrame("?user=tanaka&Operation=nosuchpage"), Frame("nosuchpage?user=tanaka", "uopmenu?user=tanaka"));
 }
 
 TEST_F(UserFramePage, KeyWithUrlBytesIsEncodedSoTheLinkFindsThePersonAgain) {

@@ -107,8 +107,7 @@ char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) :
 }  // namespace
 
 bool IsValidDate(int year, int month, int day) {
-    return year >= 1 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 &&
-           day <= DaysInMonth(year, month);
+    return year >= 1 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 && day <= DaysInMonth(year, month);
 }
 
 int DaysInMonth(int year, int month) {
@@ -131,8 +130,7 @@ TDateTime EncodeDate(int year, int month, int day) {
 }
 
 bool TryEncodeTime(int hour, int min, int sec, int msec, TDateTime& result) {
-    if (hour < 0 || hour > 23 || min < 0 || min > 59 || sec < 0 || sec > 59 || msec < 0 || msec > 999)
-        return false;
+    if (hour < 0 || hour > 23 || min < 0 || min > 59 || sec < 0 || sec > 59 || msec < 0 || msec > 999) return false;
     result = (((hour * 60.0 + min) * 60.0 + sec) * 1000.0 + msec) / MSecsPerDay;
     return true;
 }

@@ -2,7 +2,6 @@
 
 #include <exception>
 
-
 TDirectoryWatcher::TDirectoryWatcher(std::string directory, std::vector<std::string> extensions, TWatchMode mode,
                                      int pollMs, TOnChange onChange)
     : Directory_(std::move(directory)),
@@ -41,6 +40,8 @@ void TDirectoryWatcher::RunPoll() {
     };
     bool failed = false;
     std::vector<TStampedName> seen = look(failed);
+    // What changed before this first look is in it, unseen: one rescan now.
+    OnChange_();
     std::unique_lock l(M_);
     while (!Stopping()) {
         Wake_.wait_for(l, std::chrono::milliseconds(PollMs_), [this] { return Stopping(); });

@@ -32,8 +32,7 @@ struct TStampedName {
 // case ignored, each with its dot), with their stamps, sorted by name. One
 // directory pass and a stat per matching name, no file opened. A missing
 // directory gives an empty list; one that cannot be read raises EFOpenError.
-std::vector<TStampedName> ListStampedFiles(const std::string& directory,
-                                           const std::vector<std::string>& extensions);
+std::vector<TStampedName> ListStampedFiles(const std::string& directory, const std::vector<std::string>& extensions);
 
 enum class TWatchMode {
     Auto,    // notices on a local file system, the poll on a network one

@@ -59,8 +59,7 @@ private:
 
 }  // namespace
 
-std::vector<TStampedName> ListStampedFiles(const std::string& directory,
-                                           const std::vector<std::string>& extensions) {
+std::vector<TStampedName> ListStampedFiles(const std::string& directory, const std::vector<std::string>& extensions) {
     std::vector<TStampedName> files;
     const std::string dirPath = directory.empty() ? "." : directory;
     DIR* dir = ::opendir(dirPath.c_str());
@@ -80,8 +79,7 @@ std::vector<TStampedName> ListStampedFiles(const std::string& directory,
         files.push_back({e->d_name, stamp});
     }
     ::closedir(dir);
-    std::sort(files.begin(), files.end(),
-              [](const TStampedName& a, const TStampedName& b) { return a.Name < b.Name; });
+    std::sort(files.begin(), files.end(), [](const TStampedName& a, const TStampedName& b) { return a.Name < b.Name; });
     return files;
 }
 
@@ -98,8 +96,8 @@ bool TDirectoryWatcher::RunNotify(bool localOnly) {
     TFd notify(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
     TFd stop(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
     if (notify.Get() < 0 || stop.Get() < 0) return false;
-    constexpr std::uint32_t Events = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE | IN_DELETE |
-                                     IN_MODIFY | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
+    constexpr std::uint32_t Events = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE | IN_DELETE | IN_MODIFY |
+                                     IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
     if (::inotify_add_watch(notify.Get(), dirPath.c_str(), Events) < 0) return false;
     {
         std::lock_guard l(M_);
@@ -114,6 +112,9 @@ bool TDirectoryWatcher::RunNotify(bool localOnly) {
             W->StopHandle_ = -1;
         }
     } clear{this};
+    // Whatever changed before the watch was in place has no notice: one
+    // rescan now catches it (the thread may start well after the server).
+    OnChange_();
     alignas(inotify_event) char buffer[16384];
     for (;;) {
         pollfd fds[2] = {{notify.Get(), POLLIN, 0}, {stop.Get(), POLLIN, 0}};

@@ -14,8 +14,7 @@ std::int64_t Ticks(const FILETIME& t) {
 
 }  // namespace
 
-std::vector<TStampedName> ListStampedFiles(const std::string& directory,
-                                           const std::vector<std::string>& extensions) {
+std::vector<TStampedName> ListStampedFiles(const std::string& directory, const std::vector<std::string>& extensions) {
     std::vector<TStampedName> files;
     const std::string pattern = IncludeTrailingPathDelimiter(directory.empty() ? "." : directory) + "*";
     WIN32_FIND_DATAA found;
@@ -40,8 +39,7 @@ std::vector<TStampedName> ListStampedFiles(const std::string& directory,
         files.push_back({name, stamp});
     } while (FindNextFileA(search, &found));
     FindClose(search);
-    std::sort(files.begin(), files.end(),
-              [](const TStampedName& a, const TStampedName& b) { return a.Name < b.Name; });
+    std::sort(files.begin(), files.end(), [](const TStampedName& a, const TStampedName& b) { return a.Name < b.Name; });
     return files;
 }
 

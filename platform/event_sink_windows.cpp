@@ -16,8 +16,8 @@ constexpr const char* SourceKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog
 // Own open of the key for each value, creating it when missing.
 void SetSourceValue(const char* name, DWORD type, const BYTE* data, DWORD size) {
     HKEY key;
-    LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, SourceKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                              KEY_SET_VALUE, nullptr, &key, nullptr);
+    LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, SourceKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+                              nullptr, &key, nullptr);
     if (rc == ERROR_SUCCESS) {
         rc = RegSetValueExA(key, name, 0, type, data, size);
         RegCloseKey(key);
@@ -39,8 +39,7 @@ std::wstring FromCp932(const std::string& text) {
 
 // One entry through a handle of its own: nothing is kept open between
 // messages. False when it could not be written.
-bool ReportUnder(const wchar_t* source, WORD type, WORD category, DWORD id, const std::string& text,
-                 DWORD& error) {
+bool ReportUnder(const wchar_t* source, WORD type, WORD category, DWORD id, const std::string& text, DWORD& error) {
     HANDLE handle = RegisterEventSourceW(nullptr, source);
     if (handle == nullptr) {
         error = GetLastError();

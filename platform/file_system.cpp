@@ -110,8 +110,7 @@ std::atomic<int> lockWaitMs{5000};
 
 }  // namespace
 
-TPathGuard::TPathGuard(const std::string& path, bool exclusive)
-    : Entry_(Acquire(path)), Exclusive_(exclusive) {
+TPathGuard::TPathGuard(const std::string& path, bool exclusive) : Entry_(Acquire(path)), Exclusive_(exclusive) {
     if (Exclusive_)
         Entry_->Lock();
     else
@@ -238,14 +237,11 @@ void ReadWholeFile(const std::string& path, std::string& content, int waitMs) {
     const auto start = std::chrono::steady_clock::now();
     file_system_detail::TPathGuard guard(path, file_system_detail::TPathGuard::TSharedFor{waitMs});
     if (!guard.Held()) file_system_detail::ThrowHeldByUs(path);
-    const auto spent =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-    file_system_detail::ReadSharedLocked(path, content,
-                                         std::max(0, waitMs - static_cast<int>(spent.count())));
+    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    file_system_detail::ReadSharedLocked(path, content, std::max(0, waitMs - static_cast<int>(spent.count())));
 }
 
-void ReadFileBlocks(const std::string& path, const std::function<void(std::string_view)>& consume,
-                    size_t blockSize) {
+void ReadFileBlocks(const std::string& path, const std::function<void(std::string_view)>& consume, size_t blockSize) {
     file_system_detail::TPathGuard guard(path, false);
     file_system_detail::ReadSharedLockedBlocks(path, consume, std::max<size_t>(1, blockSize),
                                                file_system_detail::ForeignLockWaitMs());

@@ -91,8 +91,7 @@ void ReplaceFileContent(const std::string& path, const std::string& bytes);
 // read size; each block read contributes its bytes up to its first zero
 // byte; 0 reads the content as it is. Raises EInOutError (EFOpenError when
 // the old file cannot be read).
-void RewriteFileContent(const std::string& path,
-                        const std::function<std::string(const std::string* old)>& compose,
+void RewriteFileContent(const std::string& path, const std::function<std::string(const std::string* old)>& compose,
                         size_t readBlock = 0);
 
 // Appends bytes to the file (made when missing) in one write with the

@@ -26,13 +26,9 @@ std::string ErrorText(int err) {
     return text ? text : "Unknown error";
 }
 
-[[noreturn]] void ThrowOpen(const std::string& path, int err) {
-    ThrowFileOpenError(path, err, ErrorText(err));
-}
+[[noreturn]] void ThrowOpen(const std::string& path, int err) { ThrowFileOpenError(path, err, ErrorText(err)); }
 
-[[noreturn]] void ThrowWrite(const std::string& path, int err) {
-    ThrowFileCreateError(path, err, ErrorText(err));
-}
+[[noreturn]] void ThrowWrite(const std::string& path, int err) { ThrowFileCreateError(path, err, ErrorText(err)); }
 
 class TFd {
 public:
@@ -152,8 +148,8 @@ int WriteChunks(int fd, const std::string& path, const std::string& bytes) {
 // place: over the old file when replace is set, otherwise only while path is
 // still absent (returns false when it appeared meanwhile). With unchanged,
 // the old file must still be the one at path (false when not).
-bool InstallNewContent(const std::string& path, const std::string& bytes, bool replace,
-                       const struct stat* old, bool unchanged = false) {
+bool InstallNewContent(const std::string& path, const std::string& bytes, bool replace, const struct stat* old,
+                       bool unchanged = false) {
     using file_system_detail::WriteFault;
     const std::string dir = DirectoryOf(path);
     std::string temp;
@@ -162,8 +158,7 @@ bool InstallNewContent(const std::string& path, const std::string& bytes, bool r
     for (int tries = 1; created < 0; ++tries) {
         temp = file_system_detail::TempFilePath(dir + "/");
         created = OpenRetry(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
-        if (created < 0 && (errno != EEXIST || tries == file_system_detail::TempNameTries))
-            ThrowWrite(path, errno);
+        if (created < 0 && (errno != EEXIST || tries == file_system_detail::TempNameTries)) ThrowWrite(path, errno);
     }
     TFd fd(created);
 
@@ -224,8 +219,7 @@ bool IsRegularEntry(const std::string& directory, const dirent* e) {
     if (e->d_type == DT_REG) return true;
     if (e->d_type != DT_UNKNOWN && e->d_type != DT_LNK) return false;
     struct stat st;
-    return ::stat((IncludeTrailingPathDelimiter(directory) + e->d_name).c_str(), &st) == 0 &&
-           S_ISREG(st.st_mode);
+    return ::stat((IncludeTrailingPathDelimiter(directory) + e->d_name).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 }  // namespace
@@ -332,8 +326,8 @@ void ReplaceFileContent(const std::string& path, const std::string& bytes) {
     InstallNewContent(path, bytes, true, exists ? &st : nullptr);
 }
 
-void RewriteFileContent(const std::string& path,
-                        const std::function<std::string(const std::string* old)>& compose, size_t readBlock) {
+void RewriteFileContent(const std::string& path, const std::function<std::string(const std::string* old)>& compose,
+                        size_t readBlock) {
     TPathGuard guard(path, true);
     // Another process may replace or create the file between our steps; start
     // over then, a bounded number of times.
@@ -351,8 +345,7 @@ void RewriteFileContent(const std::string& path,
             continue;  // replaced while we waited for the lock
         CheckReplaceable(path, held);
         std::string old;
-        if (int err = ReadAll(fd.Get(), readBlock, static_cast<size_t>(held.st_size), old))
-            ThrowOpen(path, err);
+        if (int err = ReadAll(fd.Get(), readBlock, static_cast<size_t>(held.st_size), old)) ThrowOpen(path, err);
         if (InstallNewContent(path, compose(&old), true, &held, true)) return;
     }
     ThrowWrite(path, EAGAIN);

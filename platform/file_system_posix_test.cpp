@@ -44,15 +44,13 @@ TEST_F(FileSystem, ReadFailuresNameThePathAndTheSystemText) {
     } catch (const EFOpenError& e) {
         EXPECT_EQ(missing, e.Path());
         EXPECT_EQ(ENOENT, e.ErrorCode());
-        EXPECT_EQ(std::string(e.what()),
-                  "ファイル \"" + missing + "\". No such file or directory は開けません");
+        EXPECT_EQ(std::string(e.what()), "ファイル \"" + missing + "\". No such file or directory は開けません");
     }
     EXPECT_THROW(ReadWholeFile(dir.Dir()), EFOpenError);
 }
 
 TEST_F(FileSystem, SearchMatchesTheExtensionWithoutCaseAndOnlyRegularFiles) {
-    for (const char* name : {"b.kvl", "A.KVL", "c.Kvl", "d.kvlx", "e.txt", "kvl", "f.old.kvl"})
-        dir.Write(name, "x");
+    for (const char* name : {"b.kvl", "A.KVL", "c.Kvl", "d.kvlx", "e.txt", "kvl", "f.old.kvl"}) dir.Write(name, "x");
     fs::create_directory(dir.File("sub.kvl"));
     fs::create_symlink(dir.File("b.kvl"), dir.File("link.kvl"));
     fs::create_directory_symlink(dir.File("sub.kvl"), dir.File("dirlink.kvl"));
@@ -149,8 +147,7 @@ TEST_F(FileSystem, RewriteStartsOverWhenTheFileWasReplacedWhileItWaited) {
     dir.Write("m.mil", "old");
     const std::string path = dir.File("m.mil");
     auto held = std::make_unique<TForeignLock>(path, LOCK_EX);
-    std::thread writer(
-        [&] { RewriteFileContent(path, [](const std::string* old) { return "new+" + *old; }); });
+    std::thread writer([&] { RewriteFileContent(path, [](const std::string* old) { return "new+" + *old; }); });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let it wait, if it can
     dir.Write("m.tmp", "replaced");
     fs::rename(dir.File("m.tmp"), path);

@@ -27,8 +27,7 @@ namespace {
 // libstdc++ cannot set a directory's time on Windows; the handle's own call can.
 void AgeDirectory(const std::string& path, fs::file_time_type when) {
 #ifdef _WIN32
-    const auto age =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(fs::file_time_type::clock::now() - when);
+    const auto age = std::chrono::duration_cast<std::chrono::nanoseconds>(fs::file_time_type::clock::now() - when);
     FILETIME time;
     GetSystemTimeAsFileTime(&time);
     ULARGE_INTEGER ticks;
@@ -37,8 +36,8 @@ void AgeDirectory(const std::string& path, fs::file_time_type when) {
     ticks.QuadPart -= static_cast<ULONGLONG>(age.count() / 100);  // 100 ns units
     time.dwLowDateTime = ticks.LowPart;
     time.dwHighDateTime = ticks.HighPart;
-    const HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE) << GetLastError();
     EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &time)) << GetLastError();
     CloseHandle(h);
@@ -81,8 +80,7 @@ TEST(FilePaths, ExtensionAndNameParts) {
 TEST_F(FileSystem, AFailureAtAnyStepLeavesTheOldContent) {
     const std::string path = dir.File("p.kvl");
     const std::string old(20000, 'o');
-    for (TWriteStep failing :
-         {TWriteStep::CreateTemp, TWriteStep::Write, TWriteStep::Sync, TWriteStep::Rename}) {
+    for (TWriteStep failing : {TWriteStep::CreateTemp, TWriteStep::Write, TWriteStep::Sync, TWriteStep::Rename}) {
         SCOPED_TRACE(static_cast<int>(failing));
         dir.Write("p.kvl", old);
         int writes = 0;
@@ -104,8 +102,7 @@ TEST_F(FileSystem, AFailureAtAnyStepLeavesTheOldContent) {
         SetWriteFaultHook({});
     }
     // A failed first write of a new file leaves no file behind.
-    SetWriteFaultHook(
-        [](TWriteStep step, const std::string&) { return step == TWriteStep::Rename ? EIO : 0; });
+    SetWriteFaultHook([](TWriteStep step, const std::string&) { return step == TWriteStep::Rename ? EIO : 0; });
     EXPECT_THROW(ReplaceFileContent(dir.File("new.kvl"), "x"), EInOutError);
     EXPECT_FALSE(FileExists(dir.File("new.kvl")));
 }
@@ -184,15 +181,13 @@ TEST_F(FileSystem, RewriteReadsBlocksUpToTheirFirstZeroByte) {
 TEST_F(FileSystem, RewriteFailureKeepsTheFileAndPropagates) {
     dir.Write("m.mil", "old");
     SetWriteFaultHook([](TWriteStep step, const std::string&) { return step == TWriteStep::Sync ? EIO : 0; });
-    EXPECT_THROW(RewriteFileContent(dir.File("m.mil"), [](const std::string*) { return "new"; }),
-                 EInOutError);
+    EXPECT_THROW(RewriteFileContent(dir.File("m.mil"), [](const std::string*) { return "new"; }), EInOutError);
     EXPECT_EQ("old", dir.Read("m.mil"));
     SetWriteFaultHook({});
     // An error of compose itself leaves everything alone too.
-    EXPECT_THROW(
-        RewriteFileContent(dir.File("m.mil"),
-                           [](const std::string*) -> std::string { throw std::runtime_error("compose"); }),
-        std::runtime_error);
+    EXPECT_THROW(RewriteFileContent(dir.File("m.mil"),
+                                    [](const std::string*) -> std::string { throw std::runtime_error("compose"); }),
+                 std::runtime_error);
     EXPECT_EQ("old", dir.Read("m.mil"));
     EXPECT_TRUE(Leftovers({"m.mil"}).empty());
 }
@@ -254,8 +249,7 @@ TEST_F(FileSystem, TemporaryNamesNeverCollideAndLeftoversGoWhenStale) {
     EXPECT_EQ("49", dir.Read("p.kvl"));
 
     const auto old = fs::file_time_type::clock::now() - std::chrono::minutes(2);
-    for (const char* name :
-         {".quor-1-0.tmp", ".quor-0123456789abcdef.tmp", ".quor-x.kvl", "x.tmp", "a.kvl"}) {
+    for (const char* name : {".quor-1-0.tmp", ".quor-0123456789abcdef.tmp", ".quor-x.kvl", "x.tmp", "a.kvl"}) {
         dir.Write(name, "x");
         fs::last_write_time(dir.File(name), old);
     }

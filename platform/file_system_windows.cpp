@@ -119,8 +119,7 @@ HANDLE OpenShared(const std::string& path, DWORD access, DWORD share, DWORD& err
     HANDLE h = INVALID_HANDLE_VALUE;
     error = WhileBusy(
         [&]() -> DWORD {
-            h = CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
+            h = CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
             return h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
         },
         waitMs);
@@ -137,8 +136,7 @@ DWORD ReadAll(HANDLE h, size_t block, std::string& out) {
         size_t used = 0;
         while (used < step) {
             DWORD got = 0;
-            if (!ReadFile(h, &buf[used], static_cast<DWORD>(step - used), &got, nullptr))
-                return GetLastError();
+            if (!ReadFile(h, &buf[used], static_cast<DWORD>(step - used), &got, nullptr)) return GetLastError();
             if (got == 0) break;
             used += got;
             if (block == 0) break;
@@ -159,9 +157,9 @@ bool SameFile(const THandle& held, const std::string& path) {
     THandle now(CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION a, b;
-    return now.Valid() && GetFileInformationByHandle(held.Get(), &a) &&
-           GetFileInformationByHandle(now.Get(), &b) && a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
-           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+    return now.Valid() && GetFileInformationByHandle(held.Get(), &a) && GetFileInformationByHandle(now.Get(), &b) &&
+           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
 }
 
 // Directories and read-only files (the clients' read-only flag) are refused.
@@ -196,12 +194,10 @@ bool InstallNewContent(const std::string& path, const std::string& bytes, bool r
     HANDLE created = INVALID_HANDLE_VALUE;
     for (int tries = 1; created == INVALID_HANDLE_VALUE; ++tries) {
         temp = file_system_detail::TempFilePath(dir);
-        created =
-            CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        created = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (created == INVALID_HANDLE_VALUE) {
             const DWORD error = GetLastError();
-            if (error != ERROR_FILE_EXISTS || tries == file_system_detail::TempNameTries)
-                ThrowWriteWin(path, error);
+            if (error != ERROR_FILE_EXISTS || tries == file_system_detail::TempNameTries) ThrowWriteWin(path, error);
         }
     }
     THandle file(created);
@@ -226,9 +222,7 @@ bool InstallNewContent(const std::string& path, const std::string& bytes, bool r
         return false;
     }
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-    auto move = [&]() -> DWORD {
-        return MoveFileExA(temp.c_str(), path.c_str(), flags) ? 0 : GetLastError();
-    };
+    auto move = [&]() -> DWORD { return MoveFileExA(temp.c_str(), path.c_str(), flags) ? 0 : GetLastError(); };
     DWORD error = move();
     if ((IsBusy(error) || error == ERROR_ACCESS_DENIED) && held && held->Valid()) {
         held->Close();
@@ -343,8 +337,8 @@ void ReplaceFileContent(const std::string& path, const std::string& bytes) {
     InstallNewContent(path, bytes, true, nullptr);
 }
 
-void RewriteFileContent(const std::string& path,
-                        const std::function<std::string(const std::string* old)>& compose, size_t readBlock) {
+void RewriteFileContent(const std::string& path, const std::function<std::string(const std::string* old)>& compose,
+                        size_t readBlock) {
     TPathGuard guard(path, true);
     for (int attempt = 0; attempt < 100; ++attempt) {
         // Nobody else may read or write while we compose; sharing delete

@@ -10,8 +10,7 @@ std::string ExecutablePath() {
     std::vector<char> buffer(MAX_PATH);
     for (;;) {
         const DWORD length = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0)
-            throw std::runtime_error("GetModuleFileName failed: " + std::to_string(GetLastError()));
+        if (length == 0) throw std::runtime_error("GetModuleFileName failed: " + std::to_string(GetLastError()));
         if (length < buffer.size()) {
             // The rest of the code splits paths at '/', which Windows takes as
             // well. The second byte of a Shift-JIS character may be 0x5C too.

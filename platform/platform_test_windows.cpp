@@ -137,13 +137,11 @@ TEST_F(WindowsFiles, ReplaceIsAtomicForOtherReaders) {
     std::thread reader([&] {
         std::string content(200000, '\0');
         while (!done.load()) {
-            HANDLE h =
-                CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+            HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
             if (h == INVALID_HANDLE_VALUE) continue;
             size_t used = 0;
             DWORD got = 0;
-            while (ReadFile(h, &content[used], static_cast<DWORD>(content.size() - used), &got, nullptr) &&
-                   got > 0)
+            while (ReadFile(h, &content[used], static_cast<DWORD>(content.size() - used), &got, nullptr) && got > 0)
                 used += got;
             CloseHandle(h);
             ++reads;
@@ -291,10 +289,9 @@ TEST(WindowsEventLog, OpenWritesTheSourceValuesAndReportsSucceed) {
     TSyslogEventSink sink;
     sink.Open();
     HKEY key;
-    ASSERT_EQ(
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QUOR",
-                      0, KEY_QUERY_VALUE, &key),
-        ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QUOR", 0,
+                            KEY_QUERY_VALUE, &key),
+              ERROR_SUCCESS);
     char path[MAX_PATH] = {};
     DWORD type = 0, size = sizeof path;
     EXPECT_EQ(RegQueryValueExA(key, "EventMessageFile", nullptr, &type, reinterpret_cast<BYTE*>(path), &size),
@@ -324,20 +321,18 @@ TEST(WindowsEventLog, FrameworkFailuresAreReportedUnderTheirOwnSource) {
 // The values follow the executable: opening from another path rewrites them.
 TEST(WindowsEventLog, EveryOpenWritesTheValuesAgain) {
     HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE,
-                              "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QUOR", 0, nullptr,
-                              0, KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\QUOR", 0,
+                              nullptr, 0, KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     const char stale[] = "C:\\old\\quorwell.exe";
-    ASSERT_EQ(RegSetValueExA(key, "EventMessageFile", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(stale),
-                             sizeof stale),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegSetValueExA(key, "EventMessageFile", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(stale), sizeof stale),
+        ERROR_SUCCESS);
     TSyslogEventSink().Open();
     char path[MAX_PATH] = {};
     DWORD size = sizeof path;
-    EXPECT_EQ(
-        RegQueryValueExA(key, "EventMessageFile", nullptr, nullptr, reinterpret_cast<BYTE*>(path), &size),
-        ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryValueExA(key, "EventMessageFile", nullptr, nullptr, reinterpret_cast<BYTE*>(path), &size),
+              ERROR_SUCCESS);
     RegCloseKey(key);
     char self[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, self, sizeof self);

@@ -8,9 +8,7 @@ TServiceHost::TServiceHost(TService& service, std::string source, TServiceFailur
     : Service_(service), Source_(std::move(source)), Failures_(std::move(failures)) {
     const char* socket = std::getenv("NOTIFY_SOCKET");
     if (socket != nullptr && *socket != '\0') {
-        Notifier_ = [path = std::string(socket)](const std::string& state) {
-            NotifyServiceManager(path, state);
-        };
+        Notifier_ = [path = std::string(socket)](const std::string& state) { NotifyServiceManager(path, state); };
     }
 }
 

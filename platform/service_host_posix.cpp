@@ -101,8 +101,7 @@ void ReportServiceState(TServiceState /*state*/) {}
 bool NotifyServiceManager(const std::string& path, const std::string& state) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    if (path.size() < 2 || path.size() >= sizeof address.sun_path || (path[0] != '/' && path[0] != '@'))
-        return false;
+    if (path.size() < 2 || path.size() >= sizeof address.sun_path || (path[0] != '/' && path[0] != '@')) return false;
     std::memcpy(address.sun_path, path.data(), path.size());
     if (path[0] == '@') address.sun_path[0] = '\0';
     const socklen_t length =
@@ -110,9 +109,7 @@ bool NotifyServiceManager(const std::string& path, const std::string& state) {
     const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;
     ssize_t sent;
-    do
-        sent = sendto(fd, state.data(), state.size(), MSG_NOSIGNAL,
-                      reinterpret_cast<const sockaddr*>(&address), length);
+    do sent = sendto(fd, state.data(), state.size(), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&address), length);
     while (sent < 0 && errno == EINTR);
     close(fd);
     return sent == static_cast<ssize_t>(state.size());

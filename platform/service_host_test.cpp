@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <atomic>
 
 #include <cstdlib>
 #include <cstring>
@@ -74,9 +74,7 @@ struct TRecorder {
     std::vector<std::string> failures;
     std::vector<std::string> notices;
     TServiceFailureSink Sink() {
-        return [this](const std::string& source, const std::string& text) {
-            failures.push_back(source + "|" + text);
-        };
+        return [this](const std::string& source, const std::string& text) { failures.push_back(source + "|" + text); };
     }
     TServiceNotifier Notifier() {
         return [this](const std::string& state) { notices.push_back(state); };
@@ -135,19 +133,17 @@ TEST_F(ServiceHost, FailedHandlersKeepTheStateThatHeldBefore) {
     Service_.Script("Continue", {"false", "ok"});
     Service_.Script("Stop", {"throw:busy", "false", "ok"});
     Service_.Script("Shutdown", {"throw:stuck"});
-    for (TServiceControl c :
-         {TServiceControl::Pause, TServiceControl::Continue,  // still running: continue dropped
-          TServiceControl::Pause, TServiceControl::Continue,  // continue refused: still paused
-          TServiceControl::Stop, TServiceControl::Continue, TServiceControl::Shutdown, TServiceControl::Stop,
-          TServiceControl::Stop})
+    for (TServiceControl c : {TServiceControl::Pause, TServiceControl::Continue,  // still running: continue dropped
+                              TServiceControl::Pause, TServiceControl::Continue,  // continue refused: still paused
+                              TServiceControl::Stop, TServiceControl::Continue, TServiceControl::Shutdown,
+                              TServiceControl::Stop, TServiceControl::Stop})
         Host_.Post(c);
     EXPECT_EQ(Host_.Run(), 0);
-    EXPECT_EQ(Service_.Calls(), (std::vector<std::string>{"Start", "Pause", "Pause", "Continue", "Stop",
-                                                          "Continue", "Shutdown", "Stop", "Stop"}));
-    EXPECT_EQ(Recorder_.failures,
-              (std::vector<std::string>{"svcMain|サービス失敗 一時停止: Terminate Thread Timeout",
-                                        "svcMain|サービス失敗 停止: busy",
-                                        "svcMain|サービス失敗 シャットダウン: stuck"}));
+    EXPECT_EQ(Service_.Calls(), (std::vector<std::string>{"Start", "Pause", "Pause", "Continue", "Stop", "Continue",
+                                                          "Shutdown", "Stop", "Stop"}));
+    EXPECT_EQ(Recorder_.failures, (std::vector<std::string>{"svcMain|サービス失敗 一時停止: Terminate Thread Timeout",
+                                                            "svcMain|サービス失敗 停止: busy",
+                                                            "svcMain|サービス失敗 シャットダウン: stuck"}));
 }
 
 TEST_F(ServiceHost, ShutdownEndsTheService) {

@@ -62,8 +62,7 @@ void ReportLocked(TServiceState state) {
     const bool settled =
         state == TServiceState::Running || state == TServiceState::Paused || state == TServiceState::Stopped;
     if (state == TServiceState::Running || state == TServiceState::Paused)
-        status.dwControlsAccepted =
-            SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE | SERVICE_ACCEPT_SHUTDOWN;
+        status.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE | SERVICE_ACCEPT_SHUTDOWN;
     status.dwCheckPoint = settled ? 0 : ++dispatch.CheckPoint;
     if (settled) dispatch.CheckPoint = 0;
     status.dwWaitHint = settled ? 0 : WaitHintMs;
@@ -111,8 +110,7 @@ void WINAPI ServiceMain(DWORD /*argc*/, char** /*argv*/) {
 }
 
 BOOL WINAPI ConsoleHandler(DWORD event) {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT &&
-        event != CTRL_SHUTDOWN_EVENT)
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT && event != CTRL_SHUTDOWN_EVENT)
         return FALSE;
     std::lock_guard<std::mutex> hold(dispatch.Lock);
     if (dispatch.Host)

@@ -64,8 +64,7 @@ std::string InstalledTextFor(const TServiceInstallEnv& env) {
 bool FindCmdLineSwitch(const std::vector<std::string>& args, std::string_view name) {
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (!arg.empty() && (arg[0] == '/' || arg[0] == '-') &&
-            SameText(std::string_view(arg).substr(1), name))
+        if (!arg.empty() && (arg[0] == '/' || arg[0] == '-') && SameText(std::string_view(arg).substr(1), name))
             return true;
     }
     return false;
@@ -144,8 +143,7 @@ int RunServiceInstall(const TServiceSwitches& switches, const TServiceInstallEnv
         else
             UninstallService(env);
     } catch (const std::exception& e) {
-        *env.Err << Cp932ToUtf8(FillIn(install ? InstallFailedText : UninstallFailedText, ServiceDisplayName,
-                                       e.what()),
+        *env.Err << Cp932ToUtf8(FillIn(install ? InstallFailedText : UninstallFailedText, ServiceDisplayName, e.what()),
                                 TBadBytes::Keep)
                  << std::endl;
         return 1;

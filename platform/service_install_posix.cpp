@@ -68,8 +68,7 @@ void InstallService(const TServiceInstallEnv& env) {
 
 void UninstallService(const TServiceInstallEnv& env) {
     const std::string path = UnitPath(env);
-    if (!FileExists(path))
-        throw std::runtime_error("Cannot find file \"" + path + "\". " + std::strerror(ENOENT));
+    if (!FileExists(path)) throw std::runtime_error("Cannot find file \"" + path + "\". " + std::strerror(ENOENT));
     const bool systemd = env.SystemdRunning();
     if (systemd) Systemctl(env, {"disable", ServiceUnitName});
     if (std::remove(path.c_str()) != 0)

@@ -39,9 +39,9 @@ TEST(ServiceUnit, TheSameAsThePackagedUnit) {
 
 TEST(ServiceUnit, NotifyServiceStartedByTheExecutable) {
     const std::string unit = MakeUnitText("/opt/quorwell/quorwell");
-    for (const char* line : {"Type=notify\n", "ExecStart=/opt/quorwell/quorwell\n", "Restart=on-failure\n",
-                             "User=quorwell\n", "StateDirectory=quorwell\n", "UMask=0002\n",
-                             "ProtectSystem=strict\n", "WantedBy=multi-user.target\n"})
+    for (const char* line :
+         {"Type=notify\n", "ExecStart=/opt/quorwell/quorwell\n", "Restart=on-failure\n", "User=quorwell\n",
+          "StateDirectory=quorwell\n", "UMask=0002\n", "ProtectSystem=strict\n", "WantedBy=multi-user.target\n"})
         EXPECT_NE(unit.find(std::string("\n") + line), std::string::npos) << line;
 }
 
@@ -133,10 +133,8 @@ TEST_F(ServiceInstall, FailuresGoToStandardErrorEvenWhenSilent) {
     Err_.str("");
     Env_.UnitDirectory = Dir_ + "/missing";
     EXPECT_EQ(Run({"/install"}), 1);
-    EXPECT_EQ(Err_.str().rfind(Utf8(u8"\"ファイル \"") + Dir_ + "/missing/quorwell.service\".", 0), 0u)
-        << Err_.str();
-    EXPECT_NE(Err_.str().find(Utf8(u8"\" : サービス \"Quorwell\" の登録は失敗しました。\n")),
-              std::string::npos);
+    EXPECT_EQ(Err_.str().rfind(Utf8(u8"\"ファイル \"") + Dir_ + "/missing/quorwell.service\".", 0), 0u) << Err_.str();
+    EXPECT_NE(Err_.str().find(Utf8(u8"\" : サービス \"Quorwell\" の登録は失敗しました。\n")), std::string::npos);
     EXPECT_EQ(Out_.str(), "");
 }
 
@@ -154,8 +152,7 @@ TEST_F(ServiceInstall, UninstallDisablesAndRemoves) {
     EXPECT_EQ(Run({"/UNINSTALL", "/SILENT"}), 1);
     EXPECT_TRUE(Commands_.empty());
     EXPECT_EQ(Out_.str(), "");
-    EXPECT_NE(Err_.str().find(Utf8(u8"\" : サービス \"Quorwell\" の登録解除に失敗しました。\n")),
-              std::string::npos);
+    EXPECT_NE(Err_.str().find(Utf8(u8"\" : サービス \"Quorwell\" の登録解除に失敗しました。\n")), std::string::npos);
     EXPECT_EQ(Err_.str().front(), '"');
 }
 

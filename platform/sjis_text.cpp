@@ -58,9 +58,7 @@ int CompareText(std::string_view a, std::string_view b) {
     return a.size() < b.size() ? -1 : 1;
 }
 
-bool SameText(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && CompareText(a, b) == 0;
-}
+bool SameText(std::string_view a, std::string_view b) { return a.size() == b.size() && CompareText(a, b) == 0; }
 
 bool StartsWithText(std::string_view text, std::string_view prefix) { return FoldsLike(text, 0, prefix); }
 

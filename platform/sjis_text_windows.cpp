@@ -58,8 +58,7 @@ std::optional<std::string> Utf8ToCp932(std::string_view utf8) {
     std::wstring wide(n, L'\0');
     MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, wide.data(), n);
     BOOL guessed = FALSE;
-    const int m =
-        WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, wide.data(), n, nullptr, 0, nullptr, &guessed);
+    const int m = WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, wide.data(), n, nullptr, 0, nullptr, &guessed);
     if (m <= 0 || guessed) return std::nullopt;
     std::string out(m, '\0');
     WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, wide.data(), n, out.data(), m, nullptr, &guessed);

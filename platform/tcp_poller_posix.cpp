@@ -132,6 +132,5 @@ void TPollTimer::Arm(int ms) noexcept {
 
 bool TPollTimer::Consume() noexcept {
     std::uint64_t expirations = 0;
-    return ::read(static_cast<int>(Handle_), &expirations, sizeof expirations) == sizeof expirations &&
-           expirations > 0;
+    return ::read(static_cast<int>(Handle_), &expirations, sizeof expirations) == sizeof expirations && expirations > 0;
 }

@@ -148,8 +148,7 @@ TTcpPoller::TTcpPoller() : Impl_(new TImpl) {
     self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     int length = sizeof self;
     u_long on = 1;
-    if (Impl_->Wake == INVALID_SOCKET ||
-        ::bind(Impl_->Wake, reinterpret_cast<sockaddr*>(&self), sizeof self) != 0 ||
+    if (Impl_->Wake == INVALID_SOCKET || ::bind(Impl_->Wake, reinterpret_cast<sockaddr*>(&self), sizeof self) != 0 ||
         ::getsockname(Impl_->Wake, reinterpret_cast<sockaddr*>(&self), &length) != 0 ||
         ::connect(Impl_->Wake, reinterpret_cast<sockaddr*>(&self), sizeof self) != 0 ||
         ::ioctlsocket(Impl_->Wake, FIONBIO, &on) != 0) {
@@ -236,8 +235,7 @@ int TTcpPoller::Wait(std::span<TPollEvent> out, int timeoutMs) {
         for (const TEntry& e : entries) {
             if (e.Timer) {
                 const std::int64_t deadline = e.Timer->Deadline.load();
-                if ((e.Events & PollRead) && deadline != 0 && (nearest < 0 || deadline < nearest))
-                    nearest = deadline;
+                if ((e.Events & PollRead) && deadline != 0 && (nearest < 0 || deadline < nearest)) nearest = deadline;
                 continue;
             }
             fds.push_back({static_cast<SOCKET>(e.Socket), ToPoll(e.Events), 0});

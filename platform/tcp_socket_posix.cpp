@@ -30,8 +30,7 @@ TTcpSocket TTcpSocket::Connect(const std::string& ipv4, std::uint16_t port) {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
-    if (::inet_pton(AF_INET, ipv4.c_str(), &addr.sin_addr) != 1)
-        throw ESocketError("Not an IPv4 address: " + ipv4);
+    if (::inet_pton(AF_INET, ipv4.c_str(), &addr.sin_addr) != 1) throw ESocketError("Not an IPv4 address: " + ipv4);
     TTcpSocket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!s.IsOpen()) throw Failure("socket", errno);
     int rc;
@@ -46,8 +45,7 @@ void TTcpSocket::SetReceiveTimeout(int ms) {
     timeval tv{};
     tv.tv_sec = ms / 1000;
     tv.tv_usec = (ms % 1000) * 1000;
-    if (::setsockopt(Fd(Handle_), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0)
-        throw Failure("setsockopt", errno);
+    if (::setsockopt(Fd(Handle_), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) throw Failure("setsockopt", errno);
 }
 
 TIoResult TTcpSocket::Receive(char* buffer, std::size_t size) noexcept {
@@ -127,8 +125,8 @@ TAcceptStatus TTcpListener::Accept(TAcceptedConnection& out) noexcept {
     for (;;) {
         sockaddr_in addr{};
         socklen_t len = sizeof addr;
-        int fd = ::accept4(Fd(Socket_.Handle()), reinterpret_cast<sockaddr*>(&addr), &len,
-                           SOCK_NONBLOCK | SOCK_CLOEXEC);
+        int fd =
+            ::accept4(Fd(Socket_.Handle()), reinterpret_cast<sockaddr*>(&addr), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd >= 0) {
             out.Socket = TTcpSocket(fd);
             char text[INET_ADDRSTRLEN] = {};

@@ -45,8 +45,7 @@ TTcpSocket TTcpSocket::Connect(const std::string& ipv4, std::uint16_t port) {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
-    if (::inet_pton(AF_INET, ipv4.c_str(), &addr.sin_addr) != 1)
-        throw ESocketError("Not an IPv4 address: " + ipv4);
+    if (::inet_pton(AF_INET, ipv4.c_str(), &addr.sin_addr) != 1) throw ESocketError("Not an IPv4 address: " + ipv4);
     TTcpSocket s(NewSocket());
     if (!s.IsOpen()) throw Failure("socket", WSAGetLastError());
     if (::connect(Sock(s.Handle_), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
@@ -56,8 +55,7 @@ TTcpSocket TTcpSocket::Connect(const std::string& ipv4, std::uint16_t port) {
 
 void TTcpSocket::SetReceiveTimeout(int ms) {
     const DWORD wait = static_cast<DWORD>(ms);
-    if (::setsockopt(Sock(Handle_), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait),
-                     sizeof wait) != 0)
+    if (::setsockopt(Sock(Handle_), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait), sizeof wait) != 0)
         throw Failure("setsockopt", WSAGetLastError());
 }
 
@@ -120,8 +118,7 @@ void TTcpListener::Open(std::uint16_t port, int backlog) {
     // SO_REUSEADDR would let another program take the port from under us;
     // TIME_WAIT does not block a restart on Windows anyway.
     BOOL on = TRUE;
-    ::setsockopt(Sock(s.Handle()), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
-                 sizeof on);
+    ::setsockopt(Sock(s.Handle()), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
     if (!SetNonBlocking(Sock(s.Handle()))) throw Failure("Could not create socket", WSAGetLastError());
     sockaddr_in addr{};
     addr.sin_family = AF_INET;

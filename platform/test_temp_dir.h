@@ -18,8 +18,7 @@ public:
         std::random_device random;
         for (int attempt = 0; Path_.empty(); ++attempt) {
             if (attempt == 100) throw std::runtime_error("cannot create a temp directory");
-            const auto candidate =
-                std::filesystem::temp_directory_path() / ("quor-test-" + std::to_string(random()));
+            const auto candidate = std::filesystem::temp_directory_path() / ("quor-test-" + std::to_string(random()));
             std::error_code ec;
             if (std::filesystem::create_directory(candidate, ec)) Path_ = candidate.generic_string();
         }

@@ -9,8 +9,8 @@ ESocketError SocketError(int errorCode, const std::string& text) {
 }
 
 std::string TInet4Address::ToString() const {
-    return std::to_string(Octets[0]) + '.' + std::to_string(Octets[1]) + '.' + std::to_string(Octets[2]) +
-           '.' + std::to_string(Octets[3]);
+    return std::to_string(Octets[0]) + '.' + std::to_string(Octets[1]) + '.' + std::to_string(Octets[2]) + '.' +
+           std::to_string(Octets[3]);
 }
 
 bool ParseDottedQuad(std::string_view text, TInet4Address& address) {

@@ -37,8 +37,7 @@ TInet4Address ResolveAddress(const std::string& text, const TNameResolver& resol
 
 // What the socket hands a datagram to: returns the bytes sent or -1 with
 // errno set, as sendto does. Tests stand in for the system with it.
-using TSendToCall =
-    std::function<long(int fd, const void* data, size_t size, const TInet4Address& to, uint16_t port)>;
+using TSendToCall = std::function<long(int fd, const void* data, size_t size, const TInet4Address& to, uint16_t port)>;
 // The system's own, which sockets use unless told otherwise.
 long SystemSendTo(int fd, const void* data, size_t size, const TInet4Address& to, uint16_t port);
 

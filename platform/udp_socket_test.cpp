@@ -30,9 +30,8 @@ TEST(ParseDottedQuad, TakesFourDecimalNumbersUpTo255) {
 
 TEST(ParseDottedQuad, RejectsEverythingElse) {
     TInet4Address a{{9, 9, 9, 9}};
-    for (const char* text :
-         {"256.0.0.1", "1.2.3.256", "1.2.3", "1.2.3.4.5", "1..2.3", ".1.2.3", "1.2.3.", "1.2.3.4 ",
-          " 1.2.3.4", "", "a.b.c.d", "1.2.3.-4", "99999999999.1.1.1", "0x7f.0.0.1", "localhost"}) {
+    for (const char* text : {"256.0.0.1", "1.2.3.256", "1.2.3", "1.2.3.4.5", "1..2.3", ".1.2.3", "1.2.3.", "1.2.3.4 ",
+                             " 1.2.3.4", "", "a.b.c.d", "1.2.3.-4", "99999999999.1.1.1", "0x7f.0.0.1", "localhost"}) {
         EXPECT_FALSE(ParseDottedQuad(text, a)) << text;
     }
     EXPECT_EQ(a.ToString(), "9.9.9.9") << "a failed parse leaves the address alone";
@@ -55,9 +54,7 @@ TEST(ResolveAddress, LocalhostAndQuadsNeverReachTheResolver) {
     EXPECT_EQ(asked, (std::vector<std::string>{"127.0.0.256", "", "kavel-pc"}));
 }
 
-TEST(SystemResolve, NumericTextNeedsNoLookup) {
-    EXPECT_EQ(SystemResolve("127.0.0.5").ToString(), "127.0.0.5");
-}
+TEST(SystemResolve, NumericTextNeedsNoLookup) { EXPECT_EQ(SystemResolve("127.0.0.5").ToString(), "127.0.0.5"); }
 
 TEST(UdpSocket, OpensOnFirstSendWithBroadcastOffAndSendsTheBytesAsTheyAre) {
     TUdpTestReceiver receiver;
@@ -104,9 +101,8 @@ TEST(UdpSocket, FailuresRaiseTheirTexts) {
     EXPECT_EQ(SendError(socket, receiver.Port(), std::string(70000, 'x')), "Package Size Too Big.");
     EXPECT_TRUE(receiver.Empty());
 
-    socket.SetSendToCall([](int, const void*, size_t size, const TInet4Address&, uint16_t) {
-        return static_cast<long>(size) - 1;
-    });
+    socket.SetSendToCall(
+        [](int, const void*, size_t size, const TInet4Address&, uint16_t) { return static_cast<long>(size) - 1; });
     EXPECT_EQ(SendError(socket, 1990, "abc"), "Not all bytes sent.");
 
     int calls = 0;
@@ -121,8 +117,7 @@ TEST(UdpSocket, FailuresRaiseTheirTexts) {
 #else
     const std::string unreachable = "Network is unreachable";
 #endif
-    EXPECT_EQ(SendError(socket, 1990, "abc"),
-              "Socket Error # " + std::to_string(ENETUNREACH) + "\r\n" + unreachable);
+    EXPECT_EQ(SendError(socket, 1990, "abc"), "Socket Error # " + std::to_string(ENETUNREACH) + "\r\n" + unreachable);
     EXPECT_EQ(calls, 2);
 
     // A port that does not fit is refused, not truncated to another one.

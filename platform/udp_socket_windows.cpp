@@ -31,8 +31,8 @@ long SystemSendTo(int fd, const void* data, size_t size, const TInet4Address& ad
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
     std::memcpy(&to.sin_addr.s_addr, address.Octets.data(), 4);
-    const int sent = ::sendto(static_cast<SOCKET>(fd), static_cast<const char*>(data), static_cast<int>(size),
-                              0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    const int sent = ::sendto(static_cast<SOCKET>(fd), static_cast<const char*>(data), static_cast<int>(size), 0,
+                              reinterpret_cast<const sockaddr*>(&to), sizeof to);
     if (sent == SOCKET_ERROR) {
         errno = ErrnoFromWinsock(WSAGetLastError());
         return -1;
@@ -42,11 +42,9 @@ long SystemSendTo(int fd, const void* data, size_t size, const TInet4Address& ad
 
 ESocketError SystemSocketError(int errorCode) {
     // errno values are small; WinSock's start at 10000.
-    const std::error_category& category =
-        errorCode < WSABASEERR ? std::generic_category() : std::system_category();
+    const std::error_category& category = errorCode < WSABASEERR ? std::generic_category() : std::system_category();
     std::string text = category.message(errorCode);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-        text.pop_back();
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
     return SocketError(errorCode, text);
 }
 

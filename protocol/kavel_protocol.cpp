@@ -55,8 +55,7 @@ std::string TKavelProtocol::MessageNotice(const TDatagramPerson& person) {
 std::string TKavelProtocol::PersonData(const TDatagramPerson& person) {
     std::string datagram;
     AppendKey(datagram, "Kvl3_Dat");
-    AppendValue(datagram, "人物ファイルのパス",
-                UpperCase(ChangeFileExt(person.FilePath, ""), TTrailBytes::Fold));
+    AppendValue(datagram, "人物ファイルのパス", UpperCase(ChangeFileExt(person.FilePath, ""), TTrailBytes::Fold));
     AppendKey(datagram, "Kvl3_Date");
     AppendValue(datagram, "戻り日付", person.ModoriDate);
     AppendKey(datagram, "Kvl3_Time");

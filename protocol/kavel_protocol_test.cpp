@@ -164,8 +164,7 @@ TEST(KavelProtocol, SettingThePortAgainClosesTheOldSocket) {
     protocol.SetDestinationPort(second.Port());
 #ifdef _WIN32
     int type = 0, length = sizeof type;
-    EXPECT_NE(getsockopt(static_cast<SOCKET>(oldSocket), SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type),
-                         &length),
+    EXPECT_NE(getsockopt(static_cast<SOCKET>(oldSocket), SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type), &length),
               0)
         << "the first socket stays open";
 #else

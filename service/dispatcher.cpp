@@ -44,14 +44,12 @@ bool RequestHoldsTag(const TIdHTTPRequestInfo& request, std::string_view tag) {
     return false;
 }
 
-void AnswerImage(const TDispatchContext& context, const TIdHTTPRequestInfo& request,
-                 TIdHTTPResponseInfo& response) {
+void AnswerImage(const TDispatchContext& context, const TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response) {
     const std::string& path = request.DocumentPath;
     const std::string name = path.substr(path.empty() ? 0 : 1, MaxImageName);
     const TJPEGImage* image = FindImage(context.Env, name);
     if (image == nullptr) {
-        WriteLogFile(request.RemoteAddress + " " + EscapeLogText(path) + "が見つかりませんでした。",
-                     EventWarning);
+        WriteLogFile(request.RemoteAddress + " " + EscapeLogText(path) + "が見つかりませんでした。", EventWarning);
         response.SetStatus(404);
         return;
     }
@@ -96,8 +94,7 @@ void ClearAnswer(TIdHTTPResponseInfo& response) {
     response.CustomHeaders.clear();
 }
 
-void AnswerPage(const TDispatchContext& context, const TIdHTTPRequestInfo& request,
-                TIdHTTPResponseInfo& response) {
+void AnswerPage(const TDispatchContext& context, const TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response) {
     TKavelPageMaker maker(context.Env, context.ContentsCache);
     maker.MakePage(request, response);
 }
@@ -149,15 +146,13 @@ void webMainCommandGet(const TDispatchContext& context, TIdPeerThread& /*ASender
     const std::string& path = ARequestInfo.DocumentPath;
     if (IsApiPath(path)) {
         // Health and metrics are polled every few seconds: no log line each.
-        if (!IsQuietPath(path))
-            WriteLogFile(ARequestInfo.RemoteAddress + " " + EscapeLogText(path), EventInformation);
+        if (!IsQuietPath(path)) WriteLogFile(ARequestInfo.RemoteAddress + " " + EscapeLogText(path), EventInformation);
         AnswerApi(*context.Live, ServerSoftwareText, ARequestInfo, AResponseInfo);
     } else {
         AnswerRequest(context, ARequestInfo, AResponseInfo);
     }
-    context.Live->Requests().Observe(
-        RouteLabel(path), AResponseInfo.StatusCode,
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    context.Live->Requests().Observe(RouteLabel(path), AResponseInfo.StatusCode,
+                                     std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
 }
 
 namespace {
@@ -165,8 +160,7 @@ namespace {
 void AnswerRequest(const TDispatchContext& context, const TIdHTTPRequestInfo& ARequestInfo,
                    TIdHTTPResponseInfo& AResponseInfo) {
     // The path is the request's own text: keep its control bytes off the line.
-    WriteLogFile(ARequestInfo.RemoteAddress + " " + EscapeLogText(ARequestInfo.DocumentPath),
-                 EventInformation);
+    WriteLogFile(ARequestInfo.RemoteAddress + " " + EscapeLogText(ARequestInfo.DocumentPath), EventInformation);
 
     const std::string& path = ARequestInfo.DocumentPath;
     const bool image = path.size() >= ImageSuffix.size() &&
@@ -178,8 +172,7 @@ void AnswerRequest(const TDispatchContext& context, const TIdHTTPRequestInfo& AR
             AnswerPage(context, ARequestInfo, AResponseInfo);
     } catch (const ERefusedValue& e) {
         // The user's own input, refused before anything was stored or sent.
-        WriteEventLog(ARequestInfo.RemoteAddress + " " + EscapeLogText(path) + " " + e.what(), EventWarning,
-                      0);
+        WriteEventLog(ARequestInfo.RemoteAddress + " " + EscapeLogText(path) + " " + e.what(), EventWarning, 0);
         ClearAnswer(AResponseInfo);
         AResponseInfo.SetStatus(400);
         AResponseInfo.BodyText = FailurePage(e.what());

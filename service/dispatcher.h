@@ -35,5 +35,5 @@ bool IfNoneMatchHolds(std::string_view headerValue, std::string_view tag);
 // one): they run apart from the workers, so one huge file never holds the board.
 bool IsSlowRequest(const TIdHTTPRequestInfo& request);
 
-void webMainCommandGet(const TDispatchContext& context, TIdPeerThread& ASender,
-                       const TIdHTTPRequestInfo& ARequestInfo, TIdHTTPResponseInfo& AResponseInfo);
+void webMainCommandGet(const TDispatchContext& context, TIdPeerThread& ASender, const TIdHTTPRequestInfo& ARequestInfo,
+                       TIdHTTPResponseInfo& AResponseInfo);

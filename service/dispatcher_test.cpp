@@ -62,8 +62,7 @@ protected:
         return response;
     }
     TIdHTTPResponseInfo Answer(const std::string& path) { return Answer(Request(path)); }
-    TIdHTTPRequestInfo WithHeader(const std::string& path, const std::string& name,
-                                  const std::string& value) const {
+    TIdHTTPRequestInfo WithHeader(const std::string& path, const std::string& name, const std::string& value) const {
         TIdHTTPRequestInfo request = Request(path);
         request.RawHeaders.push_back({name, value});
         return request;
@@ -98,8 +97,7 @@ TEST_F(DispatcherTest, ImageIsServedFromTheStoredBytesWithItsValidator) {
     EXPECT_TRUE(response.BodyText.empty());
     // Not a copy: the very buffer the catalogue keeps.
     EXPECT_TRUE(response.BodyStream->IsShared());
-    EXPECT_EQ(response.BodyStream->View().data(),
-              TJPEGList::Instance().Find("bg.jpg")->SharedBytes()->data());
+    EXPECT_EQ(response.BodyStream->View().data(), TJPEGList::Instance().Find("bg.jpg")->SharedBytes()->data());
 
     ASSERT_EQ(response.ResponseCookies.size(), 1u);
     EXPECT_EQ(response.ResponseCookies[0].CookieText(), "Last-Modified=2026/12/08-10:15:30; path=/bg.jpg");
@@ -114,14 +112,12 @@ TEST_F(DispatcherTest, StatusMarkImagesComeFromTheEnvironment) {
     const TIdHTTPResponseInfo response = Answer("/POWERON.jpg");
     EXPECT_EQ(response.StatusCode, 200);
     ASSERT_TRUE(response.BodyStream);
-    EXPECT_EQ(response.BodyStream->View().data(),
-              Env.Statuses().FindImage("poweron.jpg")->SharedBytes()->data());
+    EXPECT_EQ(response.BodyStream->View().data(), Env.Statuses().FindImage("poweron.jpg")->SharedBytes()->data());
     EXPECT_EQ(response.ResponseCookies.at(0).Path, "/POWERON.jpg");
 }
 
 TEST_F(DispatcherTest, OnlyTheTagOfThisStartGets304) {
-    const TIdHTTPResponseInfo same =
-        Answer(WithHeader("/bg.jpg", "if-none-match", "\"2026/12/08-10:15:30\""));
+    const TIdHTTPResponseInfo same = Answer(WithHeader("/bg.jpg", "if-none-match", "\"2026/12/08-10:15:30\""));
     EXPECT_EQ(same.StatusCode, 304);
     EXPECT_FALSE(same.BodyStream);
     EXPECT_TRUE(same.ResponseCookies.empty());
@@ -175,11 +171,10 @@ TEST_F(DispatcherTest, UnknownImageIs404WithAWarningLineButNoEvent) {
 
 TEST_F(DispatcherTest, ControlBytesOfThePathStayOnTheirLine) {
     EXPECT_EQ(Answer("/a\r\n2026/12/08 10:15:30 情報　 b.jpg").StatusCode, 404);
-    EXPECT_EQ(LogLines(),
-              (std::vector<std::string>{
-                  "情報　 127.0.0.5 /a%0D%0A2026/12/08 10:15:30 情報　 b.jpg",
-                  "警告　 127.0.0.5 /a%0D%0A2026/12/08 10:15:30 情報　 b.jpgが見つかりませんでした。",
-              }));
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{
+                              "情報　 127.0.0.5 /a%0D%0A2026/12/08 10:15:30 情報　 b.jpg",
+                              "警告　 127.0.0.5 /a%0D%0A2026/12/08 10:15:30 情報　 b.jpgが見つかりませんでした。",
+                          }));
 }
 
 TEST_F(DispatcherTest, SuffixIsCaseSensitiveAndOtherPathsGoToThePageMaker) {
@@ -221,9 +216,8 @@ TEST_F(DispatcherTest, FailingPageIs500WithAnErrorEntry) {
 // that of the page, and the log keeps the raw text.
 TEST_F(DispatcherTest, FailurePageShowsTheErrorTextEscaped) {
     const std::string key = "a&b";
-    Temp.Write(
-        key + ".kvl",
-        "\"ｱ\"\r\n\"A\"\r\n\"g\"\r\n\"\"\r\n\"\"\r\n\"\"\r\n\"\"\r\n\"\"\r\n\"127.0.0.1\"\r\n\"0\"\r\n");
+    Temp.Write(key + ".kvl",
+               "\"ｱ\"\r\n\"A\"\r\n\"g\"\r\n\"\"\r\n\"\"\r\n\"\"\r\n\"\"\r\n\"\"\r\n\"127.0.0.1\"\r\n\"0\"\r\n");
     const std::string path = Temp.File(key + ".mil");
     std::filesystem::create_directory(path);
     std::string error;
@@ -245,8 +239,7 @@ TEST_F(DispatcherTest, FailurePageShowsTheErrorTextEscaped) {
     EXPECT_EQ(response.StatusCode, 500);
     EXPECT_EQ(response.Body(), FailurePage(escaped));
     const std::string header = response.WriteHeader();
-    EXPECT_NE(header.find("\r\nContent-Length: " + std::to_string(response.Body().size()) + "\r\n"),
-              std::string::npos)
+    EXPECT_NE(header.find("\r\nContent-Length: " + std::to_string(response.Body().size()) + "\r\n"), std::string::npos)
         << header;
     EXPECT_EQ(LogLines().back(),
               "エラー 127.0.0.5 /udengonsendresultリクエストの処理中にエラーが発生しました。" + error);
@@ -255,9 +248,8 @@ TEST_F(DispatcherTest, FailurePageShowsTheErrorTextEscaped) {
 // A value the clients' files cannot carry is the user's to mend: 400, the
 // field and the reason on the page, a warning in the log, nothing stored.
 TEST_F(DispatcherTest, RefusedValueIs400NamingTheField) {
-    Temp.Write(
-        "a.kvl",
-        "\"ｱ\"\r\n\"A\"\r\n\"g\"\r\n\"\"\r\n\"\"\r\n\"\"\r\n\"\"\r\n\"\"\r\n\"127.0.0.1\"\r\n\"0\"\r\n");
+    Temp.Write("a.kvl",
+               "\"ｱ\"\r\n\"A\"\r\n\"g\"\r\n\"\"\r\n\"\"\r\n\"\"\r\n\"\"\r\n\"\"\r\n\"127.0.0.1\"\r\n\"0\"\r\n");
     Env.ForceReload();
     TIdHTTPRequestInfo request = Request("/udengonsendresult");
     request.QueryFields.push_back("user=a");

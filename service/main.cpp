@@ -35,8 +35,8 @@ namespace {
 class TStandardErrorEventSink : public TEventSink {
 public:
     void Report(const TEventEntry& entry) override {
-        const std::string line = std::string("QUOR ") + TypeWord(entry.Type) + ": " +
-                                 Cp932ToUtf8(entry.Text, TBadBytes::Replace) + "\n";
+        const std::string line =
+            std::string("QUOR ") + TypeWord(entry.Type) + ": " + Cp932ToUtf8(entry.Text, TBadBytes::Replace) + "\n";
         std::lock_guard<std::mutex> hold(Lock_);
         size_t done = 0;
         while (done < line.size()) {

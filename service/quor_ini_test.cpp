@@ -17,8 +17,7 @@ TEST(QuorIni, EveryLineIsACandidateAndTheFirstMatchWins) {
     EXPECT_EQ(IniValueOf("[Quor]\r\nQUOR_CommonDirectory=/srv/kavel/\r\n", Key), "/srv/kavel/");
     EXPECT_EQ(IniValueOf("quor_commondirectory=/a/\nQUOR_CommonDirectory=/b/\n", Key), "/a/");
     // A line that does not match is skipped, a later one still counts.
-    EXPECT_EQ(IniValueOf("QUOR_CommonDirectory\r\nQUOR_CommonDirectoryX=/x/\rQUOR_CommonDirectory=/c/", Key),
-              "/c/");
+    EXPECT_EQ(IniValueOf("QUOR_CommonDirectory\r\nQUOR_CommonDirectoryX=/x/\rQUOR_CommonDirectory=/c/", Key), "/c/");
     EXPECT_EQ(IniValueOf("Other=1\n\n=\n", Key), "");
     EXPECT_EQ(IniValueOf("", Key), "");
 }

@@ -68,8 +68,7 @@ void TSvcMain::Start() {
     Env->SetOnLoaded([](TKavelEnv&) {});
     Env->SetOnShareChanged([this](bool reachable, const std::string& detail) {
         if (reachable)
-            WriteEventLog("Kavel達の環境" + Env->CommonDirectory() + "を再び読めるようになりました。",
-                          EventWarning, 0);
+            WriteEventLog("Kavel達の環境" + Env->CommonDirectory() + "を再び読めるようになりました。", EventWarning, 0);
         else
             WriteEventLog("Kavel達の環境" + Env->CommonDirectory() +
                               "を読めません。最後に読込んだ情報を表示し続けます。" + detail,
@@ -85,8 +84,7 @@ void TSvcMain::Start() {
     HttpServer->DefaultPort = ListenPortOverride.value_or(ListenPortOf(Env->HttpPort()));
     HttpServer->OnCommandGet = [this](TIdPeerThread& sender, const TIdHTTPRequestInfo& request,
                                       TIdHTTPResponseInfo& response) {
-        webMainCommandGet(TDispatchContext{*Env, *ContentsCache, StartTimeText, Live.get()}, sender, request,
-                          response);
+        webMainCommandGet(TDispatchContext{*Env, *ContentsCache, StartTimeText, Live.get()}, sender, request, response);
     };
     Live->WatchersNow = [server = HttpServer.get()] { return server->Statistics().Held; };
     HttpServer->IsSlowRequest = IsSlowRequest;

@@ -1,9 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <cstdint>
 #include <string>
 
 #include "platform/clock.h"

@@ -27,8 +27,7 @@ bool Accepts(std::uint16_t port) {
 
 class SvcMainTest : public ::testing::Test {
 protected:
-    SvcMainTest()
-        : Clock(EncodeDate(2026, 12, 8) + EncodeTime(9, 5, 7, 600)), Logger(Temp.Dir(), Clock, Sink) {
+    SvcMainTest() : Clock(EncodeDate(2026, 12, 8) + EncodeTime(9, 5, 7, 600)), Logger(Temp.Dir(), Clock, Sink) {
         Temp.Write("kavel.ini", "QUOR_Port=8080\r\nUDPMessage,Port=19901\r\n");
         Temp.Write("quor.ini", "QUOR_CommonDirectory=" + Temp.Dir() + "\r\n");
         Service.ListenPortOverride = 0;
@@ -63,10 +62,8 @@ protected:
 };
 
 TEST(StartTimeText, IsTheLocalTimeToTheSecondWithoutBlanks) {
-    EXPECT_EQ(TSvcMain::StartTimeTextOf(EncodeDate(2026, 12, 8) + EncodeTime(10, 15, 30, 999)),
-              "2026/12/08-10:15:30");
-    EXPECT_EQ(TSvcMain::StartTimeTextOf(EncodeDate(2027, 1, 2) + EncodeTime(0, 0, 0, 0)),
-              "2027/01/02-00:00:00");
+    EXPECT_EQ(TSvcMain::StartTimeTextOf(EncodeDate(2026, 12, 8) + EncodeTime(10, 15, 30, 999)), "2026/12/08-10:15:30");
+    EXPECT_EQ(TSvcMain::StartTimeTextOf(EncodeDate(2027, 1, 2) + EncodeTime(0, 0, 0, 0)), "2027/01/02-00:00:00");
 }
 
 TEST_F(SvcMainTest, StartBringsUpEverythingAndLogsInOrder) {
@@ -77,15 +74,14 @@ TEST_F(SvcMainTest, StartBringsUpEverythingAndLogsInOrder) {
     EXPECT_EQ(Service.HttpServer->ServerSoftware, "Quorwell 0.7");
     EXPECT_NE(Port, 0);
     EXPECT_TRUE(Accepts(Port));
-    EXPECT_EQ(Texts(),
-              (std::vector<std::string>{
-                  "サービスの起動処理を開始しました。",
-                  "サーバ名は、Quorwell 0.7です。",
-                  "Kavel達の環境は、" + Temp.Dir() + "を参照します。",
-                  "Kavel達が使用しているポート番号は、19901です。",
-                  "HTTPリクエストの待ち受けポート番号として、" + std::to_string(Port) + "を開きました。",
-                  "サービスの起動を完了しました。",
-              }));
+    EXPECT_EQ(Texts(), (std::vector<std::string>{
+                           "サービスの起動処理を開始しました。",
+                           "サーバ名は、Quorwell 0.7です。",
+                           "Kavel達の環境は、" + Temp.Dir() + "を参照します。",
+                           "Kavel達が使用しているポート番号は、19901です。",
+                           "HTTPリクエストの待ち受けポート番号として、" + std::to_string(Port) + "を開きました。",
+                           "サービスの起動を完了しました。",
+                       }));
     for (const TEventEntry& e : Sink.Entries()) EXPECT_EQ(e.Type, TEventType::Information) << e.Text;
 }
 
@@ -100,8 +96,8 @@ TEST_F(SvcMainTest, StopReleasesServerAndCacheButKeepsTheEnvironment) {
     EXPECT_FALSE(Service.ContentsCache);
     EXPECT_TRUE(Service.Env);
     EXPECT_FALSE(Accepts(Port));
-    EXPECT_EQ(NewTexts(), (std::vector<std::string>{"サービスの停止処理を開始しました。",
-                                                    "サービスの停止を完了しました。"}));
+    EXPECT_EQ(NewTexts(),
+              (std::vector<std::string>{"サービスの停止処理を開始しました。", "サービスの停止を完了しました。"}));
 }
 
 TEST_F(SvcMainTest, ShutdownStopsTheSameWay) {
@@ -128,8 +124,7 @@ TEST_F(SvcMainTest, PauseClosesTheListenerAndContinueReopensIt) {
     // The same data and validator as before the pause.
     EXPECT_EQ(Service.ContentsCache.get(), cache);
     EXPECT_EQ(Service.StartTimeText, startTime);
-    EXPECT_EQ(NewTexts(),
-              (std::vector<std::string>{"サービスを一時停止しました。", "サービスを再開しました。"}));
+    EXPECT_EQ(NewTexts(), (std::vector<std::string>{"サービスを一時停止しました。", "サービスを再開しました。"}));
 }
 
 // Each failure: the start line, the error, the abandonment, and nothing started.

@@ -30,9 +30,7 @@ std::string ReadFile(const std::string& path) {
     return s.str();
 }
 
-void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+void WriteFile(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
 int Connect(std::uint16_t port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -110,7 +108,8 @@ void Validate(const json& doc, const json& schema, const json& value, const std:
         if (!ok) return;
     }
     if (value.is_object()) {
-        for (const json& r : schema.value("required", json::array())) EXPECT_TRUE(value.contains(r)) << path << "." << r;
+        for (const json& r : schema.value("required", json::array()))
+            EXPECT_TRUE(value.contains(r)) << path << "." << r;
         const json props = schema.value("properties", json::object());
         for (const auto& [k, v] : value.items()) {
             if (props.contains(k))
@@ -120,7 +119,8 @@ void Validate(const json& doc, const json& schema, const json& value, const std:
         }
     }
     if (value.is_array() && schema.contains("items"))
-        for (size_t i = 0; i < value.size(); ++i) Validate(doc, schema["items"], value[i], path + "[" + std::to_string(i) + "]");
+        for (size_t i = 0; i < value.size(); ++i)
+            Validate(doc, schema["items"], value[i], path + "[" + std::to_string(i) + "]");
 }
 
 // The answer's body against the document's schema for that operation.
@@ -129,8 +129,7 @@ void ExpectDescribed(const json& doc, const std::string& route, const std::strin
     const std::string status = std::to_string(a.Status);
     ASSERT_TRUE(op["responses"].contains(status)) << route << " " << status << " " << a.Body;
     json response = op["responses"][status];
-    if (response.contains("$ref"))
-        response = doc.at(json::json_pointer(response["$ref"].get<std::string>().substr(1)));
+    if (response.contains("$ref")) response = doc.at(json::json_pointer(response["$ref"].get<std::string>().substr(1)));
     if (!response.contains("content")) return;
     ASSERT_EQ(a.Header("Content-Type").value_or(""), "application/json") << route;
     const json body = json::parse(a.Body, nullptr, false);
@@ -211,8 +210,7 @@ TEST_F(LiveServer, ApiAnswersMatchTheDocumentAndWritesAsThePagesDo) {
         const THttpAnswer a = HttpGet(port, std::string("/api/v1") + route);
         ExpectDescribed(doc, route, "get", a);
         ASSERT_TRUE(a.Header("ETag"));
-        EXPECT_EQ(HttpGet(port, std::string("/api/v1") + route, {"If-None-Match: " + *a.Header("ETag")}).Status,
-                  304);
+        EXPECT_EQ(HttpGet(port, std::string("/api/v1") + route, {"If-None-Match: " + *a.Header("ETag")}).Status, 304);
     }
     const THttpAnswer unknown = HttpGet(port, "/api/v1/persons/nobody");
     ExpectDescribed(doc, "/persons/{key}", "get", unknown);
@@ -222,7 +220,8 @@ TEST_F(LiveServer, ApiAnswersMatchTheDocumentAndWritesAsThePagesDo) {
     // Refusals name the field; nothing is written.
     const std::string before = ReadFile(files.Office() + "aoki.kvl");
     const std::string absence = "/api/v1/persons/aoki/absence";
-    THttpAnswer emoji = PostJson(port, absence, {{"type", "nolimit"}, {"mark", 0}, {"reason", U(u8"会議 ") + "\xF0\x9F\x98\x80"}});
+    THttpAnswer emoji =
+        PostJson(port, absence, {{"type", "nolimit"}, {"mark", 0}, {"reason", U(u8"会議 ") + "\xF0\x9F\x98\x80"}});
     ExpectDescribed(doc, "/persons/{key}/absence", "post", emoji);
     EXPECT_EQ(emoji.Status, 422);
     EXPECT_EQ(json::parse(emoji.Body)["field"], "reason");
@@ -233,8 +232,9 @@ TEST_F(LiveServer, ApiAnswersMatchTheDocumentAndWritesAsThePagesDo) {
     EXPECT_EQ(PostJson(port, absence, {{"type", "later"}}).Status, 422);
     EXPECT_EQ(ReadFile(files.Office() + "aoki.kvl"), before);
 
-    const THttpAnswer set =
-        PostJson(port, absence, {{"type", "datetime"}, {"date", "2031-03-04"}, {"time", "13:30"}, {"reason", U(u8"出張")}, {"mark", 0}});
+    const THttpAnswer set = PostJson(
+        port, absence,
+        {{"type", "datetime"}, {"date", "2031-03-04"}, {"time", "13:30"}, {"reason", U(u8"出張")}, {"mark", 0}});
     ExpectDescribed(doc, "/persons/{key}/absence", "post", set);
     ASSERT_EQ(set.Status, 200) << set.Body;
     EXPECT_EQ(json::parse(set.Body)["returnAt"], "2031-03-04T13:30:00");
@@ -253,7 +253,8 @@ TEST_F(LiveServer, ApiAnswersMatchTheDocumentAndWritesAsThePagesDo) {
     EXPECT_EQ(HttpGet(port, "/uhuzaisetsubmit?user=aoki&modoritype=reset").Status, 200);
     const json records = json::parse(HttpGet(port, "/api/v1/persons/aoki/history").Body);
     std::vector<std::string> sources;
-    for (const json& r : records) sources.push_back(r["kind"].get<std::string>() + ":" + r["source"].get<std::string>());
+    for (const json& r : records)
+        sources.push_back(r["kind"].get<std::string>() + ":" + r["source"].get<std::string>());
     EXPECT_EQ(sources, (std::vector<std::string>{"absence:api", "message:api", "absence:web"}));
     EXPECT_EQ(records.at(1)["length"], U(u8"お電話がありました").size() / 3 * 2);
     EXPECT_FALSE(records.at(1).contains("text"));

@@ -118,7 +118,8 @@ TEST(ServerCommandLine, CheckPrintsTheValuesAndEveryProblem) {
     files.SetHttpPort(0);
     check = RunQuorwell(files, {"--check"});
     EXPECT_EQ(check.Code, 1);
-    EXPECT_TRUE(HasLine(check.Out, Utf8("問題: kavel.iniのQUOR_Port=0はポート番号として使えません。ポート80を使います。")))
+    EXPECT_TRUE(
+        HasLine(check.Out, Utf8("問題: kavel.iniのQUOR_Port=0はポート番号として使えません。ポート80を使います。")))
         << check.Out;
     EXPECT_TRUE(HasLine(check.Out, "QUOR_Port: 80")) << check.Out;
     EXPECT_TRUE(HasLine(check.Out, Utf8("問題が1件あります。"))) << check.Out;

@@ -24,9 +24,7 @@ namespace {
 
 constexpr int PollStepMs = 20;
 
-[[noreturn]] void Fail(const std::string& what) {
-    throw std::runtime_error(what + ": " + std::strerror(errno));
-}
+[[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what + ": " + std::strerror(errno)); }
 
 class TFd {
 public:
@@ -68,8 +66,7 @@ std::string ReadFile(const std::string& path) {
 void WriteFile(const std::string& path, const std::string& bytes) {
     TFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (fd.Get() < 0) Fail("open " + path);
-    if (::write(fd.Get(), bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
-        Fail("write " + path);
+    if (::write(fd.Get(), bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) Fail("write " + path);
 }
 
 // "yyyy/mm/dd hh:nn:ss " opens every record.
@@ -164,8 +161,7 @@ TServerProcess::TServerProcess(const TServerFiles& files) : Files_(files) {
     if (notifyPath.size() >= sizeof address.sun_path) throw std::runtime_error("temp path too long");
     std::memcpy(address.sun_path, notifyPath.c_str(), notifyPath.size() + 1);
     std::filesystem::remove(notifyPath);
-    if (::bind(Notify_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        Fail("bind " + notifyPath);
+    if (::bind(Notify_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) Fail("bind " + notifyPath);
 
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
@@ -185,10 +181,8 @@ TServerProcess::TServerProcess(const TServerFiles& files) : Files_(files) {
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     const std::string out = files.Path("stdout");
     const std::string err = files.Path("stderr");
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     // QUORWELL_TEST_EXECUTABLE runs the tests against another build.
     const char* other = std::getenv("QUORWELL_TEST_EXECUTABLE");
     std::string program = other != nullptr && *other != '\0' ? other : QUORWELL_EXECUTABLE;
@@ -298,8 +292,7 @@ THttpAnswer HttpGet(std::uint16_t port, const std::string& target, const std::ve
     std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n";
     for (const std::string& h : headers) request += h + "\r\n";
     request += "\r\n";
-    if (::send(fd.Get(), request.data(), request.size(), MSG_NOSIGNAL) !=
-        static_cast<ssize_t>(request.size()))
+    if (::send(fd.Get(), request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size()))
         Fail("send");
     std::string raw;
     char buffer[16384];
@@ -319,15 +312,13 @@ THttpAnswer HttpGet(std::uint16_t port, const std::string& target, const std::ve
     answer.Body = raw.substr(headEnd + 4);
     size_t at = raw.find("\r\n");
     answer.StatusLine = raw.substr(0, at);
-    if (answer.StatusLine.rfind("HTTP/1.1 ", 0) != 0)
-        throw std::runtime_error("bad status line: " + answer.StatusLine);
+    if (answer.StatusLine.rfind("HTTP/1.1 ", 0) != 0) throw std::runtime_error("bad status line: " + answer.StatusLine);
     answer.Status = std::stoi(answer.StatusLine.substr(9, 3));
     while (at < headEnd) {
         const size_t next = raw.find("\r\n", at + 2);
         const std::string line = raw.substr(at + 2, next - at - 2);
         const size_t colon = line.find(": ");
-        if (colon != std::string::npos)
-            answer.Headers.emplace_back(line.substr(0, colon), line.substr(colon + 2));
+        if (colon != std::string::npos) answer.Headers.emplace_back(line.substr(0, colon), line.substr(colon + 2));
         at = next;
     }
     return answer;
@@ -337,6 +328,5 @@ bool ConnectionRefused(std::uint16_t port) {
     TFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (fd.Get() < 0) Fail("socket");
     sockaddr_in address = Loopback(port);
-    return ::connect(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
-           errno == ECONNREFUSED;
+    return ::connect(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno == ECONNREFUSED;
 }

@@ -98,8 +98,7 @@ struct THttpAnswer {
 
 // One GET with the given extra header lines; throws when the server cannot be
 // reached or does not answer in time.
-THttpAnswer HttpGet(std::uint16_t port, const std::string& target,
-                    const std::vector<std::string>& headers = {});
+THttpAnswer HttpGet(std::uint16_t port, const std::string& target, const std::vector<std::string>& headers = {});
 
 // A connection on loopback that has sent "GET target" and read nothing yet;
 // the caller reads (blocking) and closes it.

@@ -75,13 +75,12 @@ TEST_F(ServerRequests, ImageAnswersCarryTagCookieAndNoCache) {
     ASSERT_EQ(answer.Status, 200);
     EXPECT_EQ(answer.Header("Content-Type"), std::optional<std::string>("image/jpeg"));
     EXPECT_EQ(answer.Body.substr(0, 2), "\xFF\xD8");
-    EXPECT_EQ(answer.Header("Content-Length"),
-              std::optional<std::string>(std::to_string(answer.Body.size())));
+    EXPECT_EQ(answer.Header("Content-Length"), std::optional<std::string>(std::to_string(answer.Body.size())));
 
     const std::string cookie = answer.Header("Set-Cookie").value_or("");
     std::smatch parts;
-    ASSERT_TRUE(std::regex_match(
-        cookie, parts, std::regex("Last-Modified=(\\d{4}/\\d\\d/\\d\\d-\\d\\d:\\d\\d:\\d\\d); path=/bg.jpg")))
+    ASSERT_TRUE(std::regex_match(cookie, parts,
+                                 std::regex("Last-Modified=(\\d{4}/\\d\\d/\\d\\d-\\d\\d:\\d\\d:\\d\\d); path=/bg.jpg")))
         << cookie;
     EXPECT_EQ(answer.Header("ETag"), std::optional<std::string>("\"" + parts[1].str() + "\""));
     EXPECT_EQ(answer.Header("Cache-Control"), std::optional<std::string>("no-cache"));
@@ -154,8 +153,7 @@ TEST_F(ServerRequests, UnknownPathsGet501AndAWarningLine) {
     for (const char* path : {"/favicon.ico", "/keiziban/", "/KEIZIBAN"}) {
         const THttpAnswer answer = Get(path);
         EXPECT_EQ(answer.Status, 501) << path;
-        EXPECT_EQ(answer.Header("Content-Type"), std::optional<std::string>("text/html; charset=SJIS"))
-            << path;
+        EXPECT_EQ(answer.Header("Content-Type"), std::optional<std::string>("text/html; charset=SJIS")) << path;
         EXPECT_EQ(answer.Body, "") << path;
         EXPECT_EQ(LastRecord().Level, "警告　 ") << path;
         EXPECT_EQ(LastRecord().Text, std::string("127.0.0.1 ") + path + "が見つかりませんでした。");
@@ -168,18 +166,16 @@ TEST_F(ServerRequests, LineBreaksInAPathCannotForgeLogLines) {
     const std::vector<TLogRecord> records = Files.LogRecords();
     ASSERT_EQ(records.size(), before + 2);
     EXPECT_EQ(records[before].Text, "127.0.0.1 /x%0D%0A2026/01/01 00:00:00 forged.jpg");
-    EXPECT_EQ(records[before + 1].Text,
-              "127.0.0.1 /x%0D%0A2026/01/01 00:00:00 forged.jpgが見つかりませんでした。");
+    EXPECT_EQ(records[before + 1].Text, "127.0.0.1 /x%0D%0A2026/01/01 00:00:00 forged.jpgが見つかりませんでした。");
 }
 
 TEST_F(ServerRequests, FailingPageGets500AndAnErrorEntry) {
     const THttpAnswer answer = Get("/uframe?user=nobody");
     EXPECT_EQ(answer.Status, 500);
     // A page saying what failed, not the blank frame a body-less 500 leaves.
-    EXPECT_NE(
-        answer.Body.find(
-            "リクエストの処理中にエラーが発生しました。<BR><BR>\r\n      存在しないユーザ情報を要求されました。"),
-        std::string::npos)
+    EXPECT_NE(answer.Body.find(
+                  "リクエストの処理中にエラーが発生しました。<BR><BR>\r\n      存在しないユーザ情報を要求されました。"),
+              std::string::npos)
         << answer.Body;
     EXPECT_EQ(answer.Header("Content-Length"), std::to_string(answer.Body.size()));
     EXPECT_EQ(answer.Header("Content-Type"), std::optional<std::string>("text/html; charset=SJIS"));

@@ -83,8 +83,7 @@ TEST(ServerStart, SigintStopsLikeSigterm) {
 TEST(ServerStart, MissingQuorIniEndsWithExitCodeOne) {
     TServerFiles files;
     files.RemoveFile(files.Home() + "quor.ini");
-    ExpectAbandonedWith(FailedStart(files),
-                        "以下のパスに初期化ファイルがありません。\r\n" + files.Home() + "quor.ini");
+    ExpectAbandonedWith(FailedStart(files), "以下のパスに初期化ファイルがありません。\r\n" + files.Home() + "quor.ini");
 }
 
 TEST(ServerStart, MissingKavelIniEndsWithExitCodeOne) {

@@ -52,8 +52,7 @@ public:
             const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
             if (fd < 0) break;
             Fds_.push_back(fd);
-            if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
-                errno != EINPROGRESS)
+            if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno != EINPROGRESS)
                 ++Refused_;
         }
     }
@@ -95,8 +94,7 @@ public:
     // Every step-th connection sends the start of a request and stops there.
     void SendHalfRequests(size_t step) {
         const std::string half = "GET /keiziban HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: text/html";
-        for (size_t i = 0; i < Fds_.size(); i += step)
-            ::send(Fds_[i], half.data(), half.size(), MSG_NOSIGNAL);
+        for (size_t i = 0; i < Fds_.size(); i += step) ::send(Fds_[i], half.data(), half.size(), MSG_NOSIGNAL);
     }
 
     size_t Opened() const { return Fds_.size(); }
@@ -120,8 +118,7 @@ private:
 
 size_t OpenFilesOf(pid_t pid) {
     size_t n = 0;
-    for ([[maybe_unused]] const auto& e :
-         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
         ++n;
     return n;
 }
@@ -134,8 +131,7 @@ int ThreadsOf(pid_t pid) {
 }
 
 TEST(IdleConnections, TwoThousandDoNotStopAnOrdinaryRequest) {
-    if (!EnoughFileDescriptors())
-        GTEST_SKIP() << "the open-file limit is below " << IdleCount + OurSpareFiles;
+    if (!EnoughFileDescriptors()) GTEST_SKIP() << "the open-file limit is below " << IdleCount + OurSpareFiles;
     TServerFiles files;
     TServerProcess server(files);
     ASSERT_TRUE(server.WaitReady()) << server.EventText();
@@ -183,8 +179,7 @@ TEST(IdleConnections, SparseRequestsAreEachAnsweredOnTheirOwn) {
     const int pausesMs[] = {0, 1, 3, 10, 30, 100};
     for (int i = 0; i < 36; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(pausesMs[i % std::size(pausesMs)]));
-        EXPECT_EQ(HttpGet(files.Port(), i % 2 ? "/bg.jpg" : "/uinfo?user=yamada").Status, 200)
-            << "request " << i;
+        EXPECT_EQ(HttpGet(files.Port(), i % 2 ? "/bg.jpg" : "/uinfo?user=yamada").Status, 200) << "request " << i;
     }
 }
 

@@ -50,19 +50,17 @@ struct TWriteAnswers {
 
 TWriteAnswers SendTheThreeWrites(std::uint16_t port) {
     TWriteAnswers a;
-    a.ToYamada =
-        HttpGet(port, "/udengonsendresult?user=yamada&sender=fault&dengonmessage=" + MessageToYamada);
+    a.ToYamada = HttpGet(port, "/udengonsendresult?user=yamada&sender=fault&dengonmessage=" + MessageToYamada);
     a.ToMori = HttpGet(port, "/udengonsendresult?user=mori&sender=fault&dengonmessage=" + MessageToMori);
-    a.Absence = HttpGet(port, "/uhuzaisetsubmit?user=aoki&modoritype=nolimit&statusicon=1&huzairiyu=" +
-                                  PercentEncode(AbsenceReason));
+    a.Absence = HttpGet(
+        port, "/uhuzaisetsubmit?user=aoki&modoritype=nolimit&statusicon=1&huzairiyu=" + PercentEncode(AbsenceReason));
     return a;
 }
 
 // Each failed write answers 500 with a Shift-JIS page that says so and names
 // the file and the reason; nothing of the page that would have closed the
 // window or told of success.
-void ExpectErrorPages(const TWriteAnswers& answers, const std::string& office,
-                      const std::vector<int>& reasons) {
+void ExpectErrorPages(const TWriteAnswers& answers, const std::string& office, const std::vector<int>& reasons) {
     const std::pair<const THttpAnswer*, std::string> pages[] = {{&answers.ToYamada, office + "yamada.mil"},
                                                                 {&answers.ToMori, office + "mori.mil"},
                                                                 {&answers.Absence, office + "aoki.kvl"}};
@@ -71,12 +69,10 @@ void ExpectErrorPages(const TWriteAnswers& answers, const std::string& office,
         EXPECT_EQ(answer->Header("Content-Type"), "text/html; charset=SJIS") << path;
         EXPECT_EQ(answer->Header("Content-Length"), std::to_string(answer->Body.size())) << path;
         EXPECT_NE(answer->Body.find("<BODY>"), std::string::npos) << answer->Body;
-        EXPECT_NE(answer->Body.find("リクエストの処理中にエラーが発生しました。"), std::string::npos)
-            << answer->Body;
+        EXPECT_NE(answer->Body.find("リクエストの処理中にエラーが発生しました。"), std::string::npos) << answer->Body;
         EXPECT_NE(answer->Body.find(path), std::string::npos) << answer->Body;
         bool named = false;
-        for (int reason : reasons)
-            named = named || answer->Body.find(std::strerror(reason)) != std::string::npos;
+        for (int reason : reasons) named = named || answer->Body.find(std::strerror(reason)) != std::string::npos;
         EXPECT_TRUE(named) << answer->Body;
         EXPECT_EQ(answer->Body.find("close()"), std::string::npos) << answer->Body;
         EXPECT_EQ(answer->Body.find("alert("), std::string::npos) << answer->Body;
@@ -91,8 +87,7 @@ void ExpectLoggedWhy(const TServerFiles& files, const std::string& office, const
     for (size_t i = 0; i < 3; ++i) {
         EXPECT_NE(errors[i].Text.find(paths[i]), std::string::npos) << errors[i].Text;
         bool named = false;
-        for (int reason : reasons)
-            named = named || errors[i].Text.find(std::strerror(reason)) != std::string::npos;
+        for (int reason : reasons) named = named || errors[i].Text.find(std::strerror(reason)) != std::string::npos;
         EXPECT_TRUE(named) << errors[i].Text;
     }
 }
@@ -169,8 +164,7 @@ protected:
     std::string MakeReadOnly() {
         if (::geteuid() == 0) return Mounts.ReadOnlyView(Files.Office());
         for (const fs::directory_entry& e : fs::directory_iterator(Files.Office()))
-            fs::permissions(e.path(),
-                            fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+            fs::permissions(e.path(), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                             fs::perm_options::remove);
         fs::permissions(Files.Office(), fs::perms::owner_write, fs::perm_options::remove);
         return {};

@@ -61,8 +61,7 @@ public:
               while (!Stop_.load()) {
                   const auto start = TSteady::now();
                   const int status = HttpGet(port, "/keiziban").Status;
-                  const auto ms =
-                      std::chrono::duration_cast<std::chrono::milliseconds>(TSteady::now() - start);
+                  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(TSteady::now() - start);
                   Times_.push_back(status == 200 ? ms.count() : 1000000);
                   std::this_thread::sleep_for(std::chrono::milliseconds(20));
               }
@@ -119,9 +118,8 @@ TEST(LoadFaults, AHugeMessageBoardCostsAboutItsSizeGivesItBackAndNeverHoldsTheBo
     TBoardProbe probe(files.Port());
     std::vector<std::thread> viewers;
     for (int i = 0; i < 4; ++i)
-        viewers.emplace_back([&] {
-            EXPECT_EQ(ReadAll(OpenRequest(files.Port(), "/udengoncheck?user=yamada")), "HTTP/1.1 200");
-        });
+        viewers.emplace_back(
+            [&] { EXPECT_EQ(ReadAll(OpenRequest(files.Port(), "/udengoncheck?user=yamada")), "HTTP/1.1 200"); });
     for (auto& v : viewers) v.join();
     const std::vector<long> times = probe.Finish();
     ASSERT_FALSE(times.empty());

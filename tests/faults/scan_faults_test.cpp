@@ -3,13 +3,13 @@
 // without waiting for the holder as writers do, and the next scan finds the
 // person again. A write to a held file waits for the holder.
 
-#include <fstream>
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <fstream>
 
 #include <condition_variable>
 #include <mutex>
@@ -153,8 +153,8 @@ TEST_F(HeldPersonFileWrite, AnAbsenceSubmitWaitsForTheClientToLetGo) {
     {
         THeldFile held(Files.Office() + "yamada.kvl", 300);
         const THttpAnswer submit =
-            HttpGet(Files.Port(), "/uhuzaisetsubmit?user=yamada&modoritype=nolimit&statusicon=1&huzairiyu=" +
-                                      PercentEncode(reason));
+            HttpGet(Files.Port(),
+                    "/uhuzaisetsubmit?user=yamada&modoritype=nolimit&statusicon=1&huzairiyu=" + PercentEncode(reason));
         EXPECT_EQ(submit.Status, 200) << submit.Body;
     }
     EXPECT_EQ(CountOf(ReadBytes(Files.Office() + "yamada.kvl").value_or(""), reason), 1u);

@@ -52,8 +52,7 @@ TEST(ShareFaults, AVanishedShareKeepsTheBoardMarkedStaleAndComesBackAtOnce) {
 
     const int filesAway = CountFiles(away);
     const std::string mail = ReadBytes(away + "/yamada.mil").value_or("");
-    const THttpAnswer sent =
-        HttpGet(files.Port(), "/udengonsendresult?user=yamada&sender=x&dengonmessage=lost");
+    const THttpAnswer sent = HttpGet(files.Port(), "/udengonsendresult?user=yamada&sender=x&dengonmessage=lost");
     EXPECT_EQ(sent.Status, 500);
     EXPECT_NE(sent.Body.find("yamada.mil&quot;. "), std::string::npos) << sent.Body;
     EXPECT_NE(sent.Body.find("を作成できません"), std::string::npos) << sent.Body;
@@ -74,8 +73,7 @@ TEST(ShareFaults, AVanishedShareKeepsTheBoardMarkedStaleAndComesBackAtOnce) {
         const THttpAnswer board = HttpGet(files.Port(), "/keiziban");
         ASSERT_EQ(board.Status, 200);
         ASSERT_NE(board.Body.find(Yamada), std::string::npos);
-        current =
-            board.Body.find(Aoki) == std::string::npos && board.Body.find(StaleNotice) == std::string::npos;
+        current = board.Body.find(Aoki) == std::string::npos && board.Body.find(StaleNotice) == std::string::npos;
         if (!current) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     EXPECT_TRUE(current) << "the board was not current within 2 s of the share's return";

@@ -13,9 +13,7 @@
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& what) {
-    throw std::runtime_error(what + ": " + std::strerror(errno));
-}
+[[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what + ": " + std::strerror(errno)); }
 
 bool WriteAll(int fd, const std::string& bytes) {
     size_t done = 0;
@@ -53,8 +51,8 @@ std::string PercentEncode(const std::string& bytes) {
     std::string out;
     for (const char c : bytes) {
         const auto b = static_cast<unsigned char>(c);
-        if ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' ||
-            b == '.' || b == '_' || b == '~') {
+        if ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' || b == '.' ||
+            b == '_' || b == '~') {
             out += c;
         } else {
             out += '%';
@@ -123,8 +121,7 @@ bool IsWholePersonFile(const std::string& bytes) {
 
 size_t CountOf(const std::string& haystack, const std::string& needle) {
     size_t count = 0;
-    for (size_t at = haystack.find(needle); at != std::string::npos;
-         at = haystack.find(needle, at + needle.size()))
+    for (size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + needle.size()))
         ++count;
     return count;
 }

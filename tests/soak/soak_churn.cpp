@@ -23,8 +23,7 @@ void Fault(TChurnRecord& record, const std::string& what) {
 }
 
 bool EndsWith(const std::string& name, const std::string& suffix) {
-    return name.size() > suffix.size() &&
-           name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 std::vector<std::string> PersonFileNames(const std::string& office) {
@@ -42,13 +41,13 @@ std::vector<std::string> PersonFileNames(const std::string& office) {
 }  // namespace
 
 std::string ChurnPersonText(const TChurnPerson& person, std::uint64_t revision) {
-    return PersonFileText({person.Furigana, person.Name, person.Group, "rev " + std::to_string(revision), "",
-                           "", "", "090-0000-0000", person.IP, "0"});
+    return PersonFileText({person.Furigana, person.Name, person.Group, "rev " + std::to_string(revision), "", "", "",
+                           "090-0000-0000", person.IP, "0"});
 }
 
 void RunChurnWriter(const std::string& office, const std::vector<TChurnPerson>& churn,
-                    const std::vector<std::string>& markerKeys,
-                    std::chrono::steady_clock::time_point deadline, TChurnRecord& record) {
+                    const std::vector<std::string>& markerKeys, std::chrono::steady_clock::time_point deadline,
+                    TChurnRecord& record) {
     std::mt19937 random(4242);
     auto pick = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(random); };
     std::uint64_t revision = 0;
@@ -78,8 +77,8 @@ void RunChurnWriter(const std::string& office, const std::vector<TChurnPerson>& 
 }
 
 void RunFileChecker(const std::string& office, const std::vector<std::string>& keptKeys,
-                    const std::vector<std::string>& messageKeys,
-                    std::chrono::steady_clock::time_point deadline, TChurnRecord& record) {
+                    const std::vector<std::string>& messageKeys, std::chrono::steady_clock::time_point deadline,
+                    TChurnRecord& record) {
     std::map<std::string, size_t> lastSize;
     while (std::chrono::steady_clock::now() < deadline) {
         for (const std::string& name : PersonFileNames(office)) {
@@ -87,8 +86,7 @@ void RunFileChecker(const std::string& office, const std::vector<std::string>& k
             if (!bytes) continue;  // deleted since the listing
             ++record.PersonReads;
             if (!IsWholePersonFile(*bytes))
-                Fault(record,
-                      name + " read as " + std::to_string(bytes->size()) + " bytes: not a whole person file");
+                Fault(record, name + " read as " + std::to_string(bytes->size()) + " bytes: not a whole person file");
         }
         for (const std::string& key : keptKeys)
             if (!ReadBytes(office + key + ".kvl")) Fault(record, key + ".kvl was missing");

@@ -36,13 +36,13 @@ struct TChurnRecord {
 // client does), a churn person deleted, or the ".off" marker of one of
 // markerKeys created or removed.
 void RunChurnWriter(const std::string& office, const std::vector<TChurnPerson>& churn,
-                    const std::vector<std::string>& markerKeys,
-                    std::chrono::steady_clock::time_point deadline, TChurnRecord& record);
+                    const std::vector<std::string>& markerKeys, std::chrono::steady_clock::time_point deadline,
+                    TChurnRecord& record);
 
 // Until deadline: reads every "*.kvl" of the directory, each must be a whole
 // person file; the files of keptKeys must always be there; each of the
 // ".mil" files of messageKeys, when present, must open with an entry header
 // and never shrink.
 void RunFileChecker(const std::string& office, const std::vector<std::string>& keptKeys,
-                    const std::vector<std::string>& messageKeys,
-                    std::chrono::steady_clock::time_point deadline, TChurnRecord& record);
+                    const std::vector<std::string>& messageKeys, std::chrono::steady_clock::time_point deadline,
+                    TChurnRecord& record);

@@ -33,8 +33,8 @@ std::vector<TChurnPerson> ChurnPersons() {
     std::vector<TChurnPerson> persons;
     const char* groups[] = {"開発部", "営業部"};
     for (int i = 1; i <= 4; ++i)
-        persons.push_back({"churn" + std::to_string(i), "ﾁｬｰﾝ" + std::to_string(i),
-                           "揺動 " + std::to_string(i), groups[i % 2], "127.0.0." + std::to_string(100 + i)});
+        persons.push_back({"churn" + std::to_string(i), "ﾁｬｰﾝ" + std::to_string(i), "揺動 " + std::to_string(i),
+                           groups[i % 2], "127.0.0." + std::to_string(100 + i)});
     return persons;
 }
 
@@ -56,8 +56,7 @@ TEST(Soak, MixedTrafficWhileTheSharedDirectoryChurns) {
     for (const TChurnPerson& p : churn) ReplaceBytes(office + p.Key + ".kvl", ChurnPersonText(p, 0));
 
     // Each client owns one person's absence; the rest are only read.
-    const std::vector<std::string> owned = {"aoki",  "itou",  "katou",  "kimura",
-                                            "gotou", "satou", "suzuki", "tanaka"};
+    const std::vector<std::string> owned = {"aoki", "itou", "katou", "kimura", "gotou", "satou", "suzuki", "tanaka"};
     ASSERT_EQ(owned.size(), static_cast<size_t>(ClientCount));
     TSoakPlan plan;
     plan.Port = files.Port();
@@ -82,9 +81,8 @@ TEST(Soak, MixedTrafficWhileTheSharedDirectoryChurns) {
     TChurnRecord writer, checker;
     std::vector<std::thread> threads;
     for (int i = 0; i < ClientCount; ++i)
-        threads.emplace_back([&, i] {
-            RunSoakClient(plan, i, owned[static_cast<size_t>(i)], records[static_cast<size_t>(i)]);
-        });
+        threads.emplace_back(
+            [&, i] { RunSoakClient(plan, i, owned[static_cast<size_t>(i)], records[static_cast<size_t>(i)]); });
     const std::vector<std::string> markers = {"churn1", "churn2", "yamada", "tsuji", "matsumoto", "aoki"};
     threads.emplace_back([&] { RunChurnWriter(office, churn, markers, plan.Deadline, writer); });
     threads.emplace_back(
@@ -108,12 +106,11 @@ TEST(Soak, MixedTrafficWhileTheSharedDirectoryChurns) {
     ReportFaults("file checker", checker.FaultCount, checker.Faults);
     std::cout << "soak: " << seconds << " s, " << sent << " requests (";
     for (const auto& [kind, n] : byKind) std::cout << kind << " " << n << ", ";
-    std::cout << unknownUser << " unknown-user answers); writer " << writer.Rewrites << " rewrites, "
-              << writer.Deletes << " deletes, " << writer.MarkerFlips << " marker flips; checker "
-              << checker.PersonReads << " person-file and " << checker.MessageReads << " message-file reads; "
-              << clients.Received() << " datagrams" << std::endl;
-    for (const char* kind : {"board", "person", "image", "message", "absence"})
-        EXPECT_GT(byKind[kind], 0u) << kind;
+    std::cout << unknownUser << " unknown-user answers); writer " << writer.Rewrites << " rewrites, " << writer.Deletes
+              << " deletes, " << writer.MarkerFlips << " marker flips; checker " << checker.PersonReads
+              << " person-file and " << checker.MessageReads << " message-file reads; " << clients.Received()
+              << " datagrams" << std::endl;
+    for (const char* kind : {"board", "person", "image", "message", "absence"}) EXPECT_GT(byKind[kind], 0u) << kind;
     EXPECT_GT(writer.Deletes, 0u);
 
     // Every acknowledged message is in its file exactly once, a refused one

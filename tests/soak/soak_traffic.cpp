@@ -24,8 +24,7 @@ public:
           Random_(static_cast<std::mt19937::result_type>(7919 * (index + 1))) {}
 
     void Run() {
-        while (std::chrono::steady_clock::now() < Plan_.Deadline &&
-               Record_.Sent < Plan_.MaxRequestsPerClient) {
+        while (std::chrono::steady_clock::now() < Plan_.Deadline && Record_.Sent < Plan_.MaxRequestsPerClient) {
             const int roll = Pick(100);
             if (roll < 30)
                 Board();
@@ -57,8 +56,7 @@ private:
                                              : Plan_.OtherPersons[i - Plan_.ChurnPersons.size()];
     }
     std::string NextToken(const char* kind) {
-        return "[soak-" + std::string(kind) + "-t" + std::to_string(Index_) + "-n" +
-               std::to_string(++Serial_) + "]";
+        return "[soak-" + std::string(kind) + "-t" + std::to_string(Index_) + "-n" + std::to_string(++Serial_) + "]";
     }
 
     void Fault(const std::string& what) {
@@ -89,13 +87,11 @@ private:
         const std::optional<THttpAnswer> answer = Get(kind, target);
         if (!answer) return TOutcome::Failed;
         if (answer->Status == 200) {
-            if (bodyEnd && answer->Body.find(bodyEnd) == std::string::npos)
-                Fault(target + ": page incomplete");
+            if (bodyEnd && answer->Body.find(bodyEnd) == std::string::npos) Fault(target + ": page incomplete");
             return TOutcome::Done;
         }
         // The error page says why: only a missing person may fail.
-        if (answer->Status == 500 && mayBeUnlisted &&
-            answer->Body.find(UnknownUserText) != std::string::npos) {
+        if (answer->Status == 500 && mayBeUnlisted && answer->Body.find(UnknownUserText) != std::string::npos) {
             ++Record_.UnknownUserAnswers;
             return TOutcome::Unlisted;
         }
@@ -133,8 +129,8 @@ private:
         const std::string person = PickOf(Plan_.MessageTargets);
         const std::string token = NextToken("m");
         const std::string text = token + "\r\n" + "二行目の本文";
-        const std::string target = "/udengonsendresult?user=" + person + "&sender=soak" +
-                                   std::to_string(Index_) + "&dengonmessage=" + PercentEncode(text);
+        const std::string target = "/udengonsendresult?user=" + person + "&sender=soak" + std::to_string(Index_) +
+                                   "&dengonmessage=" + PercentEncode(text);
         switch (Expect("message", target, Plan_.IsChurn(person), "送信しました")) {
             case TOutcome::Done:
                 Record_.Acknowledged.push_back({person, token});
@@ -159,9 +155,9 @@ private:
         form.Reason = NextToken("a") + " 外出中";
         form.Icon = Pick(3);
         const std::string target =
-            "/uhuzaisetsubmit?user=" + person + "&modoritype=" + form.Kind +
-            "&modoridate=" + PercentEncode(form.Date) + "&modoritime=" + PercentEncode(form.Time) +
-            "&huzairiyu=" + PercentEncode(form.Reason) + "&statusicon=" + std::to_string(form.Icon);
+            "/uhuzaisetsubmit?user=" + person + "&modoritype=" + form.Kind + "&modoridate=" + PercentEncode(form.Date) +
+            "&modoritime=" + PercentEncode(form.Time) + "&huzairiyu=" + PercentEncode(form.Reason) +
+            "&statusicon=" + std::to_string(form.Icon);
         // Only this client sets its own person's absence, one form after the
         // other: the last acknowledged one is what the file must hold.
         if (Expect("absence", target, !own) == TOutcome::Done && own) Record_.LastOwnAbsence = form;
@@ -183,8 +179,7 @@ bool TSoakPlan::IsChurn(const std::string& person) const {
     return std::find(ChurnPersons.begin(), ChurnPersons.end(), person) != ChurnPersons.end();
 }
 
-std::vector<std::string> ExpectedAbsenceValues(const TAbsenceForm& form,
-                                               const std::vector<std::string>& captions) {
+std::vector<std::string> ExpectedAbsenceValues(const TAbsenceForm& form, const std::vector<std::string>& captions) {
     if (form.Kind == "reset") return {"", "", "", "0"};
     if (form.Kind == "nolimit")
         return {form.Reason, captions.at(static_cast<size_t>(form.Icon)), "", std::to_string(form.Icon)};

@@ -37,8 +37,7 @@ struct TAbsenceForm {
 // The four values of the person file that the form decides, in file order
 // (reason, return date, return time, status mark), as the server must have
 // written them. captions: the status-mark captions from mark 0 on.
-std::vector<std::string> ExpectedAbsenceValues(const TAbsenceForm& form,
-                                               const std::vector<std::string>& captions);
+std::vector<std::string> ExpectedAbsenceValues(const TAbsenceForm& form, const std::vector<std::string>& captions);
 
 struct TSentMessage {
     std::string Person;
