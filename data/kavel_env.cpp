@@ -21,6 +21,8 @@ constexpr int PersonsReserve = 300;
 // Meant to ride out a client's brief save; a file held open for long costs a
 // scan this much at most, not the writers' wait for every such file.
 constexpr int ScanLockGraceMs = 100;
+// How long a caller waits for a scan under way when a rescan was asked for.
+constexpr int ForcedScanWaitMs = 2000;
 // Far beyond any write of ours, which renames its temporary file within
 // seconds.
 constexpr int StaleTempSeconds = 60;
@@ -233,8 +235,16 @@ bool TKavelEnv::RescanIfDue() {
 
 TKavelEnv::TPersonsPtr TKavelEnv::GetPersons() {
     bool idle = false;
-    if (!Reloading_.compare_exchange_strong(idle, true, std::memory_order_acquire, std::memory_order_relaxed))
-        return std::atomic_load(&Persons_);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ForcedScanWaitMs);
+    while (!Reloading_.compare_exchange_strong(idle, true, std::memory_order_acquire, std::memory_order_relaxed)) {
+        // A caller during a scan gets the current list at once, unless a
+        // rescan was asked for (a write of ours, a change seen on the share):
+        // the scan under way may have listed the files before it, so the page
+        // that follows a write waits for a list that holds it.
+        if (!ReloadPending_.load() || std::chrono::steady_clock::now() >= until) return std::atomic_load(&Persons_);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        idle = false;
+    }
     TReloadingGuard guard(Reloading_);
     TPersonsPtr current = std::atomic_load(&Persons_);
     const bool lost = ShareLostSince_.load() != 0;
