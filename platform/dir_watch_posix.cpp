@@ -14,6 +14,7 @@
 #include "platform/dir_watch.h"
 #include "platform/file_system.h"
 #include "platform/sjis_text.h"
+#include "platform/unique_fd_posix.h"
 
 namespace {
 
@@ -42,20 +43,6 @@ bool IsNetworkFileSystem(const std::string& directory) {
             return false;
     }
 }
-
-class TFd {
-public:
-    explicit TFd(int fd) : Fd_(fd) {}
-    ~TFd() {
-        if (Fd_ >= 0) ::close(Fd_);
-    }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    int Get() const { return Fd_; }
-
-private:
-    int Fd_;
-};
 
 }  // namespace
 
@@ -93,8 +80,8 @@ void TDirectoryWatcher::WakeNotice() {
 bool TDirectoryWatcher::RunNotify(bool localOnly) {
     const std::string dirPath = Directory_.empty() ? "." : Directory_;
     if (localOnly && IsNetworkFileSystem(dirPath)) return false;
-    TFd notify(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
-    TFd stop(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    TUniqueFd notify(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    TUniqueFd stop(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
     if (notify.Get() < 0 || stop.Get() < 0) return false;
     constexpr std::uint32_t Events = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE | IN_DELETE | IN_MODIFY |
                                      IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;

@@ -5,6 +5,7 @@
 #include "platform/dir_watch.h"
 #include "platform/file_system.h"
 #include "platform/sjis_text.h"
+#include "platform/system_windows.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ std::vector<TStampedName> ListStampedFiles(const std::string& directory, const s
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_DIRECTORY ||
             error == ERROR_INVALID_NAME)
             return files;
-        ThrowFileOpenError(directory, static_cast<int>(error), "FindFirstFile");
+        ThrowFileOpenError(directory, static_cast<int>(error), WindowsErrorText(error));
     }
     do {
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;

@@ -10,6 +10,7 @@
 #include <thread>  // also brings the clocks; <chrono> itself breaks under CP932
 #include <unordered_map>
 
+#include "platform/dir_watch.h"
 #include "platform/file_system_internal.h"
 
 namespace file_system_detail {
@@ -178,6 +179,12 @@ void ThrowFileOpenError(const std::string& path, int err, const std::string& rea
 
 void ThrowFileCreateError(const std::string& path, int err, const std::string& reason) {
     throw EInOutError("ファイル \"" + path + "\". " + reason + " を作成できません", path, err);
+}
+
+std::vector<std::string> FindFilesByExtension(const std::string& directory, const std::string& extension) {
+    std::vector<std::string> names;
+    for (TStampedName& file : ListStampedFiles(directory, {extension})) names.push_back(std::move(file.Name));
+    return names;
 }
 
 bool IsOwnTempFileName(std::string_view name) {

@@ -14,6 +14,7 @@
 #include "platform/file_system.h"
 #include "platform/file_system_internal.h"
 #include "platform/sjis_text.h"
+#include "platform/unique_fd_posix.h"
 
 using file_system_detail::TPathGuard;
 
@@ -29,26 +30,6 @@ std::string ErrorText(int err) {
 [[noreturn]] void ThrowOpen(const std::string& path, int err) { ThrowFileOpenError(path, err, ErrorText(err)); }
 
 [[noreturn]] void ThrowWrite(const std::string& path, int err) { ThrowFileCreateError(path, err, ErrorText(err)); }
-
-class TFd {
-public:
-    explicit TFd(int fd = -1) : Fd_(fd) {}
-    ~TFd() { Close(); }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    int Get() const { return Fd_; }
-    bool Valid() const { return Fd_ >= 0; }
-    // Returns the errno of a failed close, 0 otherwise.
-    int Close() {
-        int err = 0;
-        if (Fd_ >= 0 && ::close(Fd_) != 0) err = errno;
-        Fd_ = -1;
-        return err;
-    }
-
-private:
-    int Fd_;
-};
 
 int OpenRetry(const char* path, int flags, mode_t mode = 0) {
     int fd;
@@ -160,7 +141,7 @@ bool InstallNewContent(const std::string& path, const std::string& bytes, bool r
         created = OpenRetry(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
         if (created < 0 && (errno != EEXIST || tries == file_system_detail::TempNameTries)) ThrowWrite(path, errno);
     }
-    TFd fd(created);
+    TUniqueFd fd(created);
 
     auto fail = [&](int err) {
         fd.Close();
@@ -210,16 +191,9 @@ bool InstallNewContent(const std::string& path, const std::string& bytes, bool r
         if (err != 0) fail(err);
         if (!moved) ::unlink(temp.c_str());
     }
-    TFd dirFd(OpenRetry(dir.c_str(), O_RDONLY | O_DIRECTORY));
+    TUniqueFd dirFd(OpenRetry(dir.c_str(), O_RDONLY | O_DIRECTORY));
     if (dirFd.Valid()) ::fsync(dirFd.Get());  // best effort: the rename is done
     return true;
-}
-
-bool IsRegularEntry(const std::string& directory, const dirent* e) {
-    if (e->d_type == DT_REG) return true;
-    if (e->d_type != DT_UNKNOWN && e->d_type != DT_LNK) return false;
-    struct stat st;
-    return ::stat((IncludeTrailingPathDelimiter(directory) + e->d_name).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 }  // namespace
@@ -227,7 +201,7 @@ bool IsRegularEntry(const std::string& directory, const dirent* e) {
 namespace file_system_detail {
 
 void ReadSharedLocked(const std::string& path, std::string& content, int waitMs) {
-    TFd fd(OpenRetry(path.c_str(), O_RDONLY));
+    TUniqueFd fd(OpenRetry(path.c_str(), O_RDONLY));
     if (!fd.Valid()) ThrowOpen(path, errno);
     if (int err = LockAgainstOthers(fd.Get(), LOCK_SH, waitMs)) ThrowOpen(path, err);
     // Person files are small: one read into the stack buffer usually holds
@@ -248,7 +222,7 @@ void ReadSharedLocked(const std::string& path, std::string& content, int waitMs)
 
 void ReadSharedLockedBlocks(const std::string& path, const std::function<void(std::string_view)>& consume,
                             size_t blockSize, int waitMs) {
-    TFd fd(OpenRetry(path.c_str(), O_RDONLY));
+    TUniqueFd fd(OpenRetry(path.c_str(), O_RDONLY));
     if (!fd.Valid()) ThrowOpen(path, errno);
     if (int err = LockAgainstOthers(fd.Get(), LOCK_SH, waitMs)) ThrowOpen(path, err);
     std::unique_ptr<char[]> buf(new char[blockSize]);
@@ -277,24 +251,6 @@ bool DirectoryExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::vector<std::string> FindFilesByExtension(const std::string& directory, const std::string& extension) {
-    std::vector<std::string> names;
-    const std::string dirPath = directory.empty() ? "." : directory;
-    DIR* dir = ::opendir(dirPath.c_str());
-    if (!dir) {
-        if (errno == ENOENT || errno == ENOTDIR) return names;
-        ThrowOpen(directory, errno);
-    }
-    while (const dirent* e = ::readdir(dir)) {
-        const std::string name = e->d_name;
-        if (!EndsWithText(name, extension)) continue;
-        if (IsRegularEntry(dirPath, e)) names.push_back(name);
-    }
-    ::closedir(dir);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 int RemoveStaleTempFiles(const std::string& directory, int maxAgeSeconds) {
     const std::string dirPath = IncludeTrailingPathDelimiter(directory.empty() ? "." : directory);
     DIR* dir = ::opendir(dirPath.c_str());
@@ -319,7 +275,7 @@ void ReplaceFileContent(const std::string& path, const std::string& bytes) {
     if (!exists && errno != ENOENT) ThrowWrite(path, errno);
     if (exists) CheckReplaceable(path, st);
     // Let readers of other processes finish with the old content first.
-    TFd held(exists ? OpenRetry(path.c_str(), O_RDONLY) : -1);
+    TUniqueFd held(exists ? OpenRetry(path.c_str(), O_RDONLY) : -1);
     if (held.Valid()) {
         if (int err = LockAgainstOthers(held.Get(), LOCK_EX)) ThrowWrite(path, err);
     }
@@ -332,7 +288,7 @@ void RewriteFileContent(const std::string& path, const std::function<std::string
     // Another process may replace or create the file between our steps; start
     // over then, a bounded number of times.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        TFd fd(OpenRetry(path.c_str(), O_RDONLY));
+        TUniqueFd fd(OpenRetry(path.c_str(), O_RDONLY));
         if (!fd.Valid()) {
             if (errno != ENOENT) ThrowOpen(path, errno);
             if (InstallNewContent(path, compose(nullptr), false, nullptr)) return;

@@ -283,28 +283,6 @@ bool DirectoryExists(const std::string& path) {
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::vector<std::string> FindFilesByExtension(const std::string& directory, const std::string& extension) {
-    std::vector<std::string> names;
-    const std::string pattern = IncludeTrailingPathDelimiter(directory.empty() ? "." : directory) + "*";
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_DIRECTORY ||
-            error == ERROR_INVALID_NAME)
-            return names;
-        ThrowOpenWin(directory, error);
-    }
-    do {
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-        const std::string name = found.cFileName;
-        if (EndsWithText(name, extension)) names.push_back(name);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 int RemoveStaleTempFiles(const std::string& directory, int maxAgeSeconds) {
     const std::string dir = IncludeTrailingPathDelimiter(directory.empty() ? "." : directory);
     WIN32_FIND_DATAA found;

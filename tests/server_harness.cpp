@@ -1,4 +1,5 @@
 #include "tests/server_harness.h"
+#include "platform/unique_fd_posix.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -26,20 +27,6 @@ constexpr int PollStepMs = 20;
 
 [[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what + ": " + std::strerror(errno)); }
 
-class TFd {
-public:
-    explicit TFd(int fd) : Fd_(fd) {}
-    ~TFd() {
-        if (Fd_ >= 0) ::close(Fd_);
-    }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    int Get() const { return Fd_; }
-
-private:
-    int Fd_;
-};
-
 sockaddr_in Loopback(std::uint16_t port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -51,7 +38,7 @@ sockaddr_in Loopback(std::uint16_t port) {
 void Pause() { std::this_thread::sleep_for(std::chrono::milliseconds(PollStepMs)); }
 
 std::string ReadFile(const std::string& path) {
-    TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    TUniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.Get() < 0) return {};
     std::string out;
     char buffer[8192];
@@ -64,7 +51,7 @@ std::string ReadFile(const std::string& path) {
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {
-    TFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    TUniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (fd.Get() < 0) Fail("open " + path);
     if (::write(fd.Get(), bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) Fail("write " + path);
 }
@@ -83,7 +70,7 @@ bool StartsRecord(const std::string& line) {
 }  // namespace
 
 std::uint16_t FreePort() {
-    TFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    TUniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (fd.Get() < 0) Fail("socket");
     sockaddr_in address = Loopback(0);
     if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) Fail("bind");
@@ -281,7 +268,7 @@ std::size_t ResidentBytes(pid_t pid) {
 }
 
 THttpAnswer HttpGet(std::uint16_t port, const std::string& target, const std::vector<std::string>& headers) {
-    TFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    TUniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (fd.Get() < 0) Fail("socket");
     timeval timeout{PatienceMs / 1000, 0};
     ::setsockopt(fd.Get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
@@ -325,7 +312,7 @@ THttpAnswer HttpGet(std::uint16_t port, const std::string& target, const std::ve
 }
 
 bool ConnectionRefused(std::uint16_t port) {
-    TFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    TUniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (fd.Get() < 0) Fail("socket");
     sockaddr_in address = Loopback(port);
     return ::connect(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno == ECONNREFUSED;
