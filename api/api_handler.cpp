@@ -227,12 +227,6 @@ std::string TagOf(const std::string& body) {
     return buf;
 }
 
-bool HoldsTag(const TIdHTTPRequestInfo& request, const std::string& tag) {
-    const std::string value = request.RawHeaders.Values("If-None-Match");
-    if (value.empty()) return false;
-    return value.find(tag) != std::string::npos || value.find('*') != std::string::npos;
-}
-
 // A GET answer of the list's version: built once per version and key, sent
 // shared, 304 when the client holds its tag.
 void AnswerCached(TIdHTTPResponseInfo& response, const TIdHTTPRequestInfo& request, const std::string& key,
@@ -247,7 +241,7 @@ void AnswerCached(TIdHTTPResponseInfo& response, const TIdHTTPRequestInfo& reque
     response.CustomHeaders.push_back({"ETag", entry.Tag});
     response.CustomHeaders.push_back({"Cache-Control", "no-cache"});
     response.ContentType = "application/json";
-    if (HoldsTag(request, entry.Tag)) {
+    if (RequestHoldsTag(request, entry.Tag)) {
         response.SetStatus(304);
         return;
     }

@@ -50,3 +50,8 @@ public:
     std::string AuthUsername;
     std::string AuthPassword;
 };
+
+// Whether an If-None-Match value names tag (weak comparison, "*" included).
+bool IfNoneMatchHolds(std::string_view headerValue, std::string_view tag);
+// Whether any If-None-Match header of the request names tag.
+bool RequestHoldsTag(const TIdHTTPRequestInfo& request, std::string_view tag);

@@ -38,12 +38,6 @@ const TJPEGImage* FindImage(TKavelEnv& env, const std::string& name) {
     return statuses.HasImage(name) ? statuses.FindImage(name) : nullptr;
 }
 
-bool RequestHoldsTag(const TIdHTTPRequestInfo& request, std::string_view tag) {
-    for (const TIdHeader& header : request.RawHeaders)
-        if (SameText(header.Name, "If-None-Match") && IfNoneMatchHolds(header.Value, tag)) return true;
-    return false;
-}
-
 void AnswerImage(const TDispatchContext& context, const TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response) {
     const std::string& path = request.DocumentPath;
     const std::string name = path.substr(path.empty() ? 0 : 1, MaxImageName);
@@ -102,25 +96,6 @@ void AnswerPage(const TDispatchContext& context, const TIdHTTPRequestInfo& reque
 }  // namespace
 
 std::string ImageEntityTag(const std::string& startTimeText) { return "\"" + startTimeText + "\""; }
-
-bool IfNoneMatchHolds(std::string_view value, std::string_view tag) {
-    size_t i = 0;
-    while (i < value.size()) {
-        while (i < value.size() && (IsBlank(value[i]) || value[i] == ',')) ++i;
-        if (i == value.size()) break;
-        if (value[i] == '*') return true;
-        if (value.compare(i, 2, "W/") == 0) i += 2;
-        if (i < value.size() && value[i] == '"') {
-            const size_t close = value.find('"', i + 1);
-            if (close == std::string_view::npos) return false;
-            if (value.substr(i, close + 1 - i) == tag) return true;
-            i = close + 1;
-        }
-        // Whatever else stands here is not a tag: go on after the next comma.
-        while (i < value.size() && value[i] != ',') ++i;
-    }
-    return false;
-}
 
 bool IsSlowRequest(const TIdHTTPRequestInfo& request) {
     const std::string& path = request.DocumentPath;

@@ -23,9 +23,6 @@ struct TDispatchContext {
 // The entity tag of every image for one service start: StartTimeText quoted.
 std::string ImageEntityTag(const std::string& startTimeText);
 
-// Whether an If-None-Match value names tag (weak comparison, "*" included).
-bool IfNoneMatchHolds(std::string_view headerValue, std::string_view tag);
-
 // The server's one request handler: images from the catalogue and the
 // status marks (answered 304 when the browser already holds this start's
 // version), every other path through the page maker. Failures of an image
