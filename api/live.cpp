@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <thread>
 
+#include "api/api_handler.h"
 #include "data/kavel_env.h"
 #include "data/persons_list.h"
-#include "platform/sjis_text.h"
 
 void TRequestMetrics::Observe(const std::string& route, int status, double seconds) {
     std::lock_guard l(M_);
@@ -52,10 +52,9 @@ TLive::TLive(TKavelEnv& env, const std::string& homeDirectory, const TClock& clo
             if (!Primed_.load()) return;
             History_.OnRescanned(Env_, before, after, keys);
             std::vector<std::string> utf8;
-            for (const std::string& key : keys) {
-                std::string u = Cp932ToUtf8(key, TBadBytes::Replace);
-                if (u.find("\xEF\xBF\xBD") == std::string::npos) utf8.push_back(std::move(u));
-            }
+            // A key with no UTF-8 form is left out, as the API leaves it out.
+            for (const std::string& key : keys)
+                if (std::optional<std::string> u = StrictUtf8(key)) utf8.push_back(std::move(*u));
             Feed_->Publish(utf8);
         });
 }
