@@ -236,12 +236,15 @@ bool TKavelEnv::RescanIfDue() {
 TKavelEnv::TPersonsPtr TKavelEnv::GetPersons() {
     bool idle = false;
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ForcedScanWaitMs);
+    // Every rescan asked for before this call (a write of ours, a change seen
+    // on the share) must be in the list it answers with.
+    const std::uint64_t asked = AskedScans_.load();
     while (!Reloading_.compare_exchange_strong(idle, true, std::memory_order_acquire, std::memory_order_relaxed)) {
-        // A caller during a scan gets the current list at once, unless a
-        // rescan was asked for (a write of ours, a change seen on the share):
-        // the scan under way may have listed the files before it, so the page
-        // that follows a write waits for a list that holds it.
-        if (!ReloadPending_.load() || std::chrono::steady_clock::now() >= until) return std::atomic_load(&Persons_);
+        // A caller during a scan gets the current list at once, unless that
+        // list predates a rescan asked for: then it waits (bounded) for the
+        // scan under way, which may have listed the files before the write.
+        if (CoveredScans_.load() >= asked || std::chrono::steady_clock::now() >= until)
+            return std::atomic_load(&Persons_);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         idle = false;
     }
@@ -250,6 +253,8 @@ TKavelEnv::TPersonsPtr TKavelEnv::GetPersons() {
     const bool lost = ShareLostSince_.load() != 0;
     const bool probe = ProbeDue();
     if (lost && !probe) return current;
+    // What was asked for up to here, the listing below sees.
+    const std::uint64_t covers = AskedScans_.load();
     const bool forced = ReloadPending_.exchange(false);
     if (!lost && !forced && !RescanDue(*current)) {
         if (probe && !ShareReadable()) MarkShare(false, CommonDirectory_ + "kavel.ini" + "が見つかりません");
@@ -287,6 +292,7 @@ TKavelEnv::TPersonsPtr TKavelEnv::GetPersons() {
         return current;
     }
     std::atomic_store(&Persons_, fresh);
+    CoveredScans_.store(covers);
     SparePersons_ = current;
     MarkShare(true, std::string());
     if (OnRescanned_ && !changed.empty()) OnRescanned_(*current, *fresh, changed);
@@ -329,6 +335,7 @@ bool TKavelEnv::TakeOwnWrite(const std::string& key, const std::string& text) {
 }
 
 void TKavelEnv::ForceReload() {
+    AskedScans_.fetch_add(1);
     ReloadPending_.store(true);
     std::atomic_load(&Persons_)->SetLoadTime(0);
 }

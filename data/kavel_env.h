@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -178,6 +179,10 @@ private:
     // Set by ForceReload; survives a rescan that was already running when
     // the reload was asked for. The first call always scans.
     std::atomic<bool> ReloadPending_{true};
+    // Rescans asked for (ForceReload), and how many of them the published
+    // list has seen: a caller waits for a scan under way while it lags.
+    std::atomic<std::uint64_t> AskedScans_{0};
+    std::atomic<std::uint64_t> CoveredScans_{0};
     // LoadTime of the latest scan; apart from the lists, whose LoadTime
     // ForceReload sets to 0.
     std::atomic<TDateTime> LastLoadTime_{0};
