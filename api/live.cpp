@@ -70,7 +70,7 @@ void TLive::StartWatching() {
     if (Watcher_) return;
     Watcher_ =
         std::make_unique<TDirectoryWatcher>(Env_.CommonDirectory(), std::vector<std::string>{".kvl", ".off", ".mil"},
-                                            Env_.WatchMode(), Env_.WatchPollMs(), [this] { OnDetected(); });
+                                            Env_.WatchMode(), Env_.WatchPollMs(), [this](const TDirChanges& changes) { OnDetected(changes); });
 }
 
 void TLive::StopWatching() { Watcher_.reset(); }
@@ -79,8 +79,8 @@ bool TLive::Notifying() const { return Watcher_ && Watcher_->Notifying(); }
 
 // On the detector's thread: the rescan runs here, so the feed hears of the
 // change without waiting for a page to ask.
-void TLive::OnDetected() {
-    Env_.ForceReload();
+void TLive::OnDetected(const TDirChanges& changes) {
+    Env_.ForceReload(changes);
     for (int tries = 0; tries < 200; ++tries) {
         try {
             if (Env_.RescanIfDue()) return;

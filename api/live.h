@@ -57,7 +57,7 @@ public:
     std::function<std::int64_t()> WatchersNow;
 
 private:
-    void OnDetected();
+    void OnDetected(const TDirChanges& changes);
 
     TKavelEnv& Env_;
     std::shared_ptr<TEventFeed> Feed_;
