@@ -91,12 +91,15 @@ TEST(DirWatchPoll, NamesEveryChangedStampAndOpensNoFile) {
     EXPECT_EQ(std::set<std::string>{"a.kvl"}, reports.NamesUntil({"a.kvl"}));
     Append(dir.File("b.kvl"), "y");
     EXPECT_EQ(std::set<std::string>{"b.kvl"}, reports.NamesUntil({"b.kvl"}));
-    // Same size and time, another file.
+#ifndef _WIN32
+    // Same size and time, another file (Windows may hand a file that takes
+    // a recent name the old one's creation time, its identity there).
     const auto time = std::filesystem::last_write_time(dir.File("c.KVL"));
     dir.Write("c.new", "z");
     std::filesystem::last_write_time(dir.File("c.new"), time);
     std::filesystem::rename(dir.File("c.new"), dir.File("c.KVL"));
     EXPECT_EQ(std::set<std::string>{"c.KVL"}, reports.NamesUntil({"c.KVL"}));
+#endif
     std::filesystem::remove(dir.File("c.off"));
     dir.Write("note.txt", "ignored");
     dir.Write("d.kvl", "new");
