@@ -68,9 +68,9 @@ TLive::~TLive() {
 void TLive::StartWatching() {
     Primed_.store(true);
     if (Watcher_) return;
-    Watcher_ =
-        std::make_unique<TDirectoryWatcher>(Env_.CommonDirectory(), std::vector<std::string>{".kvl", ".off", ".mil"},
-                                            Env_.WatchMode(), Env_.WatchPollMs(), [this](const TDirChanges& changes) { OnDetected(changes); });
+    Watcher_ = std::make_unique<TDirectoryWatcher>(
+        Env_.CommonDirectory(), std::vector<std::string>{".kvl", ".off", ".mil"}, Env_.WatchMode(), Env_.WatchPollMs(),
+        [this](const TDirChanges& changes) { OnDetected(changes); });
 }
 
 void TLive::StopWatching() { Watcher_.reset(); }

@@ -388,8 +388,7 @@ struct TKavelEnv::TScan {
     }
 };
 
-int TKavelEnv::LoadPersons(TKavelPersonsList& list, std::vector<std::string>* changedKeys,
-                           const TDirChanges& changes) {
+int TKavelEnv::LoadPersons(TKavelPersonsList& list, std::vector<std::string>* changedKeys, const TDirChanges& changes) {
     TScan scan{.Started = std::chrono::steady_clock::now(), .ChangedKeys = changedKeys};
     // Stamped before the look: a file changed after it is older than the list.
     const TDateTime loadTime = NextLoadTime();
@@ -411,9 +410,9 @@ int TKavelEnv::LoadPersons(TKavelPersonsList& list, std::vector<std::string>* ch
     FilesRead_.fetch_add(scan.Read);
     list.ShareFrom(Scanned_);
     // Our writes that a crash cut off leave their temporary files behind.
-    const long long nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                std::chrono::steady_clock::now().time_since_epoch())
-                                .count();
+    const long long nowMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
     if (listing || nowMs - LastSweepMs_ >= TempSweepMs) {
         LastSweepMs_ = nowMs;
         RemoveStaleTempFiles(CommonDirectory_, StaleTempSeconds);

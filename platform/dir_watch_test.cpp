@@ -82,8 +82,8 @@ TEST(DirWatchPoll, NamesEveryChangedStampAndOpensNoFile) {
     ASSERT_TRUE(reports.Next().value_or(TDirChanges{.All = false}).All) << "the first look tells all";
     EXPECT_FALSE(watcher.Notifying());
 
-    std::filesystem::last_write_time(dir.File("a.kvl"), std::filesystem::last_write_time(dir.File("a.kvl")) -
-                                                            std::chrono::hours(1));
+    std::filesystem::last_write_time(dir.File("a.kvl"),
+                                     std::filesystem::last_write_time(dir.File("a.kvl")) - std::chrono::hours(1));
     EXPECT_EQ(std::set<std::string>{"a.kvl"}, reports.NamesUntil({"a.kvl"}));
     Append(dir.File("b.kvl"), "y");
     EXPECT_EQ(std::set<std::string>{"b.kvl"}, reports.NamesUntil({"b.kvl"}));
