@@ -16,7 +16,6 @@
 namespace {
 
 constexpr double MinutesPerDay = 24 * 60;
-constexpr int PersonsReserve = 300;
 // How long after its start a scan still waits for a person file that another
 // process (or a write of ours) holds; later it skips such a file at once.
 // Meant to ride out a client's brief save; a file held open for long costs a
