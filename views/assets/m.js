@@ -53,12 +53,19 @@
     }).catch(function () { loading[id] = null; });
   }
 
-  // ---- Followed persons: key -> { name, state } in localStorage. ----
+  // ---- Followed persons: their keys and names in localStorage, what this
+  // page last saw of each in memory (every open page tells on its own). ----
   var FOLLOW = "quor.follow";
   function followed() {
     try { return JSON.parse(localStorage.getItem(FOLLOW)) || {}; } catch (e) { return {}; }
   }
   function saveFollowed(f) { try { localStorage.setItem(FOLLOW, JSON.stringify(f)); } catch (e) { /* private mode */ } }
+  var seen = {};
+  function stateOf(p) { return [p.state, p.mark, p.returnDate, p.returnTime, p.reason].join("|"); }
+  function person(key) {
+    return fetch("/api/v1/persons/" + encodeURIComponent(key), { credentials: "same-origin" })
+      .then(function (r) { return r.ok ? r.json() : null; });
+  }
   var title = document.title;
   function tell(text) {
     var box = $("notices");
@@ -79,28 +86,24 @@
   });
   function words(p) {
     if (p.state === "present") return p.name + " さんが戻りました（在席）";
-    var ret = [p.returnDate, p.returnTime].filter(Boolean).join(" ");
+    // With no return moment the date holds the mark's caption again.
+    var ret = p.returnDate === p.markCaption ? "" : [p.returnDate, p.returnTime].filter(Boolean).join(" ");
     return p.name + " さんの状態が変わりました: " + (p.markCaption || "") + (ret ? "（戻り " + ret + "）" : "");
   }
-  function checkFollowed(keys) {
-    var f = followed();
-    Object.keys(f).forEach(function (key) {
-      if (keys && keys.indexOf(key) < 0) return;
-      fetch("/api/v1/persons/" + encodeURIComponent(key), { credentials: "same-origin" }).then(function (r) {
-        return r.ok ? r.json() : null;
-      }).then(function (p) {
-        if (!p) return;
-        var now = followed();
-        if (!now[key]) return;
-        var state = p.state + "|" + p.mark + "|" + p.returnDate + "|" + p.returnTime;
-        if (now[key].state !== state) {
-          now[key].state = state;
-          saveFollowed(now);
-          tell(words(p));
-        }
-      });
+  function look(key, quiet) {
+    person(key).then(function (p) {
+      if (!p || !followed()[key]) return;
+      var s = stateOf(p);
+      if (!quiet && seen[key] !== undefined && seen[key] !== s) tell(words(p));
+      seen[key] = s;
     });
   }
+  function checkFollowed(keys) {
+    Object.keys(followed()).forEach(function (key) {
+      if (!keys || keys.indexOf(key) >= 0) look(key, false);
+    });
+  }
+  Object.keys(followed()).forEach(function (key) { look(key, true); });
   function markFollowed() {
     var f = followed();
     each(document.querySelectorAll("#persons .p"), function (li) {
@@ -119,21 +122,10 @@
     show();
     follow.addEventListener("click", function () {
       var f = followed();
-      if (f[key]) {
-        delete f[key];
-        saveFollowed(f);
-        show();
-        return;
-      }
-      f[key] = { name: follow.getAttribute("data-name"), state: "" };
+      if (f[key]) delete f[key]; else f[key] = { name: follow.getAttribute("data-name") };
       saveFollowed(f);
       show();
-      // The state now, so that only what changes later is told.
-      fetch("/api/v1/persons/" + encodeURIComponent(key)).then(function (r) { return r.ok ? r.json() : null; })
-        .then(function (p) {
-          var g = followed();
-          if (p && g[key]) { g[key].state = p.state + "|" + p.mark + "|" + p.returnDate + "|" + p.returnTime; saveFollowed(g); }
-        });
+      if (f[key]) look(key, true);
     });
   }
 
@@ -247,7 +239,7 @@
       if (data.mark !== undefined) { if (data.mark === "") delete data.mark; else data.mark = parseInt(data.mark, 10); }
       fetch(form.getAttribute("data-api"), {
         method: "POST", credentials: "same-origin",
-        headers: { "Content-Type": "application/json" }, body: JSON.stringify(data)
+        headers: { "Content-Type": "application/json", "X-Quor-View": "1" }, body: JSON.stringify(data)
       }).then(function (r) {
         return r.json().then(function (j) { return { ok: r.ok, body: j }; });
       }).then(function (a) {
