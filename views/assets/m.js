@@ -106,8 +106,13 @@
   Object.keys(followed()).forEach(function (key) { look(key, true); });
   function markFollowed() {
     var f = followed();
+    var keys = Object.keys(f);
+    each(document.querySelectorAll("#persons .p.followed"), function (li) {
+      if (!f[li.getAttribute("data-key")]) li.classList.remove("followed");
+    });
+    if (!keys.length) return;
     each(document.querySelectorAll("#persons .p"), function (li) {
-      li.classList.toggle("followed", !!f[li.getAttribute("data-key")]);
+      if (f[li.getAttribute("data-key")]) li.classList.add("followed");
     });
   }
   var follow = $("follow");
@@ -148,7 +153,7 @@
       var ok = (!fq || li.getAttribute("data-k").indexOf(fq) >= 0) &&
         (!want.row || li.getAttribute("data-row") === want.row) &&
         (!want.group || li.getAttribute("data-group") === want.group);
-      li.hidden = !ok;
+      if (li.hidden === ok) li.hidden = !ok; // untouched rows cost no style work
       if (ok) n++;
     });
     var count = $("count");
@@ -193,8 +198,27 @@
   var versioned = document.querySelector("[data-version]");
   var version = versioned ? +versioned.getAttribute("data-version") : -1;
   var state = $("state");
+  // Only the changed rows, when the feed names them and each is on the page
+  // or was filtered out by the server in the first place.
+  function refreshRows(keys) {
+    var rows = {};
+    each(document.querySelectorAll("#persons .p"), function (li) { rows[li.getAttribute("data-key")] = li; });
+    fetch("/m/board?keys=" + encodeURIComponent(keys.join("\n")), { credentials: "same-origin" }).then(function (r) {
+      if (!r.ok) throw r.status;
+      return r.text();
+    }).then(function (html) {
+      var got = {}, whole = false;
+      each(fragment(html).querySelectorAll(".p"), function (li) { got[li.getAttribute("data-key")] = li; });
+      keys.forEach(function (key) {
+        if (rows[key] && got[key]) rows[key].replaceWith(got[key]);
+        else if (rows[key]) rows[key].remove();
+        else if (got[key]) whole = true; // a new row, or one the server's filter left out: its place is the server's
+      });
+      if (whole) refreshBoard(); else applyFilter();
+    }).catch(refreshBoard);
+  }
   function changed(keys) {
-    if ($("board")) refreshBoard();
+    if ($("board")) { if (keys && keys.length && keys.length <= 50) refreshRows(keys); else refreshBoard(); }
     if ($("wall")) reload("wall", "/m/wall/part");
     if (state) {
       var key = state.getAttribute("data-key");
