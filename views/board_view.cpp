@@ -259,7 +259,8 @@ TOfficeHours OfficeHoursOf(const std::vector<std::string>& timeTable) {
 }
 
 TWallLayout WallLayoutFor(int lines) {
-    // A line wants about 15 characters of width; its height is 1.5 times the
+    // A line wants about 18 characters of width (a long name, its word, a
+    // return date with weekday and time); its height is 1.5 times the
     // type. In units of the screen height, the width is 16/9.
     TWallLayout best;
     best.FontVh = 0;
@@ -267,7 +268,7 @@ TWallLayout WallLayoutFor(int lines) {
     for (int columns = 1; columns <= 12; ++columns) {
         const int rows = (lines + columns - 1) / columns;
         const double byHeight = 88.0 / rows / 1.5;
-        const double byWidth = 100.0 * 16 / 9 / columns / 15;
+        const double byWidth = 100.0 * 16 / 9 / columns / 18;
         const double font = std::min({byHeight, byWidth, 6.0});
         if (font > best.FontVh + 1e-9) best = {columns, rows, font};
     }
