@@ -14,7 +14,8 @@ const { Server, freeTcpPort } = require('./lib/server');
 const { ClientListeners } = require('./lib/udp');
 const { Skip } = require('./lib/expect');
 
-const JOURNEYS = ['board', 'filters', 'person_window', 'message', 'absence', 'quality'];
+const JOURNEYS = ['board', 'filters', 'person_window', 'message', 'absence',
+  'views_board', 'views_person', 'views_client', 'quality'];
 
 function parseArgs(argv) {
   const opts = { quorwell: path.join(office.REPO, 'build', 'quorwell'), out: null, names: [] };
