@@ -87,19 +87,6 @@ std::vector<std::string> Segments(const TIdHTTPRequestInfo& request) {
     return out;
 }
 
-// Each character of utf8 that has no Shift-JIS form.
-std::vector<std::string> Unencodable(std::string_view utf8) {
-    std::vector<std::string> out;
-    for (size_t i = 0; i < utf8.size();) {
-        const unsigned char c = static_cast<unsigned char>(utf8[i]);
-        const size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-        const std::string ch(utf8.substr(i, n));
-        if (!Utf8ToCp932(ch)) out.push_back(ch);
-        i += n;
-    }
-    return out;
-}
-
 // A text field of the request body in Shift-JIS; empty when absent.
 std::string TextField(const json& body, const char* name) {
     const auto it = body.find(name);
@@ -254,39 +241,6 @@ const TKavelPerson& FindKey(const TKavelPersonsList& persons, const std::string&
     const TKavelPerson* person = key ? persons.FindPerson(*key) : nullptr;
     if (!person) throw EApiError(404, "no such person", "key");
     return *person;
-}
-
-// Entries of a message file: a line beginning with the mark opens one.
-json MessageEntries(const std::string& path, bool read) {
-    json out = json::array();
-    if (!FileExists(path)) return out;
-    const std::string mark = "○";
-    const std::string tag = "(伝言)";
-    const std::string sent = "送信日時:";
-    std::string header, text;
-    bool open = false;
-    auto flush = [&] {
-        if (!open) return;
-        std::string sender = header.substr(mark.size());
-        std::string time;
-        if (const size_t t = sender.find(tag); t != std::string::npos) sender.erase(t);
-        if (const size_t s = header.find(sent); s != std::string::npos) time = header.substr(s + sent.size());
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-        out.push_back({{"sender", Text(sender)}, {"time", Text(time)}, {"text", Text(text)}, {"read", read}});
-    };
-    ForEachLine(ReadWholeFile(path), [&](std::string_view line) {
-        if (line.substr(0, mark.size()) == mark) {
-            flush();
-            header.assign(line);
-            text.clear();
-            open = true;
-        } else if (open) {
-            text.append(line);
-            text += '\n';
-        }
-    });
-    flush();
-    return out;
 }
 
 json ParseBody(const TIdHTTPRequestInfo& request) {
@@ -525,6 +479,50 @@ std::optional<std::string> StrictUtf8(std::string_view cp932) {
     // CP932 maps no character to U+FFFD: where it stands, a byte had no form.
     if (utf8.find("\xEF\xBF\xBD") != std::string::npos) return std::nullopt;
     return utf8;
+}
+
+std::vector<std::string> Unencodable(std::string_view utf8) {
+    std::vector<std::string> out;
+    for (size_t i = 0; i < utf8.size();) {
+        const unsigned char c = static_cast<unsigned char>(utf8[i]);
+        const size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        const std::string ch(utf8.substr(i, n));
+        if (!Utf8ToCp932(ch)) out.push_back(ch);
+        i += n;
+    }
+    return out;
+}
+
+json MessageEntries(const std::string& path, bool read) {
+    json out = json::array();
+    if (!FileExists(path)) return out;
+    const std::string mark = "○";
+    const std::string tag = "(伝言)";
+    const std::string sent = "送信日時:";
+    std::string header, text;
+    bool open = false;
+    auto flush = [&] {
+        if (!open) return;
+        std::string sender = header.substr(mark.size());
+        std::string time;
+        if (const size_t t = sender.find(tag); t != std::string::npos) sender.erase(t);
+        if (const size_t s = header.find(sent); s != std::string::npos) time = header.substr(s + sent.size());
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        out.push_back({{"sender", Text(sender)}, {"time", Text(time)}, {"text", Text(text)}, {"read", read}});
+    };
+    ForEachLine(ReadWholeFile(path), [&](std::string_view line) {
+        if (line.substr(0, mark.size()) == mark) {
+            flush();
+            header.assign(line);
+            text.clear();
+            open = true;
+        } else if (open) {
+            text.append(line);
+            text += '\n';
+        }
+    });
+    flush();
+    return out;
 }
 
 bool IsApiPath(std::string_view path) { return path == "/healthz" || path == "/metrics" || path.starts_with("/api/"); }

@@ -44,7 +44,10 @@ std::string TRequestMetrics::Text() const {
 }
 
 TLive::TLive(TKavelEnv& env, const std::string& homeDirectory, const TClock& clock)
-    : Env_(env), Feed_(std::make_shared<TEventFeed>()), History_(homeDirectory + "history.jsonl", clock) {
+    : Env_(env),
+      Feed_(std::make_shared<TEventFeed>()),
+      History_(homeDirectory + "history.jsonl", clock),
+      Clock_(clock) {
     env.SetOnStored([this](const TKavelEnv::TStoredChange& change) { History_.OnStored(change); });
     env.SetOnRescanned(
         [this](const TKavelPersonsList& before, const TKavelPersonsList& after, const std::vector<std::string>& keys) {
@@ -55,6 +58,7 @@ TLive::TLive(TKavelEnv& env, const std::string& homeDirectory, const TClock& clo
             // A key with no UTF-8 form is left out, as the API leaves it out.
             for (const std::string& key : keys)
                 if (std::optional<std::string> u = StrictUtf8(key)) utf8.push_back(std::move(*u));
+            LastChange_.store(Clock_.Now());
             Feed_->Publish(utf8);
         });
 }

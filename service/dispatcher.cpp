@@ -23,6 +23,7 @@
 #include "pages/page_maker.h"
 #include "platform/sjis_text.h"
 #include "service/svc_main.h"
+#include "views/views.h"
 
 namespace {
 
@@ -126,6 +127,8 @@ std::string ImageEntityTag(const std::string& startTimeText) { return "\"" + sta
 bool IsSlowRequest(const TIdHTTPRequestInfo& request) {
     const std::string& path = request.DocumentPath;
     if (path == "/udengoncheck" || path == "/udengonsendresult") return true;
+    // A person's view reads the message files too.
+    if (path.starts_with("/m/p/")) return true;
     return path.starts_with("/api/v1/persons/") && (path.ends_with("/messages") || path.ends_with("/history"));
 }
 
@@ -149,10 +152,16 @@ void webMainCommandGet(const TDispatchContext& context, TIdPeerThread& /*ASender
         // Health and metrics are polled every few seconds: no log line each.
         if (!IsQuietPath(path)) WriteLogFile(ARequestInfo.RemoteAddress + " " + EscapeLogText(path), EventInformation);
         AnswerApi(*context.Live, ServerSoftwareText, ARequestInfo, AResponseInfo);
+    } else if (context.Views && IsViewPath(path)) {
+        // The views' assets come with each page: no log line each.
+        if (!path.starts_with("/m/s/"))
+            WriteLogFile(ARequestInfo.RemoteAddress + " " + EscapeLogText(path), EventInformation);
+        AnswerView(*context.Live, *context.Views, ARequestInfo, AResponseInfo);
     } else {
         AnswerRequest(context, ARequestInfo, AResponseInfo);
     }
-    context.Live->Requests().Observe(RouteLabel(path), AResponseInfo.StatusCode,
+    context.Live->Requests().Observe(IsViewPath(path) ? ViewRouteLabel(path) : RouteLabel(path),
+                                     AResponseInfo.StatusCode,
                                      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
 }
 

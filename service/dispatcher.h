@@ -6,6 +6,7 @@
 class TKavelEnv;
 class TContentsCache;
 class TLive;
+struct TViewSettings;
 class TIdPeerThread;
 class TIdHTTPRequestInfo;
 class TIdHTTPResponseInfo;
@@ -18,6 +19,9 @@ struct TDispatchContext {
     // The API, the feed, health and metrics; without it those paths are
     // unknown pages.
     TLive* Live = nullptr;
+    // The views under /m/ (they need Live too); without them those paths
+    // are unknown pages.
+    const TViewSettings* Views = nullptr;
 };
 
 // The entity tag of every image for one service start: StartTimeText quoted.
