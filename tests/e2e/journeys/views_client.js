@@ -31,8 +31,8 @@ async function run(ctx) {
 
   // Out to a meeting until 23:59 today, as the client writes it.
   const today = office.localDateText(new Date()).replace(/-/g, '/');
-  office.writePerson(satou, { reason: '本社で会議\r\n直帰', date: today, time: '23:59', icon: '2' });
-  await views.waitForRow(board, KEY, { state: 'st-today', destination: '本社で会議' }, LIVE_MS);
+  const out = office.writePerson(satou, { reason: '本社で会議', date: today, time: '23:59', icon: '2' });
+  await views.waitForRow(board, KEY, { state: views.stateClass(out, new Date()), destination: '本社で会議' }, LIVE_MS);
   await views.waitForWall(wall, satou.name, { inOut: '不在' }, LIVE_MS);
   await person.waitForFunction(() => /本社で会議/.test(document.querySelector('#state').textContent),
     null, { timeout: LIVE_MS });

@@ -14,6 +14,13 @@ const { equal, ok } = require('../lib/expect');
 const KEY = 'aoki';
 const LIVE_MS = 2000;
 
+// Taps a form's button; the page that comes back says what was done.
+async function submit(page, form, done) {
+  await page.locator(`#${form} [type="submit"]`).tap();
+  await page.waitForURL(new RegExp(`[?&]done=${done}`));
+  ok((await page.textContent('#notice')).trim(), `${form}: a notice confirms it`);
+}
+
 async function run(ctx) {
   await views.requireViews(ctx);
   const aoki = ctx.persons().find((p) => p.key === KEY);
@@ -35,8 +42,7 @@ async function run(ctx) {
   const text = '明日の打合せは10時からです。';
   await page.fill('#sender', '高橋');
   await page.fill('#text', text);
-  await page.locator('#message-form [type="submit"]').tap();
-  await page.waitForSelector('#notice');
+  await submit(page, 'message-form', 'message');
   const unread = await page.$$eval('#unread li.msg', (lis) => lis.map((li) => li.textContent));
   ok(unread.some((t) => t.includes(text) && t.includes('高橋')), 'sent message among the unread', unread);
   views.readMessages(ctx.dir, KEY);
@@ -53,8 +59,7 @@ async function run(ctx) {
   await page.fill('#time', '15:30');
   await page.selectOption('#mark', { label: '外出' });
   await page.fill('#reason', '客先訪問');
-  await page.locator('#absence-form [type="submit"]').tap();
-  await page.waitForSelector('#notice');
+  await submit(page, 'absence-form', 'absence');
   const stored = office.readPerson(aoki.file);
   equal([stored.reason, stored.date, stored.time], ['客先訪問\r\n', views.isoDate(tomorrow).replace(/-/g, '/'), '15:30'],
     'person file after the absence');
@@ -65,8 +70,7 @@ async function run(ctx) {
   await ctx.shot(wall, 'wall-desk');
 
   // Cleared.
-  await page.locator('#clear-form [type="submit"]').tap();
-  await page.waitForSelector('#notice');
+  await submit(page, 'clear-form', 'clear');
   equal(office.readPerson(aoki.file).date, '', 'person file after clearing');
   await views.waitForRow(board, KEY, { state: 'st-in' }, LIVE_MS);
   await views.waitForWall(wall, aoki.name, { inOut: '在席' }, LIVE_MS);

@@ -5,6 +5,7 @@
 
 const fs = require('fs');
 const path = require('path');
+const office = require('./office');
 const { Skip } = require('./expect');
 
 // Katakana, half or full width, to hiragana; letters to lower case; blanks out.
@@ -91,6 +92,13 @@ function readMessages(dir, key) {
   fs.unlinkSync(mil);
 }
 
+// The board's class for a person's state at a moment.
+function stateClass(person, now) {
+  const s = office.returnState(person, now);
+  return { [office.RS.powerOff]: 'st-off', [office.RS.present]: 'st-in', [office.RS.overdue]: 'st-over',
+    [office.RS.today]: 'st-today', [office.RS.unparsable]: 'st-unknown' }[s] || 'st-later';
+}
+
 // A journey of the views is a skip while the server has none.
 async function requireViews(ctx) {
   const res = await ctx.get(`${ctx.base}m/`);
@@ -105,4 +113,5 @@ function isoDate(d) {
 
 module.exports = {
   norm, searched, boardRows, boardKeys, waitForRow, waitForWall, history, readMessages, requireViews, isoDate,
+  stateClass,
 };
