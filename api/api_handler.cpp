@@ -262,6 +262,14 @@ void CheckWrite(const TIdHTTPRequestInfo& request) {
         throw EApiError(403, "cross-site writes are refused");
 }
 
+// The history's source of a write: "web" when our own views' script sent it
+// (its header cannot come from another site's page without a preflight we
+// never grant, and CheckWrite has seen the Origin), else "api".
+const char* SourceOf(const TIdHTTPRequestInfo& request) {
+    return request.RawHeaders.Values("X-Quor-View") == "1" && !request.RawHeaders.Values("Origin").empty() ? "web"
+                                                                                                           : "api";
+}
+
 void CheckShare(TKavelEnv& env) {
     if (!env.ShareReadable()) throw EApiError(503, "the common directory cannot be read");
 }
@@ -351,7 +359,7 @@ void AnswerAbsence(TLive& live, const TIdHTTPRequestInfo& request, TIdHTTPRespon
     } catch (const std::out_of_range&) {
         throw EApiError(422, "mark names no status mark", "mark");
     }
-    StoreAbsence(env, *persons, person, changed, "api", request.RemoteAddress);
+    StoreAbsence(env, *persons, person, changed, SourceOf(request), request.RemoteAddress);
     AnswerJson(response, 200, PersonJson(changed, env.Statuses(), env.Clock().Now()));
 }
 
@@ -366,7 +374,7 @@ void AnswerMessage(TLive& live, const TIdHTTPRequestInfo& request, TIdHTTPRespon
     CheckShare(env);
     const TKavelEnv::TPersonsPtr persons = env.GetPersons();
     const TKavelPerson& person = FindKey(*persons, keyUtf8);
-    const std::string stored = SendMessage(env, person, sender, text, "api", request.RemoteAddress);
+    const std::string stored = SendMessage(env, person, sender, text, SourceOf(request), request.RemoteAddress);
     AnswerJson(response, 200, {{"key", keyUtf8}, {"sender", Text(stored)}, {"stored", true}});
 }
 

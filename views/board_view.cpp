@@ -6,7 +6,8 @@
 //     [data-key][data-k][data-row][data-group] > a[href="/m/p/<key>"] >
 //     img.mk[alt=caption], span.nm, span.cap, span.ret, span.dst, span.flag
 //     (overdue: span.flag.over); p#loaded; the fragment /m/board?<same
-//     query> is div#board alone.
+//     query> is div#board alone, /m/board?keys=<keys, one a line> is
+//     ul#persons with those persons' rows alone, unfiltered.
 //   wall: div#wall.wall[.dim][data-version] > section.g > h2 + div.w.st-<state>
 //     > span.nm, span.io, span.ret, (with QUOR_WallDetails) span.cap, span.dst;
 //     p#changed; the fragment /m/wall/part is div#wall alone.
@@ -182,11 +183,31 @@ std::string BoardFragment(TLive& live, const TKavelPersonsList& persons, const T
     return out.Finish();
 }
 
+// The board's rows of the persons named by keys (UTF-8, one a line), in
+// ul#persons, whatever the filters: the script puts them in place of the
+// rows it shows, so a change costs a few rows, not the board.
+std::string BoardRows(TLive& live, const TKavelPersonsList& persons, std::string_view keys, TDateTime now) {
+    std::string list = "<ul id=\"persons\">";
+    ForEachLine(keys, [&](std::string_view key) {
+        const std::optional<std::string> cp932 = Utf8ToCp932(key);
+        if (const TKavelPerson* person = cp932 ? persons.FindPerson(*cp932) : nullptr)
+            AppendPerson(list, *person, live.Env().Statuses(), now);
+    });
+    list += "</ul>";
+    TViewText out;
+    out += list;
+    return out.Finish();
+}
+
 void AnswerBoard(TViewCall& call, bool fragmentOnly) {
     TKavelEnv& env = call.Live.Env();
     const TKavelEnv::TPersonsPtr persons = env.GetPersons();
     const TDateTime now = env.Clock().Now();
     const TBoardFilter filter = BoardFilterOf(call.Request);
+    if (fragmentOnly && !call.Request.QueryFields.ValueOf("keys").empty()) {
+        AnswerHtml(call.Response, 200, BoardRows(call.Live, *persons, call.Request.QueryFields.ValueOf("keys"), now));
+        return;
+    }
     if (fragmentOnly) {
         AnswerHtml(call.Response, 200, BoardFragment(call.Live, *persons, filter, now));
         return;
@@ -238,7 +259,8 @@ TOfficeHours OfficeHoursOf(const std::vector<std::string>& timeTable) {
 }
 
 TWallLayout WallLayoutFor(int lines) {
-    // A line wants about 15 characters of width; its height is 1.5 times the
+    // A line wants about 18 characters of width (a long name, its word, a
+    // return date with weekday and time); its height is 1.5 times the
     // type. In units of the screen height, the width is 16/9.
     TWallLayout best;
     best.FontVh = 0;
@@ -246,7 +268,7 @@ TWallLayout WallLayoutFor(int lines) {
     for (int columns = 1; columns <= 12; ++columns) {
         const int rows = (lines + columns - 1) / columns;
         const double byHeight = 88.0 / rows / 1.5;
-        const double byWidth = 100.0 * 16 / 9 / columns / 15;
+        const double byWidth = 100.0 * 16 / 9 / columns / 18;
         const double font = std::min({byHeight, byWidth, 6.0});
         if (font > best.FontVh + 1e-9) best = {columns, rows, font};
     }

@@ -97,7 +97,8 @@ void AppendHistory(TViewText& out, TLive& live, const TKavelPerson& person) {
                 out += "在席に戻りました";
             } else {
                 out += "不在: ";
-                out.EscapedUtf8(date + " " + after.value("time", ""));
+                const std::string time = after.value("time", "");
+                out.EscapedUtf8(time.empty() ? date : date + " " + time);
                 if (const std::string reason = after.value("reason", ""); !reason.empty()) {
                     out += " ";
                     out.EscapedUtf8(reason.substr(0, reason.find_first_of("\r\n")));

@@ -64,6 +64,10 @@ std::string TViewText::Finish() {
 }
 
 std::string KeyPathPiece(std::string_view cp932Key) {
+    bool ascii = true;
+    for (const char c : cp932Key) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    // Most keys are ASCII names: no conversion (a board of 10,000 asks for 10,000).
+    if (ascii) return PercentEncode(cp932Key, [](unsigned char c) { return !Unreserved(c); });
     const std::string utf8 = Cp932ToUtf8(cp932Key, TBadBytes::Replace);
     if (utf8.find(Replacement) != std::string::npos) return std::string();
     return PercentEncode(utf8, [](unsigned char c) { return !Unreserved(c); });

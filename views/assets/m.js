@@ -53,12 +53,19 @@
     }).catch(function () { loading[id] = null; });
   }
 
-  // ---- Followed persons: key -> { name, state } in localStorage. ----
+  // ---- Followed persons: their keys and names in localStorage, what this
+  // page last saw of each in memory (every open page tells on its own). ----
   var FOLLOW = "quor.follow";
   function followed() {
     try { return JSON.parse(localStorage.getItem(FOLLOW)) || {}; } catch (e) { return {}; }
   }
   function saveFollowed(f) { try { localStorage.setItem(FOLLOW, JSON.stringify(f)); } catch (e) { /* private mode */ } }
+  var seen = {};
+  function stateOf(p) { return [p.state, p.mark, p.returnDate, p.returnTime, p.reason].join("|"); }
+  function person(key) {
+    return fetch("/api/v1/persons/" + encodeURIComponent(key), { credentials: "same-origin" })
+      .then(function (r) { return r.ok ? r.json() : null; });
+  }
   var title = document.title;
   function tell(text) {
     var box = $("notices");
@@ -79,32 +86,33 @@
   });
   function words(p) {
     if (p.state === "present") return p.name + " さんが戻りました（在席）";
-    var ret = [p.returnDate, p.returnTime].filter(Boolean).join(" ");
+    // With no return moment the date holds the mark's caption again.
+    var ret = p.returnDate === p.markCaption ? "" : [p.returnDate, p.returnTime].filter(Boolean).join(" ");
     return p.name + " さんの状態が変わりました: " + (p.markCaption || "") + (ret ? "（戻り " + ret + "）" : "");
   }
-  function checkFollowed(keys) {
-    var f = followed();
-    Object.keys(f).forEach(function (key) {
-      if (keys && keys.indexOf(key) < 0) return;
-      fetch("/api/v1/persons/" + encodeURIComponent(key), { credentials: "same-origin" }).then(function (r) {
-        return r.ok ? r.json() : null;
-      }).then(function (p) {
-        if (!p) return;
-        var now = followed();
-        if (!now[key]) return;
-        var state = p.state + "|" + p.mark + "|" + p.returnDate + "|" + p.returnTime;
-        if (now[key].state !== state) {
-          now[key].state = state;
-          saveFollowed(now);
-          tell(words(p));
-        }
-      });
+  function look(key, quiet) {
+    person(key).then(function (p) {
+      if (!p || !followed()[key]) return;
+      var s = stateOf(p);
+      if (!quiet && seen[key] !== undefined && seen[key] !== s) tell(words(p));
+      seen[key] = s;
     });
   }
+  function checkFollowed(keys) {
+    Object.keys(followed()).forEach(function (key) {
+      if (!keys || keys.indexOf(key) >= 0) look(key, false);
+    });
+  }
+  Object.keys(followed()).forEach(function (key) { look(key, true); });
   function markFollowed() {
     var f = followed();
+    var keys = Object.keys(f);
+    each(document.querySelectorAll("#persons .p.followed"), function (li) {
+      if (!f[li.getAttribute("data-key")]) li.classList.remove("followed");
+    });
+    if (!keys.length) return;
     each(document.querySelectorAll("#persons .p"), function (li) {
-      li.classList.toggle("followed", !!f[li.getAttribute("data-key")]);
+      if (f[li.getAttribute("data-key")]) li.classList.add("followed");
     });
   }
   var follow = $("follow");
@@ -119,21 +127,10 @@
     show();
     follow.addEventListener("click", function () {
       var f = followed();
-      if (f[key]) {
-        delete f[key];
-        saveFollowed(f);
-        show();
-        return;
-      }
-      f[key] = { name: follow.getAttribute("data-name"), state: "" };
+      if (f[key]) delete f[key]; else f[key] = { name: follow.getAttribute("data-name") };
       saveFollowed(f);
       show();
-      // The state now, so that only what changes later is told.
-      fetch("/api/v1/persons/" + encodeURIComponent(key)).then(function (r) { return r.ok ? r.json() : null; })
-        .then(function (p) {
-          var g = followed();
-          if (p && g[key]) { g[key].state = p.state + "|" + p.mark + "|" + p.returnDate + "|" + p.returnTime; saveFollowed(g); }
-        });
+      if (f[key]) look(key, true);
     });
   }
 
@@ -156,7 +153,7 @@
       var ok = (!fq || li.getAttribute("data-k").indexOf(fq) >= 0) &&
         (!want.row || li.getAttribute("data-row") === want.row) &&
         (!want.group || li.getAttribute("data-group") === want.group);
-      li.hidden = !ok;
+      if (li.hidden === ok) li.hidden = !ok; // untouched rows cost no style work
       if (ok) n++;
     });
     var count = $("count");
@@ -201,8 +198,27 @@
   var versioned = document.querySelector("[data-version]");
   var version = versioned ? +versioned.getAttribute("data-version") : -1;
   var state = $("state");
+  // Only the changed rows, when the feed names them and each is on the page
+  // or was filtered out by the server in the first place.
+  function refreshRows(keys) {
+    var rows = {};
+    each(document.querySelectorAll("#persons .p"), function (li) { rows[li.getAttribute("data-key")] = li; });
+    fetch("/m/board?keys=" + encodeURIComponent(keys.join("\n")), { credentials: "same-origin" }).then(function (r) {
+      if (!r.ok) throw r.status;
+      return r.text();
+    }).then(function (html) {
+      var got = {}, whole = false;
+      each(fragment(html).querySelectorAll(".p"), function (li) { got[li.getAttribute("data-key")] = li; });
+      keys.forEach(function (key) {
+        if (rows[key] && got[key]) rows[key].replaceWith(got[key]);
+        else if (rows[key]) rows[key].remove();
+        else if (got[key]) whole = true; // a new row, or one the server's filter left out: its place is the server's
+      });
+      if (whole) refreshBoard(); else applyFilter();
+    }).catch(refreshBoard);
+  }
   function changed(keys) {
-    if ($("board")) refreshBoard();
+    if ($("board")) { if (keys && keys.length && keys.length <= 50) refreshRows(keys); else refreshBoard(); }
     if ($("wall")) reload("wall", "/m/wall/part");
     if (state) {
       var key = state.getAttribute("data-key");
@@ -247,7 +263,7 @@
       if (data.mark !== undefined) { if (data.mark === "") delete data.mark; else data.mark = parseInt(data.mark, 10); }
       fetch(form.getAttribute("data-api"), {
         method: "POST", credentials: "same-origin",
-        headers: { "Content-Type": "application/json" }, body: JSON.stringify(data)
+        headers: { "Content-Type": "application/json", "X-Quor-View": "1" }, body: JSON.stringify(data)
       }).then(function (r) {
         return r.json().then(function (j) { return { ok: r.ok, body: j }; });
       }).then(function (a) {
