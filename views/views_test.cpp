@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "api/api_handler.h"
 #include "api/live.h"
 #include "data/persons_list.h"
 #include "http/http_request_parser.h"
@@ -231,6 +232,24 @@ TEST_F(Views, AnAbsenceSetAndClearedIsConfirmedShownAndRecordedAsTheWebs) {
     page = Get("/m/p/tanaka").BodyText;
     EXPECT_NE(page.find("data-state=\"in\""), std::string::npos);
     EXPECT_NE(page.find(U(u8"在席に戻りました")), std::string::npos);
+}
+
+TEST_F(Views, TheScriptsWritesThroughTheApiAreTheWebsInTheHistoryAndOtherClientsAreTheApis) {
+    auto send = [&](const std::string& headers) {
+        const std::string body = "{\"text\":\"hi\"}";
+        TParsedRequest parsed = ParseHttpRequest(
+            "POST /api/v1/persons/tanaka/messages HTTP/1.1\r\nHost: office\r\n"
+            "Content-Type: application/json\r\nContent-Length: " +
+                std::to_string(body.size()) + "\r\n" + headers + "\r\n" + body,
+            true);
+        TIdHTTPResponseInfo response;
+        AnswerApi(*Live, "test", parsed.Info, response);
+        EXPECT_EQ(response.StatusCode, 200) << response.BodyText;
+        return Live->History().Last("tanaka", 1).at(0);
+    };
+    EXPECT_NE(send("Origin: http://office\r\nX-Quor-View: 1\r\n").find("\"source\":\"web\""), std::string::npos);
+    EXPECT_NE(send("X-Quor-View: 1\r\n").find("\"source\":\"api\""), std::string::npos);
+    EXPECT_NE(send("Origin: http://office\r\n").find("\"source\":\"api\""), std::string::npos);
 }
 
 TEST_F(Views, TheWallShowsInOutAndReturnButNoReasonsUnlessTheSettingSaysSo) {

@@ -217,7 +217,15 @@
       if (whole) refreshBoard(); else applyFilter();
     }).catch(refreshBoard);
   }
+  // The page's "as of" line: live now, so it says so and when the last change came.
+  function live(when) {
+    var line = $("loaded");
+    if (!line || line.querySelector("strong")) return; // the share is lost: the server's words stand
+    var t = new Date(), two = function (n) { return (n < 10 ? "0" : "") + n; };
+    line.textContent = "自動で更新しています。" + (when ? "最後の変更 " + two(t.getHours()) + ":" + two(t.getMinutes()) + ":" + two(t.getSeconds()) : "");
+  }
   function changed(keys) {
+    live(true);
     if ($("board")) { if (keys && keys.length && keys.length <= 50) refreshRows(keys); else refreshBoard(); }
     if ($("wall")) reload("wall", "/m/wall/part");
     if (state) {
@@ -228,6 +236,7 @@
   }
   if (window.EventSource && (versioned || state || follow || Object.keys(followed()).length)) {
     var feed = new EventSource("/api/v1/events");
+    feed.addEventListener("open", function () { if (!loading.board) live(false); });
     feed.addEventListener("change", function (e) {
       var d = JSON.parse(e.data);
       version = d.version;
