@@ -37,6 +37,8 @@ async function lighthouse(url, profileDir) {
   const { default: run } = await import('lighthouse');
   const launcher = await import('chrome-launcher');
   fs.mkdirSync(profileDir, { recursive: true });
+  // The journeys' Chromium, also for anything in Lighthouse that looks for one itself.
+  process.env.CHROME_PATH = CHROMIUM;
   const chrome = await launcher.launch({
     chromePath: CHROMIUM,
     chromeFlags: ['--headless', ...FLAGS],
