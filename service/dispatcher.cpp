@@ -16,6 +16,7 @@
 #include "http/http_text.h"
 #include "images/jpeg_image.h"
 #include "images/jpeg_list.h"
+#include "images/resource_module.h"
 #include "log/event_log.h"
 #include "log/log_file.h"
 #include "pages/html_escape.h"
@@ -62,6 +63,31 @@ void AnswerImage(const TDispatchContext& context, const TIdHTTPRequestInfo& requ
     response.ResponseCookies.AddCookie("Last-Modified=" + context.StartTimeText + "; path=" + path);
     response.BodyText.clear();
     response.BodyStream = std::make_unique<TBodyStream>(std::move(bytes));
+}
+
+// The browser's tab icon: the "present" mark, the icon file as it is built in. It changes only with the
+// executable, so the browser keeps it a day before it asks again.
+constexpr std::string_view FaviconPath = "/favicon.ico";
+
+void AnswerFavicon(const TDispatchContext& context, const TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response) {
+    static const std::shared_ptr<const std::string> bytes = [] {
+        const auto icon = MainModule().Find(TResourceKind::Icon, "POWERON");
+        return icon ? std::make_shared<const std::string>(*icon) : nullptr;
+    }();
+    if (!bytes) {
+        response.SetStatus(404);
+        return;
+    }
+    const std::string tag = ImageEntityTag(context.StartTimeText);
+    response.CustomHeaders.push_back({"ETag", tag});
+    response.CustomHeaders.push_back({"Cache-Control", "max-age=86400"});
+    if (RequestHoldsTag(request, tag)) {
+        response.SetStatus(304);
+        return;
+    }
+    response.ContentType = "image/x-icon";
+    response.BodyText.clear();
+    response.BodyStream = std::make_unique<TBodyStream>(bytes);
 }
 
 // The body of a failed page. Without one the browser leaves the frame blank,
@@ -150,7 +176,9 @@ void AnswerRequest(const TDispatchContext& context, const TIdHTTPRequestInfo& AR
     const bool image = path.size() >= ImageSuffix.size() &&
                        path.compare(path.size() - ImageSuffix.size(), ImageSuffix.size(), ImageSuffix) == 0;
     try {
-        if (image)
+        if (path == FaviconPath)
+            AnswerFavicon(context, ARequestInfo, AResponseInfo);
+        else if (image)
             AnswerImage(context, ARequestInfo, AResponseInfo);
         else
             AnswerPage(context, ARequestInfo, AResponseInfo);

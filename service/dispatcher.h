@@ -29,7 +29,8 @@ std::string ImageEntityTag(const std::string& startTimeText);
 
 // The server's one request handler: images from the catalogue and the
 // status marks (answered 304 when the browser already holds this start's
-// version), every other path through the page maker. Failures of an image
+// version), /favicon.ico from the built-in icons, every other path through
+// the page maker. Failures of an image
 // or a page are logged and answered 500, a page's with a short page saying
 // that the request failed and why; they never reach the caller.
 // Pages whose handling grows with a message file (reading or prepending to
