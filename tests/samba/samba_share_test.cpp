@@ -222,8 +222,9 @@ TEST(SambaShare, TheClientsFilesReachTheServerAndItsWritesReadBackWithTheGuidesM
 }
 
 // The server's prepend is kept in flight (a reader of ours holds the file)
-// while a client appends through the share; then it goes through. The
-// client's user may write the file the server made only through the group.
+// while a client adds a message at the end through the share; then it goes
+// through. The client's user may write the file the server made only through
+// the group.
 TEST(SambaShare, APrependInFlightWhileAClientAppendsKeepsBoth) {
     TServerProcess server(*Files);
     ASSERT_TRUE(server.WaitReady());
@@ -269,14 +270,14 @@ int main(int argc, char** argv) {
     const passwd* me = ::getpwuid(::geteuid());
     const group* shared = root ? ::getgrnam("users") : ::getgrgid(::getegid());
     if (!me || !shared) {
-        std::cout << "SKIP: no user or group entry to run smbd with\n";
-        return 77;
+        std::cout << "no user or group entry for the share\n";
+        return 1;
     }
     ShareGroup = shared->gr_gid;
     std::filesystem::permissions(files.Path(""), std::filesystem::perms(0755));
     if (::chown(files.Office().c_str(), ::geteuid(), ShareGroup) != 0 || ::chmod(files.Office().c_str(), 02775) != 0) {
-        std::cout << "SKIP: the share's directory cannot be given its group\n";
-        return 77;
+        std::cout << "the share's directory cannot be given its group\n";
+        return 1;
     }
     std::filesystem::create_directory(files.Path("samba"));
     TSamba samba(files.Path("samba/"), files.Office(), shared->gr_name, root ? "nobody" : me->pw_name);
