@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -42,9 +43,10 @@ private:
 
 class TWatcher {
 public:
-    explicit TWatcher(std::uint16_t port) : Socket_(TTcpSocket::Connect("127.0.0.1", port)) {
+    explicit TWatcher(std::uint16_t port, const std::string& path = "/events")
+        : Socket_(TTcpSocket::Connect("127.0.0.1", port)) {
         Socket_.SetReceiveTimeout(15000);
-        Socket_.Send("GET /events HTTP/1.1\r\n\r\n");
+        Socket_.Send("GET " + path + " HTTP/1.1\r\n\r\n");
     }
     // Reads until text has come (true) or the server closed or went quiet.
     bool ReadUntil(std::string_view text) {
@@ -72,7 +74,8 @@ class HeldStream : public ::testing::Test {
 protected:
     HeldStream() {
         Server.DefaultPort = 0;
-        Server.OnCommandGet = [this](TIdPeerThread&, const TIdHTTPRequestInfo&, TIdHTTPResponseInfo& res) {
+        Server.OnCommandGet = [this](TIdPeerThread&, const TIdHTTPRequestInfo& req, TIdHTTPResponseInfo& res) {
+            if (req.DocumentPath != "/events") return Ordinary(req, res);
             auto stream = std::make_shared<TPushedStream>();
             {
                 std::lock_guard l(M);
@@ -100,6 +103,8 @@ protected:
     }
 
     TIdHTTPServer Server;
+    std::function<void(const TIdHTTPRequestInfo&, TIdHTTPResponseInfo&)> Ordinary =
+        [](const TIdHTTPRequestInfo&, TIdHTTPResponseInfo& res) { res.BodyText = "page"; };
     std::mutex M;
     std::vector<std::shared_ptr<TPushedStream>> Streams;
 };
@@ -184,4 +189,30 @@ TEST_F(HeldStream, AStopEndsEveryHeldStreamAsADrainedAnswer) {
     }
     EXPECT_EQ(Server.Statistics().Held, 0);
     EXPECT_EQ(Server.Statistics().CutAtStop, 0u);
+}
+
+// At the bound on request connections a held answer being written is no
+// request's place: cutting it would make no room.
+TEST_F(HeldStream, AFullTableOfRequestsNeverCutsAFeed) {
+    Server.MaxConnections = 1;
+    Server.IsSlowRequest = [](const TIdHTTPRequestInfo& req) { return req.DocumentPath == "/slow"; };
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    Ordinary = [released](const TIdHTTPRequestInfo& req, TIdHTTPResponseInfo& res) {
+        if (req.DocumentPath == "/slow") released.wait();
+        res.BodyText = "page";
+    };
+    const std::uint16_t port = Start();
+    TWatcher feed(port);
+    ASSERT_TRUE(feed.ReadUntil("hello\n"));
+    Stream(0)->Push(std::string(16 << 20, 'x'));  // more than the socket takes: being written
+    TWatcher slow(port, "/slow");
+    ASSERT_TRUE(Eventually([](const THttpServerStatistics& s) { return s.Accepted == 2; }));
+    TWatcher next(port, "/next");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the next one waits at the bound
+    release.set_value();
+    EXPECT_TRUE(slow.ReadUntil("page"));
+    EXPECT_TRUE(next.ReadUntil("page"));
+    Stream(0)->Push("after\n");
+    EXPECT_TRUE(feed.ReadUntil("xafter\n"));
 }

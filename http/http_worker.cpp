@@ -318,12 +318,14 @@ bool THttpWorker::MakeRoom() {
         Close(Reading_.begin());
         return true;
     }
-    // Slow readers must not keep everybody else out.
-    if (!Writing_.empty()) {
-        Counters_.Evicted.fetch_add(1, std::memory_order_relaxed);
-        Close(Writing_.begin());
-        return true;
-    }
+    // Slow readers must not keep everybody else out. A held answer holds no
+    // request's place: cutting it would make no room.
+    for (TList::iterator c = Writing_.begin(); c != Writing_.end(); ++c)
+        if (!c->IsHeld) {
+            Counters_.Evicted.fetch_add(1, std::memory_order_relaxed);
+            Close(c);
+            return true;
+        }
     return false;
 }
 
