@@ -157,9 +157,13 @@ TEST_F(HeldStream, ASlowOrGoneReaderIsCutWhileTheOthersGetEveryEvent) {
 
 TEST_F(HeldStream, TheNextPastTheCapGets503WithRetryAfterAndAClosedOneFreesItsPlace) {
     ASSERT_EQ(Server.MaxHeldStreams, 4096);
+#ifdef _WIN32
+    Server.MaxHeldStreams = 32;  // Wine takes minutes over 4,096 connections, and its sockets a while after
+#endif
+    const int cap = Server.MaxHeldStreams;
     const std::uint16_t port = Start();
     std::vector<std::unique_ptr<TWatcher>> open;
-    for (int i = 0; i < 4096; ++i) {
+    for (int i = 0; i < cap; ++i) {
         open.push_back(std::make_unique<TWatcher>(port));
         ASSERT_TRUE(open.back()->ReadUntil("hello\n")) << i;
     }
@@ -170,7 +174,7 @@ TEST_F(HeldStream, TheNextPastTheCapGets503WithRetryAfterAndAClosedOneFreesItsPl
     EXPECT_NE(refused.Got.find("\r\nRetry-After: "), std::string::npos) << refused.Got;
     EXPECT_EQ(Server.Statistics().HeldRefused, 1u);
     open.front()->Close();
-    EXPECT_TRUE(Eventually([](const THttpServerStatistics& s) { return s.Held == 4095; }));
+    EXPECT_TRUE(Eventually([cap](const THttpServerStatistics& s) { return s.Held == cap - 1; }));
     EXPECT_TRUE(TWatcher(port).ReadUntil("hello\n"));
 }
 
