@@ -275,14 +275,8 @@ void CheckShare(TKavelEnv& env) {
 }
 
 void AnswerEvents(TLive& live, const TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response) {
-    std::optional<std::uint64_t> last;
-    const std::string id = request.RawHeaders.Values("Last-Event-ID");
-    if (!id.empty()) {
-        try {
-            last = std::stoull(id);
-        } catch (const std::exception&) {
-        }
-    }
+    // An id we never sent ("-1", "7x") is none: stoull took both as ids.
+    const std::optional<std::uint64_t> last = ParseEventId(request.RawHeaders.Values("Last-Event-ID"));
     std::string greeting;
     response.HeldStream = live.Feed().Open(last, greeting);
     response.ContentType = "text/event-stream; charset=utf-8";

@@ -29,12 +29,18 @@ bool AbsenceDiffers(const TKavelPerson& a, const TKavelPerson& b) {
            ReasonBetweenQuotes(a.Huzairiyu) != ReasonBetweenQuotes(b.Huzairiyu);
 }
 
+// The file is opened by name for each record: once the log's rotation has
+// moved it away, the next record starts a new one, with no signal needed.
 void TChangeHistory::Append(const std::string& line) {
     std::lock_guard l(M_);
     try {
-        AppendToFile(Path_, line + "\n");
+        // After a failure (a full disk, say) part of a line may be there:
+        // this record must not end it.
+        AppendToFile(Path_, (MaybeTorn_ ? "\n" : "") + line + "\n");
+        MaybeTorn_ = false;
     } catch (const std::exception&) {
         ++Failures_;  // the change itself stands; only its record is lost
+        MaybeTorn_ = true;
     }
 }
 
@@ -80,21 +86,32 @@ void TChangeHistory::OnRescanned(TKavelEnv& env, const TKavelPersonsList& before
 
 std::vector<std::string> TChangeHistory::Last(const std::string& key, size_t n) const {
     const std::string wanted = "\"key\":" + nlohmann::json(Text(key)).dump() + ",";
-    std::deque<std::string> found;
-    std::string pending;
-    auto take = [&](std::string_view line) {
-        if (line.find(wanted) == std::string_view::npos) return;
-        found.emplace_back(line);
-        if (found.size() > n) found.pop_front();
+    // The person's last n records of one file, oldest first; a line cut
+    // short (a crash, a full disk) is passed over.
+    auto scan = [&](const std::string& path, size_t n) {
+        std::deque<std::string> found;
+        std::string pending;
+        auto take = [&](std::string_view line) {
+            if (line.find(wanted) == std::string_view::npos || !nlohmann::json::accept(line)) return;
+            found.emplace_back(line);
+            if (found.size() > n) found.pop_front();
+        };
+        if (!FileExists(path)) return found;
+        ReadFileBlocks(path, [&](std::string_view block) {
+            pending.append(block);
+            size_t start = 0;
+            for (size_t end; (end = pending.find('\n', start)) != std::string::npos; start = end + 1)
+                take(std::string_view(pending).substr(start, end - start));
+            pending.erase(0, start);
+        });
+        return found;
     };
     std::lock_guard l(M_);
-    if (!FileExists(Path_)) return {};
-    ReadFileBlocks(Path_, [&](std::string_view block) {
-        pending.append(block);
-        size_t start = 0;
-        for (size_t end; (end = pending.find('\n', start)) != std::string::npos; start = end + 1)
-            take(std::string_view(pending).substr(start, end - start));
-        pending.erase(0, start);
-    });
+    std::deque<std::string> found = scan(Path_, n);
+    // Right after a rotation the rest is in the file it moved to.
+    if (found.size() < n) {
+        std::deque<std::string> older = scan(Path_ + ".1", n - found.size());
+        found.insert(found.begin(), older.begin(), older.end());
+    }
     return {found.begin(), found.end()};
 }

@@ -16,7 +16,7 @@ class TKavelPersonsList;
 // (a classic page), "api", each with the peer's address, or "client" (a
 // file change the server did not make, found by a rescan). Each line is one
 // append: a crash leaves whole lines only, and the log's rotation may move
-// the file away at any time.
+// the file away at any time (the next record starts a new file).
 class TChangeHistory {
 public:
     TChangeHistory(std::string path, const TClock& clock) : Path_(std::move(path)), Clock_(clock) {}
@@ -28,7 +28,8 @@ public:
     void OnRescanned(TKavelEnv& env, const TKavelPersonsList& before, const TKavelPersonsList& after,
                      const std::vector<std::string>& keys);
 
-    // The last n records of the person (key in Shift-JIS), oldest first.
+    // The last n records of the person (key in Shift-JIS), oldest first; with
+    // fewer in the file, the rest from the one the rotation left (.1).
     std::vector<std::string> Last(const std::string& key, size_t n) const;
 
     const std::string& Path() const { return Path_; }
@@ -43,6 +44,7 @@ private:
     const TClock& Clock_;
     mutable std::mutex M_;
     std::uint64_t Failures_ = 0;
+    bool MaybeTorn_ = false;  // the last append failed, maybe halfway
 };
 
 // Whether two records differ in what the history follows.

@@ -74,13 +74,10 @@ void TEventFeed::Publish(const std::vector<std::string>& keys) {
 }
 
 std::shared_ptr<THeldStream> TEventFeed::Open(std::optional<std::uint64_t> lastEventId, std::string& greeting) {
-    const std::uint64_t version = Version();
+    std::uint64_t version = Version();
     greeting = "retry: 2000\n";
-    if (lastEventId && *lastEventId < version) {
-        std::string missed;
-        std::uint64_t last = 0;
-        if (EventsAfter(*lastEventId, missed, last) && last <= version) greeting += missed;
-    }
+    // The missed events end at the version they were taken at, maybe a later one.
+    if (lastEventId && *lastEventId < version && !EventsAfter(*lastEventId, greeting, version)) version = Version();
     greeting += VersionEvent(version);
     return std::make_shared<TFeedStream>(shared_from_this(), version);
 }
@@ -100,6 +97,18 @@ bool TEventFeed::EventsAfter(std::uint64_t after, std::string& out, std::uint64_
             last = id;
         }
     return true;
+}
+
+std::optional<std::uint64_t> ParseEventId(std::string_view id) {
+    std::uint64_t value = 0;
+    if (id.empty() || id.size() > 20) return std::nullopt;
+    for (char c : id) {
+        if (c < '0' || c > '9') return std::nullopt;
+        const std::uint64_t next = value * 10 + static_cast<std::uint64_t>(c - '0');
+        if (next / 10 != value) return std::nullopt;  // beyond 64 bits
+        value = next;
+    }
+    return value;
 }
 
 void TEventFeed::Attach(const std::shared_ptr<TWatcher>& watcher) {

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class THeldStream;
@@ -18,7 +19,9 @@ class THeldStream;
 // version, its cue to read the whole list again.
 class TEventFeed : public std::enable_shared_from_this<TEventFeed> {
 public:
-    explicit TEventFeed(size_t kept = 256) : Kept_(kept) {}
+    // Versions count on from first: each start of the server begins above
+    // the last one's, so a feed reconnecting to it never goes back.
+    explicit TEventFeed(size_t kept = 256, std::uint64_t first = 0) : Kept_(kept), Version_(first) {}
 
     std::uint64_t Version() const { return Version_.load(std::memory_order_acquire); }
     // A new version whose event names the changed persons' keys (UTF-8).
@@ -44,5 +47,8 @@ private:
     mutable std::mutex M_;
     std::deque<std::pair<std::uint64_t, std::string>> Events_;
     std::vector<std::weak_ptr<TWatcher>> Watchers_;
-    std::atomic<std::uint64_t> Version_{0};
+    std::atomic<std::uint64_t> Version_;
 };
+
+// A Last-Event-ID as sent back: decimal digits only, else none.
+std::optional<std::uint64_t> ParseEventId(std::string_view id);

@@ -43,9 +43,22 @@ std::string TRequestMetrics::Text() const {
     return out;
 }
 
+namespace {
+
+// A start's versions begin at its microseconds since 1970: above every
+// version of an earlier start while the clock does not go back and changes
+// come slower than one a microsecond; and exact as a JavaScript number.
+std::uint64_t FirstVersion() {
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count());
+}
+
+}  // namespace
+
 TLive::TLive(TKavelEnv& env, const std::string& homeDirectory, const TClock& clock)
     : Env_(env),
-      Feed_(std::make_shared<TEventFeed>()),
+      Feed_(std::make_shared<TEventFeed>(256, FirstVersion())),
       History_(homeDirectory + "history.jsonl", clock),
       Clock_(clock) {
     env.SetOnStored([this](const TKavelEnv::TStoredChange& change) { History_.OnStored(change); });

@@ -5,7 +5,7 @@
 # cannot: it binds every UDP socket on the loopback device to any address.
 set(QUOR_POSIX_ONLY_TESTS
   event_sink_test file_system_posix_test service_host_test service_install_test
-  server_lifecycle_test server_requests_test server_start_test live_api_test server_command_line_test
+  server_lifecycle_test server_requests_test server_start_test live_api_test live_feed_test server_command_line_test
   absence_page_test message_send_page_test)
 
 # quor_test(name SOURCES ... [DEPS ...] [LABELS ...])

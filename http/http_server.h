@@ -67,7 +67,8 @@ public:
     // answer whose reader has taken nothing for longest.
     int MaxConnections = 1024;
     // Held answers (see http/http_held_stream.h) open at once, apart from
-    // MaxConnections; beyond it such a request is answered 503.
+    // MaxConnections; beyond it such a request is answered 503 with
+    // Retry-After.
     int MaxHeldStreams = 4096;
     // A held answer with nothing to send for this long sends its heartbeat.
     int HeartbeatMs = 25000;

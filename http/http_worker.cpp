@@ -53,6 +53,8 @@ constexpr auto RescueRearm = std::chrono::milliseconds(1);
 // Over the bound on bytes held, only readers that have taken nothing for this
 // long are cut: the others are reading and will let go soon.
 constexpr auto SlowReaderAfter = std::chrono::milliseconds(1000);
+// A held answer refused at its cap tells the client when to try again.
+constexpr int HeldRetryAfterSeconds = 10;
 // After an answer this large the freed pages go back to the system at once.
 constexpr std::size_t GiveBackAfter = 8u << 20;
 
@@ -316,12 +318,14 @@ bool THttpWorker::MakeRoom() {
         Close(Reading_.begin());
         return true;
     }
-    // Slow readers must not keep everybody else out.
-    if (!Writing_.empty()) {
-        Counters_.Evicted.fetch_add(1, std::memory_order_relaxed);
-        Close(Writing_.begin());
-        return true;
-    }
+    // Slow readers must not keep everybody else out. A held answer holds no
+    // request's place: cutting it would make no room.
+    for (TList::iterator c = Writing_.begin(); c != Writing_.end(); ++c)
+        if (!c->IsHeld) {
+            Counters_.Evicted.fetch_add(1, std::memory_order_relaxed);
+            Close(c);
+            return true;
+        }
     return false;
 }
 
@@ -470,11 +474,13 @@ void THttpWorker::StartAnswer(TList::iterator c, TIdHTTPResponseInfo& response, 
             response.HeldStream.reset();
             response.BodyStream.reset();
             response.SetStatus(503);
+            response.CustomHeaders.push_back({"Retry-After", std::to_string(HeldRetryAfterSeconds)});
             response.ContentType = "text/plain";
             response.BodyText = "Too many open feeds.";
             response.ContentLength = -1;
         } else {
             c->IsHeld = true;
+            c->Header = response.WriteHeader();  // while the stream is in it: a held head has no length
             c->Stream = std::move(response.HeldStream);
             Counters_.InService.fetch_sub(1, std::memory_order_relaxed);
             c->Stream->Attach([mailbox = Mailbox_] {
@@ -485,7 +491,7 @@ void THttpWorker::StartAnswer(TList::iterator c, TIdHTTPResponseInfo& response, 
             });
         }
     }
-    c->Header = response.WriteHeader();
+    if (!response.HeaderHasBeenWritten()) c->Header = response.WriteHeader();
     c->BodyText = std::move(response.BodyText);
     c->BodyStream = std::move(response.BodyStream);
     std::int64_t owned = 0;
@@ -573,6 +579,9 @@ void THttpWorker::Hold(TList::iterator c, TClock::time_point now) {
     ReleaseAnswer(*c);
     Move(c, TState::Holding, Holding_, now + Config_.Heartbeat);
     Watch(c, PollRead);
+    // A wake-up while this answer was being written found it busy and
+    // passed it by: what came meanwhile goes now, not at the heartbeat.
+    Pump(c, false, now);
 }
 
 void THttpWorker::PumpWoken(TClock::time_point now) {

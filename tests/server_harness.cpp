@@ -245,11 +245,13 @@ int THttpAnswer::HeaderIndex(const std::string& name) const {
     return -1;
 }
 
-int OpenRequest(std::uint16_t port, const std::string& target) {
+int OpenRequest(std::uint16_t port, const std::string& target, const std::vector<std::string>& headers) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) Fail("socket");
     sockaddr_in address = Loopback(port);
-    const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    for (const std::string& h : headers) request += h + "\r\n";
+    request += "\r\n";
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
         const int err = errno;

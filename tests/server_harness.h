@@ -100,9 +100,9 @@ struct THttpAnswer {
 // reached or does not answer in time.
 THttpAnswer HttpGet(std::uint16_t port, const std::string& target, const std::vector<std::string>& headers = {});
 
-// A connection on loopback that has sent "GET target" and read nothing yet;
-// the caller reads (blocking) and closes it.
-int OpenRequest(std::uint16_t port, const std::string& target);
+// A connection on loopback that has sent "GET target" with the given extra
+// header lines and read nothing yet; the caller reads (blocking) and closes it.
+int OpenRequest(std::uint16_t port, const std::string& target, const std::vector<std::string>& headers = {});
 
 // Resident memory of the process in bytes (0 when it cannot be read).
 std::size_t ResidentBytes(pid_t pid);
