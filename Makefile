@@ -84,7 +84,7 @@ test-windows:
 # ten minutes; installs wrk and nginx when missing; results in the table it prints).
 .PHONY: bench
 bench: $(BUILD)/CMakeCache.txt
-	cmake --build $(BUILD) -j $(JOBS) --target quorwell
+	cmake --build $(BUILD) -j $(JOBS) --target quorwell bare_server feed_watchers
 	BUILD=$(abspath $(BUILD)) bench/server_vs_nginx.sh
 
 # The soak test, SOAK_SECONDS long (default 60; `make test` runs it for 10).
