@@ -1,5 +1,6 @@
 #include "api/api_handler.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <map>
@@ -215,12 +216,16 @@ void AnswerCached(TContentsCache& cache, TIdHTTPResponseInfo& response, const TI
             cache.AddObject(key, *found);
         }
     }
-    char tag[24];
-    std::snprintf(tag, sizeof tag, "\"%016llx\"", static_cast<unsigned long long>(found->Tag));
-    response.CustomHeaders.push_back({"ETag", tag});
+    // The tag's 16 hex digits in quotes, without printf's set-up on every hit.
+    char tag[18];
+    tag[0] = tag[17] = '"';
+    for (int i = 0; i < 16; ++i) tag[16 - i] = "0123456789abcdef"[(found->Tag >> (4 * i)) & 0xF];
+    const std::string_view tagText(tag, sizeof tag);
+    response.CustomHeaders.reserve(response.CustomHeaders.size() + 2);
+    response.CustomHeaders.push_back({"ETag", std::string(tagText)});
     response.CustomHeaders.push_back({"Cache-Control", "no-cache"});
     response.ContentType = "application/json";
-    if (RequestHoldsTag(request, tag)) {
+    if (RequestHoldsTag(request, tagText)) {
         response.SetStatus(304);
         return;
     }
@@ -412,25 +417,30 @@ void Route(TLive& live, TContentsCache& cache, const std::string& version, const
         return;
     }
     TKavelEnv& env = live.Env();
-    const std::vector<std::string> s = Segments(request);
-    const size_t n = s.size();
+    // A name of one segment (the lists, most asked for) is read off the
+    // decoded path; longer ones are split from the target as sent.
+    const std::string_view rest = std::string_view(path).substr(std::min(path.size(), Prefix.size()));
+    const bool one = path.starts_with(Prefix) && rest.find('/') == std::string_view::npos;
+    const std::vector<std::string> s = one ? std::vector<std::string>() : Segments(request);
+    const size_t n = one ? 1 : s.size();
+    const std::string_view first = one ? rest : n >= 1 ? std::string_view(s[0]) : std::string_view();
     auto want = [&](bool post) {
         if (post ? request.Method != "POST" : !get) throw EApiError(405, "method not allowed");
     };
-    if (n == 1 && s[0] == "openapi.json") {
+    if (n == 1 && first == "openapi.json") {
         want(false);
         response.ContentType = "application/json";
         response.BodyText = OpenApiDocument;
         return;
     }
-    if (n == 1 && s[0] == "events") {
+    if (n == 1 && first == "events") {
         want(false);
         AnswerEvents(live, request, response);
         return;
     }
     const TKavelEnv::TPersonsPtr persons = n >= 1 ? env.GetPersons() : nullptr;
     const TDateTime stamp = persons ? persons->LoadTime() : 0;
-    if (n == 1 && s[0] == "persons") {
+    if (n == 1 && first == "persons") {
         want(false);
         AnswerCached(cache, response, request, "/api/v1/persons", stamp, [&] {
             json list = json::array();
@@ -441,7 +451,7 @@ void Route(TLive& live, TContentsCache& cache, const std::string& version, const
         });
         return;
     }
-    if (n == 1 && s[0] == "groups") {
+    if (n == 1 && first == "groups") {
         want(false);
         AnswerCached(cache, response, request, "/api/v1/groups", stamp, [&] {
             json list = json::array();
@@ -452,7 +462,7 @@ void Route(TLive& live, TContentsCache& cache, const std::string& version, const
         });
         return;
     }
-    if (n == 1 && s[0] == "statuses") {
+    if (n == 1 && first == "statuses") {
         want(false);
         AnswerCached(cache, response, request, "/api/v1/statuses", stamp, [&] {
             json list = json::array();
@@ -470,7 +480,7 @@ void Route(TLive& live, TContentsCache& cache, const std::string& version, const
         });
         return;
     }
-    if (n >= 2 && s[0] == "persons") {
+    if (n >= 2 && first == "persons") {
         const std::string& key = s[1];
         if (n == 2) {
             want(false);
