@@ -90,19 +90,6 @@ std::vector<std::string> Segments(const TIdHTTPRequestInfo& request) {
     return out;
 }
 
-// Each character of utf8 that has no Shift-JIS form.
-std::vector<std::string> Unencodable(std::string_view utf8) {
-    std::vector<std::string> out;
-    for (size_t i = 0; i < utf8.size();) {
-        const unsigned char c = static_cast<unsigned char>(utf8[i]);
-        const size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-        const std::string ch(utf8.substr(i, n));
-        if (!Utf8ToCp932(ch)) out.push_back(ch);
-        i += n;
-    }
-    return out;
-}
-
 // A text field of the request body in Shift-JIS; empty when absent.
 std::string TextField(const json& body, const char* name) {
     const auto it = body.find(name);
@@ -248,39 +235,6 @@ const TKavelPerson& FindKey(const TKavelPersonsList& persons, const std::string&
     return *person;
 }
 
-// Entries of a message file: a line beginning with the mark opens one.
-json MessageEntries(const std::string& path, bool read) {
-    json out = json::array();
-    if (!FileExists(path)) return out;
-    const std::string mark = "○";
-    const std::string tag = "(伝言)";
-    const std::string sent = "送信日時:";
-    std::string header, text;
-    bool open = false;
-    auto flush = [&] {
-        if (!open) return;
-        std::string sender = header.substr(mark.size());
-        std::string time;
-        if (const size_t t = sender.find(tag); t != std::string::npos) sender.erase(t);
-        if (const size_t s = header.find(sent); s != std::string::npos) time = header.substr(s + sent.size());
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-        out.push_back({{"sender", Text(sender)}, {"time", Text(time)}, {"text", Text(text)}, {"read", read}});
-    };
-    ForEachLine(ReadWholeFile(path), [&](std::string_view line) {
-        if (line.substr(0, mark.size()) == mark) {
-            flush();
-            header.assign(line);
-            text.clear();
-            open = true;
-        } else if (open) {
-            text.append(line);
-            text += '\n';
-        }
-    });
-    flush();
-    return out;
-}
-
 json ParseBody(const TIdHTTPRequestInfo& request) {
     json body = json::parse(request.RawBody, nullptr, false);
     if (body.is_discarded() || !body.is_object()) throw EApiError(400, "the body is no JSON object");
@@ -298,6 +252,14 @@ void CheckWrite(const TIdHTTPRequestInfo& request) {
     const std::string host = request.RawHeaders.Values("Host");
     if (!origin.empty() && origin != "http://" + host && origin != "https://" + host)
         throw EApiError(403, "cross-site writes are refused");
+}
+
+// The history's source of a write: "web" when our own views' script sent it
+// (its header cannot come from another site's page without a preflight we
+// never grant, and CheckWrite has seen the Origin), else "api".
+const char* SourceOf(const TIdHTTPRequestInfo& request) {
+    return request.RawHeaders.Values("X-Quor-View") == "1" && !request.RawHeaders.Values("Origin").empty() ? "web"
+                                                                                                           : "api";
 }
 
 void CheckShare(TKavelEnv& env) {
@@ -389,7 +351,7 @@ void AnswerAbsence(TLive& live, const TIdHTTPRequestInfo& request, TIdHTTPRespon
     } catch (const std::out_of_range&) {
         throw EApiError(422, "mark names no status mark", "mark");
     }
-    StoreAbsence(env, *persons, person, changed, "api", request.RemoteAddress);
+    StoreAbsence(env, *persons, person, changed, SourceOf(request), request.RemoteAddress);
     AnswerJson(response, 200, PersonJson(changed, env.Statuses(), env.Clock().Now()));
 }
 
@@ -404,7 +366,7 @@ void AnswerMessage(TLive& live, const TIdHTTPRequestInfo& request, TIdHTTPRespon
     CheckShare(env);
     const TKavelEnv::TPersonsPtr persons = env.GetPersons();
     const TKavelPerson& person = FindKey(*persons, keyUtf8);
-    const std::string stored = SendMessage(env, person, sender, text, "api", request.RemoteAddress);
+    const std::string stored = SendMessage(env, person, sender, text, SourceOf(request), request.RemoteAddress);
     AnswerJson(response, 200, {{"key", keyUtf8}, {"sender", Text(stored)}, {"stored", true}});
 }
 
@@ -522,6 +484,50 @@ std::optional<std::string> StrictUtf8(std::string_view cp932) {
     // CP932 maps no character to U+FFFD: where it stands, a byte had no form.
     if (utf8.find("\xEF\xBF\xBD") != std::string::npos) return std::nullopt;
     return utf8;
+}
+
+std::vector<std::string> Unencodable(std::string_view utf8) {
+    std::vector<std::string> out;
+    for (size_t i = 0; i < utf8.size();) {
+        const unsigned char c = static_cast<unsigned char>(utf8[i]);
+        const size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        const std::string ch(utf8.substr(i, n));
+        if (!Utf8ToCp932(ch)) out.push_back(ch);
+        i += n;
+    }
+    return out;
+}
+
+json MessageEntries(const std::string& path, bool read) {
+    json out = json::array();
+    if (!FileExists(path)) return out;
+    const std::string mark = "○";
+    const std::string tag = "(伝言)";
+    const std::string sent = "送信日時:";
+    std::string header, text;
+    bool open = false;
+    auto flush = [&] {
+        if (!open) return;
+        std::string sender = header.substr(mark.size());
+        std::string time;
+        if (const size_t t = sender.find(tag); t != std::string::npos) sender.erase(t);
+        if (const size_t s = header.find(sent); s != std::string::npos) time = header.substr(s + sent.size());
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        out.push_back({{"sender", Text(sender)}, {"time", Text(time)}, {"text", Text(text)}, {"read", read}});
+    };
+    ForEachLine(ReadWholeFile(path), [&](std::string_view line) {
+        if (line.substr(0, mark.size()) == mark) {
+            flush();
+            header.assign(line);
+            text.clear();
+            open = true;
+        } else if (open) {
+            text.append(line);
+            text += '\n';
+        }
+    });
+    flush();
+    return out;
 }
 
 bool IsApiPath(std::string_view path) { return path == "/healthz" || path == "/metrics" || path.starts_with("/api/"); }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class TContentsCache;
 class TLive;
@@ -27,6 +29,13 @@ void AnswerApi(TLive& live, TContentsCache& cache, const std::string& version, c
 // UTF-8 of Shift-JIS text, or nothing when some byte has no UTF-8 form:
 // such text is refused, never guessed at.
 std::optional<std::string> StrictUtf8(std::string_view cp932);
+
+// Each character of UTF-8 text that has no Shift-JIS form, in order.
+std::vector<std::string> Unencodable(std::string_view utf8);
+
+// The messages of a message file (.mil unread, .old read), newest first as
+// the file holds them: objects of sender, time, text (UTF-8) and read.
+nlohmann::json MessageEntries(const std::string& path, bool read);
 
 // The API's description (OpenAPI 3.1).
 extern const char* const OpenApiDocument;

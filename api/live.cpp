@@ -44,7 +44,10 @@ std::string TRequestMetrics::Text() const {
 }
 
 TLive::TLive(TKavelEnv& env, const std::string& homeDirectory, const TClock& clock)
-    : Env_(env), Feed_(std::make_shared<TEventFeed>()), History_(homeDirectory + "history.jsonl", clock) {
+    : Env_(env),
+      Feed_(std::make_shared<TEventFeed>()),
+      History_(homeDirectory + "history.jsonl", clock),
+      Clock_(clock) {
     env.SetOnStored([this](const TKavelEnv::TStoredChange& change) { History_.OnStored(change); });
     env.SetOnRescanned(
         [this](const TKavelPersonsList& before, const TKavelPersonsList& after, const std::vector<std::string>& keys) {
@@ -55,6 +58,7 @@ TLive::TLive(TKavelEnv& env, const std::string& homeDirectory, const TClock& clo
             // A key with no UTF-8 form is left out, as the API leaves it out.
             for (const std::string& key : keys)
                 if (std::optional<std::string> u = StrictUtf8(key)) utf8.push_back(std::move(*u));
+            LastChange_.store(Clock_.Now());
             Feed_->Publish(utf8);
         });
 }
@@ -68,9 +72,9 @@ TLive::~TLive() {
 void TLive::StartWatching() {
     Primed_.store(true);
     if (Watcher_) return;
-    Watcher_ =
-        std::make_unique<TDirectoryWatcher>(Env_.CommonDirectory(), std::vector<std::string>{".kvl", ".off", ".mil"},
-                                            Env_.WatchMode(), Env_.WatchPollMs(), [this] { OnDetected(); });
+    Watcher_ = std::make_unique<TDirectoryWatcher>(
+        Env_.CommonDirectory(), std::vector<std::string>{".kvl", ".off", ".mil"}, Env_.WatchMode(), Env_.WatchPollMs(),
+        [this](const TDirChanges& changes) { OnDetected(changes); });
 }
 
 void TLive::StopWatching() { Watcher_.reset(); }
@@ -79,8 +83,8 @@ bool TLive::Notifying() const { return Watcher_ && Watcher_->Notifying(); }
 
 // On the detector's thread: the rescan runs here, so the feed hears of the
 // change without waiting for a page to ask.
-void TLive::OnDetected() {
-    Env_.ForceReload();
+void TLive::OnDetected(const TDirChanges& changes) {
+    Env_.ForceReload(changes);
     for (int tries = 0; tries < 200; ++tries) {
         try {
             if (Env_.RescanIfDue()) return;

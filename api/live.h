@@ -53,11 +53,13 @@ public:
     TEventFeed& Feed() const { return *Feed_; }
     TChangeHistory& History() { return History_; }
     TRequestMetrics& Requests() { return Requests_; }
+    // When the feed last told of a change (0: not since the start).
+    TDateTime LastChange() const { return LastChange_.load(); }
     // Held feeds open now, as the server counts them; set by its owner.
     std::function<std::int64_t()> WatchersNow;
 
 private:
-    void OnDetected();
+    void OnDetected(const TDirChanges& changes);
 
     TKavelEnv& Env_;
     std::shared_ptr<TEventFeed> Feed_;
@@ -65,4 +67,6 @@ private:
     TRequestMetrics Requests_;
     std::unique_ptr<TDirectoryWatcher> Watcher_;
     std::atomic<bool> Primed_{false};  // the first scan is behind us
+    const TClock& Clock_;
+    std::atomic<TDateTime> LastChange_{0};
 };

@@ -12,7 +12,8 @@ set(QUOR_LAYERS
   "http: platform"
   "pages: log data http"
   "api: pages"
-  "service: api"
+  "views: api"
+  "service: views"
   # Above the server: they may use all of it.
   "fuzz: service"
   "bench: service"

@@ -5,6 +5,7 @@
 #include <limits>
 #include <stdexcept>
 #include <thread>  // the steady clock; <chrono> itself breaks under CP932
+#include <utility>
 
 #include "data/person_status.h"
 #include "data/persons_list.h"
@@ -15,7 +16,6 @@
 namespace {
 
 constexpr double MinutesPerDay = 24 * 60;
-constexpr int PersonsReserve = 300;
 // How long after its start a scan still waits for a person file that another
 // process (or a write of ours) holds; later it skips such a file at once.
 // Meant to ride out a client's brief save; a file held open for long costs a
@@ -26,6 +26,11 @@ constexpr int ForcedScanWaitMs = 2000;
 // Far beyond any write of ours, which renames its temporary file within
 // seconds.
 constexpr int StaleTempSeconds = 60;
+// Scans that list the directory remove our stale temporary files each time;
+// those that look at named files only, at most this often.
+constexpr long long TempSweepMs = 10000;
+// Beyond this many names pending, one listing costs less than their stats.
+constexpr size_t MaxPendingNames = 4096;
 
 // Blanks and control characters, NUL included, separate items and are
 // trimmed from lines.
@@ -219,9 +224,9 @@ void TKavelEnv::BuildStatuses() {
     }
 }
 
-bool TKavelEnv::RescanDue(const TKavelPersonsList& current) const {
+bool TKavelEnv::RescanDue(TDateTime loadTime) const {
     if (ReloadInterval_ <= 0) return true;
-    return Clock_.Now() > current.LoadTime() + ReloadInterval_ / MinutesPerDay;
+    return Clock_.Now() > loadTime + ReloadInterval_ / MinutesPerDay;
 }
 
 bool TKavelEnv::RescanIfDue() {
@@ -256,10 +261,18 @@ TKavelEnv::TPersonsPtr TKavelEnv::GetPersons() {
     // What was asked for up to here, the listing below sees.
     const std::uint64_t covers = AskedScans_.load();
     const bool forced = ReloadPending_.exchange(false);
-    if (!lost && !forced && !RescanDue(*current)) {
+    if (!lost && !forced && !RescanDue(current->LoadTime())) {
         if (probe && !ShareReadable()) MarkShare(false, CommonDirectory_ + "kavel.ini" + "が見つかりません");
         return current;
     }
+    TDirChanges changes;
+    {
+        std::lock_guard hold(PendingLock_);
+        changes = std::exchange(Pending_, TDirChanges{.All = false});
+    }
+    // Named changes are trusted for one interval: then every file is looked
+    // at again, whatever the detector missed.
+    if (lost || !forced || RescanDue(ListedAt_.load())) changes.All = true;
     // A directory that vanishes lists as empty: only a scan of a share that
     // is still readable afterwards may replace the list.
     auto fresh = std::make_shared<TKavelPersonsList>();
@@ -267,7 +280,7 @@ TKavelEnv::TPersonsPtr TKavelEnv::GetPersons() {
     std::vector<std::string> changed;
     const auto scanStart = std::chrono::steady_clock::now();
     try {
-        LoadPersons(*fresh, &changed);
+        LoadPersons(*fresh, &changed, changes);
         Rescans_.fetch_add(1);
         RescanMicros_.fetch_add(static_cast<std::uint64_t>(
             std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - scanStart)
@@ -285,7 +298,7 @@ TKavelEnv::TPersonsPtr TKavelEnv::GetPersons() {
         {
             // What the failed scan took in was never shown: read it all again.
             std::lock_guard hold(KnownLock_);
-            Known_.clear();
+            ForgetScans();
         }
         if (forced) ReloadPending_.store(true);
         MarkShare(false, failure);
@@ -334,7 +347,18 @@ bool TKavelEnv::TakeOwnWrite(const std::string& key, const std::string& text) {
     return false;
 }
 
-void TKavelEnv::ForceReload() {
+void TKavelEnv::ForceReload() { ForceReload(TDirChanges{}); }
+
+void TKavelEnv::ForceReload(const TDirChanges& changes) {
+    {
+        // Before the count: a scan that sees the count takes the names.
+        std::lock_guard hold(PendingLock_);
+        if (!changes.All) Pending_.Names.insert(Pending_.Names.end(), changes.Names.begin(), changes.Names.end());
+        if (changes.All || Pending_.Names.size() > MaxPendingNames) {
+            Pending_.All = true;
+            Pending_.Names.clear();
+        }
+    }
     AskedScans_.fetch_add(1);
     ReloadPending_.store(true);
     std::atomic_load(&Persons_)->SetLoadTime(0);
@@ -349,60 +373,168 @@ TDateTime TKavelEnv::NextLoadTime() {
     return next;
 }
 
-int TKavelEnv::LoadPersons(TKavelPersonsList& list, std::vector<std::string>* changedKeys) {
-    const auto started = std::chrono::steady_clock::now();
-    // Stamped before the listing: a file changed after it is older than the list.
-    list.SetLoadTime(NextLoadTime());
-    const std::vector<TStampedName> files = ListStampedFiles(CommonDirectory_, {".kvl", ".off"});
-    list.Clear();
-    list.Reserve(std::max<int>(PersonsReserve, static_cast<int>(files.size())));
-    auto hasMarker = [&](std::string_view kvlName) {
-        std::string marker(WithoutFileExt(kvlName));
-        marker += ".off";
-        auto at = std::lower_bound(files.begin(), files.end(), marker,
-                                   [](const TStampedName& f, const std::string& n) { return f.Name < n; });
-        return at != files.end() && at->Name == marker;
-    };
+// One scan's findings: the records taken out of the list and put in, the
+// keys that differ, the files read.
+struct TKavelEnv::TScan {
+    std::chrono::steady_clock::time_point Started;
+    std::vector<std::string>* ChangedKeys;
+    std::vector<const TKavelPerson*> Gone{};
+    std::vector<TKavelPersonsList::TPersonPtr> Added{};
+    long long Read = 0;
+
+    void Changed(const TKavelPerson& person) {
+        if (ChangedKeys) ChangedKeys->push_back(person.FileName());
+    }
+};
+
+int TKavelEnv::LoadPersons(TKavelPersonsList& list, std::vector<std::string>* changedKeys, const TDirChanges& changes) {
+    TScan scan{.Started = std::chrono::steady_clock::now(), .ChangedKeys = changedKeys};
+    // Stamped before the look: a file changed after it is older than the list.
+    const TDateTime loadTime = NextLoadTime();
+    list.SetLoadTime(loadTime);
     std::lock_guard hold(KnownLock_);
-    std::unordered_map<std::string, TKnownFile> known;
-    known.reserve(files.size());
-    long long read = 0;
-    for (const TStampedName& file : files) {
-        if (!EndsWithText(file.Name, ".kvl")) continue;
-        const bool off = hasMarker(file.Name);
-        auto old = Known_.find(file.Name);
-        if (old != Known_.end() && old->second.Stamp == file.Stamp) {
-            auto person = std::make_unique<TKavelPerson>(old->second.Person);
-            if (person->PowerOFF != off && changedKeys) changedKeys->push_back(person->FileName());
-            person->PowerOFF = off;
-            known.emplace(file.Name, TKnownFile{file.Stamp, *person});
-            list.Add(std::move(person));
+    const bool listing = changes.All || !Listed_;
+    try {
+        if (listing) {
+            ScanListing(scan);
+            ListedAt_.store(loadTime);
+        } else {
+            ScanNamed(changes.Names, scan);
+        }
+        Scanned_.Replace(scan.Gone, std::move(scan.Added));
+    } catch (...) {
+        ForgetScans();
+        throw;
+    }
+    FilesRead_.fetch_add(scan.Read);
+    list.ShareFrom(Scanned_);
+    // Our writes that a crash cut off leave their temporary files behind.
+    const long long nowMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    if (listing || nowMs - LastSweepMs_ >= TempSweepMs) {
+        LastSweepMs_ = nowMs;
+        RemoveStaleTempFiles(CommonDirectory_, StaleTempSeconds);
+    }
+    return list.Count();
+}
+
+bool TKavelEnv::HasMarker(std::string_view kvlName) const {
+    std::string marker(WithoutFileExt(kvlName));
+    marker += ".off";
+    return Markers_.count(marker) > 0;
+}
+
+void TKavelEnv::ScanListing(TScan& scan) {
+    const std::vector<TStampedName> files = ListStampedFiles(CommonDirectory_, {".kvl", ".off"});
+    Listings_.fetch_add(1);
+    ++Listing_;
+    Markers_.clear();
+    for (const TStampedName& file : files)
+        if (EndsWithText(file.Name, ".off")) Markers_.insert(Markers_.end(), file.Name);
+    Skipped_.clear();
+    for (const TStampedName& file : files)
+        if (EndsWithText(file.Name, ".kvl")) UpdateFile(file.Name, &file.Stamp, scan);
+    for (auto known = Known_.begin(); known != Known_.end();) {
+        if (known->second.Listing == Listing_) {
+            ++known;
             continue;
         }
-        const auto spent =
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
-        const int wait = std::max(0, ScanLockGraceMs - static_cast<int>(spent.count()));
-        try {
-            auto person = std::make_unique<TKavelPerson>(CommonDirectory_ + file.Name, wait);
-            ++read;
-            person->PowerOFF = off;
-            if (changedKeys && (old == Known_.end() || old->second.Person.PowerOFF != off ||
-                                old->second.Person.PersonFileText() != person->PersonFileText()))
-                changedKeys->push_back(person->FileName());
-            known.emplace(file.Name, TKnownFile{file.Stamp, *person});
-            list.Add(std::move(person));
-        } catch (const std::exception&) {
-            // Held, unreadable or gone since the search: next scan tries again.
+        scan.Gone.push_back(known->second.Person.get());
+        scan.Changed(*known->second.Person);
+        known = Known_.erase(known);
+    }
+    Listed_ = true;
+}
+
+void TKavelEnv::ScanNamed(const std::vector<std::string>& names, TScan& scan) {
+    // The person files to look at: those named, those a named marker
+    // belongs to, and those that could not be read last time.
+    std::set<std::string> persons(Skipped_);
+    for (const std::string& name : names) {
+        if (EndsWithText(name, ".kvl")) {
+            persons.insert(name);
+        } else if (EndsWithText(name, ".off")) {
+            TFileStamp stamp;
+            if (StampFile(CommonDirectory_ + name, stamp))
+                Markers_.insert(name);
+            else
+                Markers_.erase(name);
+            // Its person file, however the case of its extension.
+            const std::string base(WithoutFileExt(name));
+            for (int variant = 0; variant < 8; ++variant) {
+                std::string kvl = base + ".kvl";
+                for (int letter = 0; letter < 3; ++letter)
+                    if (variant & (1 << letter)) kvl[base.size() + 1 + letter] -= 'a' - 'A';
+                if (Known_.count(kvl)) persons.insert(std::move(kvl));
+            }
         }
     }
-    if (changedKeys)
-        for (const auto& [name, file] : Known_)
-            if (!known.count(name)) changedKeys->push_back(file.Person.FileName());
-    Known_ = std::move(known);
-    FilesRead_.fetch_add(read);
-    list.ShrinkToFit();
-    list.Sort();
-    // Our writes that a crash cut off leave their temporary files behind.
-    RemoveStaleTempFiles(CommonDirectory_, StaleTempSeconds);
-    return list.Count();
+    for (const std::string& name : persons) {
+        TFileStamp stamp;
+        const bool there = StampFile(CommonDirectory_ + name, stamp);
+        UpdateFile(name, there ? &stamp : nullptr, scan);
+    }
+}
+
+// Brings the record of person file name up to its stamp (nullptr: the file
+// is gone) and its marker.
+void TKavelEnv::UpdateFile(const std::string& name, const TFileStamp* stamp, TScan& scan) {
+    auto known = Known_.find(name);
+    const TKavelPerson* old = known != Known_.end() ? known->second.Person.get() : nullptr;
+    auto forget = [&] {
+        if (!old) return;
+        scan.Gone.push_back(old);
+        scan.Changed(*old);
+        Known_.erase(known);
+    };
+    if (!stamp) {
+        forget();
+        Skipped_.erase(name);
+        return;
+    }
+    const bool off = HasMarker(name);
+    if (old && known->second.Stamp == *stamp) {
+        known->second.Listing = Listing_;
+        if (old->PowerOFF == off) return;
+        auto person = std::make_shared<TKavelPerson>(*old);
+        person->PowerOFF = off;
+        scan.Gone.push_back(old);
+        scan.Changed(*old);
+        scan.Added.push_back(person);
+        known->second.Person = std::move(person);
+        return;
+    }
+    const auto spent =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - scan.Started);
+    const int wait = std::max(0, ScanLockGraceMs - static_cast<int>(spent.count()));
+    std::shared_ptr<TKavelPerson> person;
+    try {
+        person = std::make_shared<TKavelPerson>(CommonDirectory_ + name, wait);
+    } catch (const std::exception&) {
+        // Held, unreadable or gone since the look: left out until it can be read.
+        forget();
+        Skipped_.insert(name);
+        return;
+    }
+    ++scan.Read;
+    Skipped_.erase(name);
+    person->PowerOFF = off;
+    if (old && old->PowerOFF == off && old->PersonFileText() == person->PersonFileText()) {
+        known->second.Stamp = *stamp;
+        known->second.Listing = Listing_;
+        return;
+    }
+    if (old) scan.Gone.push_back(old);
+    scan.Changed(*person);
+    scan.Added.push_back(person);
+    Known_[name] = TKnownFile{*stamp, std::move(person), Listing_};
+}
+
+void TKavelEnv::ForgetScans() {
+    Known_.clear();
+    Markers_.clear();
+    Skipped_.clear();
+    Scanned_.Clear();
+    Listed_ = false;
 }

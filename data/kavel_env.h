@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -13,7 +14,8 @@
 #include "platform/clock.h"
 #include "platform/dir_watch.h"
 
-class TKavelPersonsList;
+#include "data/persons_list.h"
+
 class TPersonStatusCollection;
 class TKavelProtocol;
 
@@ -103,24 +105,34 @@ public:
     // Makes the next GetPersons rescan, whatever the interval, also when a
     // rescan is running right now; the current list's LoadTime becomes 0.
     void ForceReload();
+    // The same for changes known by name (file names in the common
+    // directory): the rescan looks at those files only, and at the files
+    // the last scans had to skip. Once a reload interval after the last
+    // whole listing, a rescan lists every file anyway.
+    void ForceReload(const TDirChanges& changes);
     // Scans the person files into list (skipping those that cannot be
     // read, or that others hold past the scan's short grace), sorted;
-    // returns the number of persons. A file whose stamp (time, size,
-    // identity) is that of the last scan is not read again: its record is
-    // copied, its .off marker looked up afresh. changedKeys, when given,
-    // gets the keys that differ from the last scan. The list's LoadTime is the moment the
-    // scan started, but always later than that of any earlier scan of this
-    // environment, so that a page cached from an older list never passes for
-    // current, however coarse or still the clock.
-    int LoadPersons(TKavelPersonsList& list, std::vector<std::string>* changedKeys = nullptr);
+    // returns the number of persons. changes tells which files to look at:
+    // all of them (a listing), or those named, trusted to be every change
+    // since the last scan. A file whose stamp (time, size, identity) is that
+    // of the last scan is not read again: its record is kept, and so is its
+    // .off marker unless the marker was listed or named. changedKeys, when
+    // given, gets the keys that differ from the last scan. The list's
+    // LoadTime is the moment the scan started, but always later than that of
+    // any earlier scan of this environment, so that a page cached from an
+    // older list never passes for current, however coarse or still the clock.
+    int LoadPersons(TKavelPersonsList& list, std::vector<std::string>* changedKeys = nullptr,
+                    const TDirChanges& changes = TDirChanges{});
     // Change detection (kavel.ini: QUOR_Watch,Mode=auto|notify|poll|off,PollMs=2000).
     TWatchMode WatchMode() const { return WatchMode_; }
     int WatchPollMs() const { return WatchPollMs_; }
     // Rescans now if a rescan is due or forced and none is running; false
     // when one was running (the pending mark stays for the next call).
     bool RescanIfDue();
-    // Person files read from disk by the scans so far (the others copied).
+    // Person files read from disk by the scans so far (the others kept), and
+    // the scans that listed the whole directory.
     long long FilesRead() const { return FilesRead_.load(); }
+    long long Listings() const { return Listings_.load(); }
     void ReadSettings();
     void BuildStatuses();
 
@@ -151,7 +163,13 @@ public:
     const TClock& Clock() const { return Clock_; }
 
 private:
-    bool RescanDue(const TKavelPersonsList& current) const;
+    bool RescanDue(TDateTime loadTime) const;
+    struct TScan;
+    void ScanListing(TScan& scan);
+    void ScanNamed(const std::vector<std::string>& names, TScan& scan);
+    void UpdateFile(const std::string& name, const TFileStamp* stamp, TScan& scan);
+    bool HasMarker(std::string_view kvlName) const;
+    void ForgetScans();  // under KnownLock_
     bool ProbeDue();
     void MarkShare(bool readable, const std::string& detail);
     TDateTime NextLoadTime();
@@ -195,14 +213,29 @@ private:
     std::atomic<std::uint64_t> RescanMicros_{0};
     TWatchMode WatchMode_ = TWatchMode::Auto;
     int WatchPollMs_ = 2000;
-    // The last scan's record of each person file, by file name.
+    // Changes named since the last scan took them; under PendingLock_.
+    std::mutex PendingLock_;
+    TDirChanges Pending_{.All = false};
+    // What the scans know, under KnownLock_: the record of each person file
+    // by file name, the .off markers, the files that could not be read (a
+    // named scan tries them again), and all records sorted, which the next
+    // list starts from. Valid while Listed_: a whole listing, kept up to date.
     struct TKnownFile {
         TFileStamp Stamp;
-        TKavelPerson Person;
+        TKavelPersonsList::TPersonPtr Person;
+        std::uint64_t Listing = 0;  // the last listing that saw the file
     };
     std::mutex KnownLock_;
     std::unordered_map<std::string, TKnownFile> Known_;
+    std::set<std::string> Markers_;
+    std::set<std::string> Skipped_;
+    TKavelPersonsList Scanned_;
+    bool Listed_ = false;
+    std::uint64_t Listing_ = 0;
+    long long LastSweepMs_ = 0;  // steady clock: our stale temporary files removed
+    std::atomic<TDateTime> ListedAt_{0};
     std::atomic<long long> FilesRead_{0};
+    std::atomic<long long> Listings_{0};
     std::atomic<TDateTime> ShareLostSince_{0};
     int ShareProbeMs_ = 500;
     // Steady-clock milliseconds of the last look at the share; under the

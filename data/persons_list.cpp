@@ -90,21 +90,21 @@ char KanaRowOf(const std::string& furigana) {
 
 TKavelPersonsList::~TKavelPersonsList() = default;
 
-TKavelPerson* TKavelPersonsList::Add(std::unique_ptr<TKavelPerson> person) {
-    TKavelPerson* p = person.get();
+const TKavelPerson* TKavelPersonsList::Add(TPersonPtr person) {
+    const TKavelPerson* p = person.get();
     Items_.push_back(std::move(person));
     Groups_.Add(p->Group);
     return p;
 }
 
 void TKavelPersonsList::Delete(int index) {
-    TKavelPerson& p = *Items_.at(index);
+    const TKavelPerson& p = *Items_.at(index);
     Groups_.Remove(p.Group);
     Items_.erase(Items_.begin() + index);
 }
 
 std::unique_ptr<TKavelPerson> TKavelPersonsList::Extract(int index) {
-    std::unique_ptr<TKavelPerson> p = std::move(Items_.at(index));
+    auto p = std::make_unique<TKavelPerson>(*Items_.at(index));
     Items_.erase(Items_.begin() + index);
     Extracted_ = true;
     return p;
@@ -120,6 +120,12 @@ void TKavelPersonsList::Clear() {
     }
     while (!Items_.empty()) Delete(Count() - 1);
     Extracted_ = Groups_.Count() > 0;
+}
+
+void TKavelPersonsList::ShareFrom(const TKavelPersonsList& other) {
+    Items_ = other.Items_;
+    Groups_ = other.Groups_;
+    Extracted_ = other.Extracted_;
 }
 
 namespace {
@@ -142,25 +148,54 @@ uint64_t SortPrefix(const std::string& reading) {
     return key;
 }
 
-}  // namespace
-
-void TKavelPersonsList::Sort() {
+void SortPersons(std::vector<TKavelPersonsList::TPersonPtr>& persons) {
     // Most comparisons are settled by the packed prefixes alone.
     struct TKeyed {
         uint64_t prefix;
-        std::unique_ptr<TKavelPerson> person;
+        TKavelPersonsList::TPersonPtr person;
     };
     std::vector<TKeyed> keyed;
-    keyed.reserve(Items_.size());
-    for (auto& p : Items_) keyed.push_back({SortPrefix(p->Furigana), std::move(p)});
+    keyed.reserve(persons.size());
+    for (auto& p : persons) keyed.push_back({SortPrefix(p->Furigana), std::move(p)});
     std::sort(keyed.begin(), keyed.end(), [](const TKeyed& a, const TKeyed& b) {
         if (a.prefix != b.prefix) return a.prefix < b.prefix;
         return CompareFurigana(*a.person, *b.person) < 0;
     });
-    for (size_t i = 0; i < keyed.size(); ++i) Items_[i] = std::move(keyed[i].person);
+    for (size_t i = 0; i < keyed.size(); ++i) persons[i] = std::move(keyed[i].person);
 }
 
-TKavelPerson* TKavelPersonsList::FindPerson(const std::string& key) const {
+}  // namespace
+
+void TKavelPersonsList::Sort() { SortPersons(Items_); }
+
+void TKavelPersonsList::Replace(const std::vector<const TKavelPerson*>& gone, std::vector<TPersonPtr> added) {
+    if (!gone.empty()) {
+        std::vector<const TKavelPerson*> out(gone);
+        std::sort(out.begin(), out.end());
+        size_t kept = 0;
+        for (TPersonPtr& p : Items_) {
+            if (std::binary_search(out.begin(), out.end(), p.get())) {
+                Groups_.Remove(p->Group);
+                continue;
+            }
+            if (&Items_[kept] != &p) Items_[kept] = std::move(p);
+            ++kept;
+        }
+        Items_.resize(kept);
+    }
+    if (added.empty()) return;
+    SortPersons(added);
+    const size_t middle = Items_.size();
+    Items_.reserve(middle + added.size());
+    for (TPersonPtr& p : added) {
+        Groups_.Add(p->Group);
+        Items_.push_back(std::move(p));
+    }
+    std::inplace_merge(Items_.begin(), Items_.begin() + static_cast<std::ptrdiff_t>(middle), Items_.end(),
+                       [](const TPersonPtr& a, const TPersonPtr& b) { return CompareFurigana(*a, *b) < 0; });
+}
+
+const TKavelPerson* TKavelPersonsList::FindPerson(const std::string& key) const {
     for (const auto& p : Items_)
         if (FileBaseNameView(p->FilePath) == key) return p.get();
     return nullptr;

@@ -49,28 +49,39 @@ int CompareFurigana(const TKavelPerson& a, const TKavelPerson& b);
 // by its first byte, or '\0' when it belongs to no row.
 char KanaRowOf(const std::string& furigana);
 
-// The persons of one scan, owned, with their counted groups and the moment
-// the scan started. Filled by one thread at a time; read by many once
+// The persons of one scan, with their counted groups and the moment the scan
+// started. The records are shared with the lists of other scans that found
+// the same files, so that a rescan copies pointers, not persons: once listed,
+// a record never changes. Filled by one thread at a time; read by many once
 // filled. LoadTime may be changed at any time from any thread.
 class TKavelPersonsList {
 public:
+    using TPersonPtr = std::shared_ptr<const TKavelPerson>;
+
     TKavelPersonsList() = default;
     ~TKavelPersonsList();
     TKavelPersonsList(const TKavelPersonsList&) = delete;
     TKavelPersonsList& operator=(const TKavelPersonsList&) = delete;
 
-    // Takes ownership and counts the person's group; returns the person.
-    TKavelPerson* Add(std::unique_ptr<TKavelPerson> person);
-    // Frees the person and uncounts its group.
+    // Takes the person and counts its group; returns the person.
+    const TKavelPerson* Add(TPersonPtr person);
+    const TKavelPerson* Add(std::unique_ptr<TKavelPerson> person) { return Add(TPersonPtr(std::move(person))); }
+    // Drops the person and uncounts its group.
     void Delete(int index);
-    // Hands the person out without freeing it; Groups is left as it is.
+    // Takes the person out and hands out a copy of it; Groups is left as it is.
     std::unique_ptr<TKavelPerson> Extract(int index);
-    // Frees every person and uncounts their groups.
+    // Drops every person and uncounts their groups.
     void Clear();
+    // The persons and groups of other, the same records (not its LoadTime).
+    void ShareFrom(const TKavelPersonsList& other);
+    // Of a sorted list: takes out the records gone (those very objects) and
+    // puts in added, where Sort would place them. In time linear in Count,
+    // so that a rescan that found few changes does not sort again.
+    void Replace(const std::vector<const TKavelPerson*>& gone, std::vector<TPersonPtr> added);
 
     int Count() const { return static_cast<int>(Items_.size()); }
-    TKavelPerson* Items(int index) const { return Items_.at(index).get(); }
-    TKavelPerson& operator[](int index) const { return *Items_.at(index); }
+    const TKavelPerson* Items(int index) const { return Items_.at(index).get(); }
+    const TKavelPerson& operator[](int index) const { return *Items_.at(index); }
     void Reserve(int capacity) { Items_.reserve(capacity); }
     void ShrinkToFit() { Items_.shrink_to_fit(); }
 
@@ -78,7 +89,7 @@ public:
     void Sort();
 
     // First person whose FileName equals key exactly, or nullptr.
-    TKavelPerson* FindPerson(const std::string& key) const;
+    const TKavelPerson* FindPerson(const std::string& key) const;
 
     const TGroupList& Groups() const { return Groups_; }
 
@@ -86,7 +97,7 @@ public:
     void SetLoadTime(TDateTime t) { LoadTime_.store(t); }
 
 private:
-    std::vector<std::unique_ptr<TKavelPerson>> Items_;
+    std::vector<TPersonPtr> Items_;
     TGroupList Groups_;
     bool Extracted_ = false;  // Groups still counts persons handed out
     std::atomic<double> LoadTime_{0};

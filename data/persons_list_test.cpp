@@ -149,7 +149,7 @@ TEST(PersonsList, GroupsFollowAddDeleteAndClear) {
 TEST(PersonsList, FindPersonByExactKey) {
     TKavelPersonsList list;
     list.Add(Person("yamada", "ﾔﾏﾀﾞ"));
-    TKavelPerson* second = list.Add(Person("suzuki", "ｽｽﾞｷ"));
+    const TKavelPerson* second = list.Add(Person("suzuki", "ｽｽﾞｷ"));
     list.Add(Person("suzuki", "ｽｽﾞｷ2"));
     EXPECT_EQ("ﾔﾏﾀﾞ", list.FindPerson("yamada")->Furigana);
     EXPECT_EQ(nullptr, list.FindPerson("Yamada"));

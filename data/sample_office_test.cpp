@@ -77,7 +77,7 @@ TEST_F(SampleOffice, CoversTheKanaRowsGroupsAndAddresses) {
 }
 
 TEST_F(SampleOffice, KeepsTheClientsExtraLinesAndMessageFiles) {
-    TKavelPerson* p = list.FindPerson("miyazaki");
+    const TKavelPerson* p = list.FindPerson("miyazaki");
     ASSERT_NE(nullptr, p);
     ASSERT_EQ(2u, p->Unknown.size());
     const std::vector<std::string> extra = p->Unknown;

@@ -6,6 +6,10 @@ std::string ReasonPhraseOf(int code) {
     switch (code) {
         case 200:
             return "OK";
+        case 301:
+            return "Moved Permanently";
+        case 303:
+            return "See Other";
         case 304:
             return "Not Modified";
         case 400:

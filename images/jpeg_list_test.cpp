@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "images/graphic_error.h"
 #include "images/jpeg_codec.h"
 
@@ -45,13 +48,41 @@ TEST(TJPEGList, StartUpFillsTheEightImagesInOrder) {
         EXPECT_EQ(back.Width, expected[i].Width);
         EXPECT_EQ(back.Height, expected[i].Height);
     }
-    // The background decodes to the pale paper it was drawn as.
+    // The background decodes to the warm paper it was drawn as: red over green over blue.
     const TBitmap bg = DecodeJpeg(list.Images(0).Bytes());
     long sum[3] = {0, 0, 0};
     for (std::size_t i = 0; i < bg.Pixels.size(); ++i) sum[i % 3] += bg.Pixels[i];
-    const long n = bg.Width * bg.Height;
-    EXPECT_GT(sum[0] / n, 220);
-    EXPECT_GT(sum[2] / n, 200);
+    EXPECT_GT(sum[0], sum[1]);
+    EXPECT_GT(sum[1], sum[2]);
+}
+
+// WCAG relative luminance of one sRGB pixel.
+double RelativeLuminance(const uint8_t* rgb) {
+    double channel[3];
+    for (int i = 0; i < 3; ++i) {
+        const double c = rgb[i] / 255.0;
+        channel[i] = c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    }
+    return 0.2126 * channel[0] + 0.7152 * channel[1] + 0.0722 * channel[2];
+}
+
+// The classic pages put their site and window titles (and unread messages) in white straight on the tiled
+// background, at whatever offset the layout gives them: every pixel the browser gets may sit behind a letter.
+TEST(TJPEGList, WhiteTitlesReadOnEveryPixelOfTheBackground) {
+    InitializeImageCatalogue();
+    const TBitmap bg = DecodeJpeg(TJPEGList::Instance().Find("bg.jpg")->Bytes());
+    ASSERT_FALSE(bg.Empty());
+    double brightest = 0, darkest = 1;
+    for (int y = 0; y < bg.Height; ++y)
+        for (int x = 0; x < bg.Width; ++x) {
+            const double l = RelativeLuminance(bg.Pixel(x, y));
+            brightest = std::max(brightest, l);
+            darkest = std::min(darkest, l);
+        }
+    const double worst = (1.0 + 0.05) / (brightest + 0.05);
+    EXPECT_GE(worst, 4.5) << "white on the brightest pixel, WCAG AA for normal text";
+    // Still paper with its fibres, not a flat fill.
+    EXPECT_GT(brightest - darkest, 0.02);
 }
 
 TEST(TJPEGList, LookupIgnoresCaseAndReportsMisses) {

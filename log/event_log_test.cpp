@@ -132,6 +132,10 @@ TEST_F(TLoggerTest, ReopenFollowsARotationAndTheUtf8CopyHasTheSameLines) {
     EXPECT_EQ(Dir_.Read("QUOR.UTF8.LOG.1"),
               Utf8(u8"2024/03/07 09:05:08 情報　 前\n2024/03/07 09:05:08 情報　 moved\n"));
     EXPECT_EQ(Dir_.Read("QUOR.UTF8.LOG"), Utf8(u8"2024/03/07 09:05:08 警告　 後\n"));
+    // The files made fresh after the rotation have the log's mode too.
+    for (const char* name : {"QUOR.LOG", "QUOR.UTF8.LOG"})
+        EXPECT_EQ(std::filesystem::status(Dir_.File(name)).permissions(),
+                  std::filesystem::perms(NewLogFileMode)) << name;
     EXPECT_TRUE(Sink_.Entries().empty());
     EXPECT_EQ(Console_, "");
 }

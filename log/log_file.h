@@ -26,6 +26,11 @@ std::string LogLine(TDateTime now, uint32_t kind, std::string_view text);
 // Shift-JIS characters pass whole: no trail byte is a control byte.
 std::string EscapeLogText(std::string_view text);
 
+// A log file we create: we write it, the account's group (the admins, when
+// the home is shared with them) reads it, nobody else. The unit's UMask=0002
+// is for the clients' files, not the log, which holds every address and path.
+constexpr unsigned NewLogFileMode = 0640;
+
 // QUOR.LOG: opened for appending, kept for the life of the object, held
 // against other writers by an exclusive advisory lock. Each line goes to the
 // end of the file whole, under one lock, before Write returns.
@@ -36,9 +41,10 @@ public:
     TLogFile(const TLogFile&) = delete;
     TLogFile& operator=(const TLogFile&) = delete;
 
-    // Opens path, creating it empty when it does not exist. False when the
-    // file cannot be opened or created, or another writer holds it; the
-    // object then stays closed.
+    // Opens path, creating it empty when it does not exist (on POSIX with
+    // NewLogFileMode whatever the umask; a file already there keeps its
+    // mode). False when the file cannot be opened or created, or another
+    // writer holds it; the object then stays closed.
     bool Open(const std::string& path);
     void Close();
     bool IsOpen() const { return Fd_.load() >= 0; }

@@ -115,6 +115,29 @@ TEST_F(TLogFileTest, RefusedWhenThePathCannotHoldALog) {
 }
 
 #ifndef _WIN32
+// Owner writes, group reads, others nothing, under any umask the service may
+// run with (the unit's 0002 included); a mode chosen for a file already there stays.
+TEST_F(TLogFileTest, ANewLogIsOwnerWriteGroupReadWhateverTheUmask) {
+    auto mode = [&] {
+        struct stat info {};
+        return ::stat(Path().c_str(), &info) == 0 ? info.st_mode & 07777 : 0u;
+    };
+    for (const mode_t mask : {0000, 0002, 0022, 0077}) {
+        const mode_t before = ::umask(mask);
+        TLogFile file;
+        const bool opened = file.Open(Path());
+        ::umask(before);
+        ASSERT_TRUE(opened);
+        EXPECT_EQ(mode(), 0640u) << "umask " << std::oct << mask;
+        std::filesystem::remove(Path());
+    }
+    Dir_.Write("QUOR.LOG", "");
+    ASSERT_EQ(::chmod(Path().c_str(), 0600), 0);
+    TLogFile file;
+    ASSERT_TRUE(file.Open(Path()));
+    EXPECT_EQ(mode(), 0600u);
+}
+
 TEST_F(TLogFileTest, AFailingWriteIsReported) {
     std::filesystem::create_symlink("/dev/full", Path());
     TLogFile file;

@@ -11,6 +11,7 @@
 #include "log/event_log.h"
 #include "pages/html_escape.h"
 #include "pages/page_maker.h"
+#include "platform/file_system.h"
 #include "platform/sjis_text.h"
 #include "protocol/kavel_protocol.h"
 
@@ -141,7 +142,7 @@ void StoreAbsence(TKavelEnv& env, const TKavelPersonsList& persons, const TKavel
     }
     env.Writes.fetch_add(1);
     env.NoteStored({.Source = source, .Peer = peer, .Before = &before, .After = &changed});
-    env.ForceReload();
+    env.ForceReload(TDirChanges{.All = false, .Names = {ExtractFileName(changed.FilePath)}});
 
     for (int i = 0; i < persons.Count(); ++i) {
         const TKavelPerson& receiver = persons[i];

@@ -2,6 +2,28 @@
 
 #include <exception>
 
+namespace {
+
+// The names whose stamps differ between two listings sorted by name, those
+// in one only included.
+std::vector<std::string> ChangedNames(const std::vector<TStampedName>& before, const std::vector<TStampedName>& after) {
+    std::vector<std::string> names;
+    auto b = before.begin(), a = after.begin();
+    while (b != before.end() || a != after.end()) {
+        if (a == after.end() || (b != before.end() && b->Name < a->Name)) {
+            names.push_back((b++)->Name);
+        } else if (b == before.end() || a->Name < b->Name) {
+            names.push_back((a++)->Name);
+        } else {
+            if (!(b->Stamp == a->Stamp)) names.push_back(a->Name);
+            ++a, ++b;
+        }
+    }
+    return names;
+}
+
+}  // namespace
+
 TDirectoryWatcher::TDirectoryWatcher(std::string directory, std::vector<std::string> extensions, TWatchMode mode,
                                      int pollMs, TOnChange onChange)
     : Directory_(std::move(directory)),
@@ -41,7 +63,7 @@ void TDirectoryWatcher::RunPoll() {
     bool failed = false;
     std::vector<TStampedName> seen = look(failed);
     // What changed before this first look is in it, unseen: one rescan now.
-    OnChange_();
+    OnChange_(TDirChanges{});
     std::unique_lock l(M_);
     while (!Stopping()) {
         Wake_.wait_for(l, std::chrono::milliseconds(PollMs_), [this] { return Stopping(); });
@@ -49,7 +71,10 @@ void TDirectoryWatcher::RunPoll() {
         l.unlock();
         bool nowFailed = false;
         std::vector<TStampedName> now = look(nowFailed);
-        if (nowFailed != failed || now != seen) OnChange_();
+        if (nowFailed != failed)
+            OnChange_(TDirChanges{});
+        else if (std::vector<std::string> names = ChangedNames(seen, now); !names.empty())
+            OnChange_(TDirChanges{.All = false, .Names = std::move(names)});
         seen = std::move(now);
         failed = nowFailed;
         l.lock();

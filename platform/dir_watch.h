@@ -2,7 +2,8 @@
 
 // Change detection on one directory: the kernel's notices where they can be
 // trusted, a look at every file's stamp elsewhere. Either way the owner is
-// only told that something changed; what changed is its own business.
+// told the names that changed when they are known, so that it need not look
+// at the others.
 
 #include <atomic>
 #include <condition_variable>
@@ -28,6 +29,17 @@ struct TStampedName {
     bool operator==(const TStampedName&) const = default;
 };
 
+// What changed in a directory: exactly the files named, or, when that is
+// not known (a first look, notices lost or overflowed), anything.
+struct TDirChanges {
+    bool All = true;
+    std::vector<std::string> Names{};  // without directory; only when !All
+};
+
+// The stamp of the regular file at path, as ListStampedFiles gives it; false
+// when there is none (missing, a directory, not to be looked at).
+bool StampFile(const std::string& path, TFileStamp& stamp);
+
 // The regular files of directory whose extension is one of extensions (ASCII
 // case ignored, each with its dot), with their stamps, sorted by name. One
 // directory pass and a stat per matching name, no file opened. A missing
@@ -42,11 +54,12 @@ enum class TWatchMode {
 };
 
 // Calls onChange on a thread of its own, soon after a file of the given
-// extensions in directory is created, written, renamed or removed. A burst of
-// changes may be told once. onChange must not destroy the watcher.
+// extensions in directory is created, written, renamed or removed, with the
+// names of those files (both names of a rename). A burst of changes may be
+// told once. onChange must not destroy the watcher.
 class TDirectoryWatcher {
 public:
-    using TOnChange = std::function<void()>;
+    using TOnChange = std::function<void(const TDirChanges& changes)>;
 
     TDirectoryWatcher(std::string directory, std::vector<std::string> extensions, TWatchMode mode, int pollMs,
                       TOnChange onChange);

@@ -44,7 +44,23 @@ bool IsNetworkFileSystem(const std::string& directory) {
     }
 }
 
+TFileStamp StampOf(const struct stat& st) {
+    TFileStamp stamp;
+    stamp.MtimeNs = std::int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+    stamp.ChangeNs = std::int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
+    stamp.Size = st.st_size;
+    stamp.Identity = (std::uint64_t{st.st_dev} << 40) ^ std::uint64_t{st.st_ino};
+    return stamp;
+}
+
 }  // namespace
+
+bool StampFile(const std::string& path, TFileStamp& stamp) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    stamp = StampOf(st);
+    return true;
+}
 
 std::vector<TStampedName> ListStampedFiles(const std::string& directory, const std::vector<std::string>& extensions) {
     std::vector<TStampedName> files;
@@ -58,12 +74,7 @@ std::vector<TStampedName> ListStampedFiles(const std::string& directory, const s
         if (!HasExtension(e->d_name, extensions)) continue;
         struct stat st;
         if (::fstatat(::dirfd(dir), e->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode)) continue;
-        TFileStamp stamp;
-        stamp.MtimeNs = std::int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
-        stamp.ChangeNs = std::int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
-        stamp.Size = st.st_size;
-        stamp.Identity = (std::uint64_t{st.st_dev} << 40) ^ std::uint64_t{st.st_ino};
-        files.push_back({e->d_name, stamp});
+        files.push_back({e->d_name, StampOf(st)});
     }
     ::closedir(dir);
     std::sort(files.begin(), files.end(), [](const TStampedName& a, const TStampedName& b) { return a.Name < b.Name; });
@@ -101,13 +112,15 @@ bool TDirectoryWatcher::RunNotify(bool localOnly) {
     } clear{this};
     // Whatever changed before the watch was in place has no notice: one
     // rescan now catches it (the thread may start well after the server).
-    OnChange_();
+    OnChange_(TDirChanges{});
     alignas(inotify_event) char buffer[16384];
     for (;;) {
         pollfd fds[2] = {{notify.Get(), POLLIN, 0}, {stop.Get(), POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0 && errno != EINTR) return false;
         if (Stopping()) return true;
-        bool changed = false;
+        // Notices lost to a full queue, or of a directory that went, leave
+        // the names unknown.
+        TDirChanges changes{.All = false};
         bool lost = false;
         for (;;) {
             const ssize_t n = ::read(notify.Get(), buffer, sizeof buffer);
@@ -115,12 +128,16 @@ bool TDirectoryWatcher::RunNotify(bool localOnly) {
             for (ssize_t at = 0; at < n;) {
                 const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
                 at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-                if (event->mask & (IN_Q_OVERFLOW)) changed = true;
-                if (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) lost = true;
-                if (event->len > 0 && HasExtension(event->name, Extensions_)) changed = true;
+                if (event->mask & IN_Q_OVERFLOW) changes.All = true;
+                if (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) lost = changes.All = true;
+                if (event->len == 0 || !HasExtension(event->name, Extensions_)) continue;
+                changes.Names.emplace_back(event->name);  // the field is padded with NULs
             }
         }
-        if (changed || lost) OnChange_();
+        std::sort(changes.Names.begin(), changes.Names.end());
+        changes.Names.erase(std::unique(changes.Names.begin(), changes.Names.end()), changes.Names.end());
+        if (changes.All) changes.Names.clear();
+        if (changes.All || !changes.Names.empty()) OnChange_(changes);
         // The directory itself went: its notices are over, the poll sees it come back.
         if (lost) return false;
     }

@@ -13,7 +13,24 @@ std::int64_t Ticks(const FILETIME& t) {
     return static_cast<std::int64_t>((std::uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime);
 }
 
+TFileStamp StampOf(const FILETIME& written, DWORD sizeHigh, DWORD sizeLow, const FILETIME& created) {
+    TFileStamp stamp;
+    stamp.MtimeNs = Ticks(written) * 100;
+    stamp.Size = static_cast<std::int64_t>((std::uint64_t{sizeHigh} << 32) | sizeLow);
+    stamp.Identity = static_cast<std::uint64_t>(Ticks(created));
+    return stamp;
+}
+
 }  // namespace
+
+bool StampFile(const std::string& path, TFileStamp& stamp) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    stamp = StampOf(data.ftLastWriteTime, data.nFileSizeHigh, data.nFileSizeLow, data.ftCreationTime);
+    return true;
+}
 
 std::vector<TStampedName> ListStampedFiles(const std::string& directory, const std::vector<std::string>& extensions) {
     std::vector<TStampedName> files;
@@ -33,11 +50,8 @@ std::vector<TStampedName> ListStampedFiles(const std::string& directory, const s
         bool wanted = false;
         for (const std::string& extension : extensions) wanted = wanted || EndsWithText(name, extension);
         if (!wanted) continue;
-        TFileStamp stamp;
-        stamp.MtimeNs = Ticks(found.ftLastWriteTime) * 100;
-        stamp.Size = static_cast<std::int64_t>((std::uint64_t{found.nFileSizeHigh} << 32) | found.nFileSizeLow);
-        stamp.Identity = static_cast<std::uint64_t>(Ticks(found.ftCreationTime));
-        files.push_back({name, stamp});
+        files.push_back(
+            {name, StampOf(found.ftLastWriteTime, found.nFileSizeHigh, found.nFileSizeLow, found.ftCreationTime)});
     } while (FindNextFileA(search, &found));
     FindClose(search);
     std::sort(files.begin(), files.end(), [](const TStampedName& a, const TStampedName& b) { return a.Name < b.Name; });

@@ -162,11 +162,14 @@ bool InstallNewContent(const std::string& path, const std::string& bytes, bool r
 
     if (int err = WriteFault(TWriteStep::Rename, path)) fail(err);
     if (unchanged && old) {
-        // A client may have moved or replaced the file while we composed (the
-        // lock does not stop a rename): moving ours in now would bring back
-        // what it took away.
+        // A client may have moved, replaced or written the file while we
+        // composed (our lock stops none of these; a Samba client writes in
+        // place): moving ours in now would bring back what it took away, or
+        // drop what it added.
         struct stat now;
-        if (::stat(path.c_str(), &now) != 0 || now.st_ino != old->st_ino || now.st_dev != old->st_dev) {
+        if (::stat(path.c_str(), &now) != 0 || now.st_ino != old->st_ino || now.st_dev != old->st_dev ||
+            now.st_size != old->st_size || now.st_mtim.tv_sec != old->st_mtim.tv_sec ||
+            now.st_mtim.tv_nsec != old->st_mtim.tv_nsec) {
             ::unlink(temp.c_str());
             return false;
         }

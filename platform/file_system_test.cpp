@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <thread>
 
@@ -159,6 +160,24 @@ TEST_F(FileSystem, RewriteStartsOverWhenTheFileWasMovedAwayWhileItComposed) {
     EXPECT_EQ(dir.Read("m.old"), "read");
     EXPECT_TRUE(Leftovers({"m.mil", "m.old"}).empty());
 }
+
+#ifndef _WIN32
+// A client through Samba writes in place: what it added while we composed
+// must be in what we move in.
+TEST_F(FileSystem, RewriteStartsOverWhenTheFileWasWrittenInPlaceWhileItComposed) {
+    dir.Write("m.mil", "read");
+    const std::string path = dir.File("m.mil");
+    int writes = 0;
+    SetWriteFaultHook([&](TWriteStep step, const std::string&) {
+        if (step == TWriteStep::Rename && writes++ == 0)
+            std::ofstream(path, std::ios::binary | std::ios::app) << "+client";
+        return 0;
+    });
+    RewriteFileContent(path, [](const std::string* old) { return "new+" + *old; });
+    EXPECT_EQ(dir.Read("m.mil"), "new+read+client");
+    EXPECT_TRUE(Leftovers({"m.mil"}).empty());
+}
+#endif
 
 TEST_F(FileSystem, RewriteReadsBlocksUpToTheirFirstZeroByte) {
     dir.Write("m.mil", std::string("ab\0cdefg\0h", 10));

@@ -68,6 +68,7 @@ int RunCheck(const std::string& homeDirectory, std::ostream& out) {
         const TQuorIni ini = ReadQuorIni(homeDirectory + "quor.ini");
         value("QUOR_CommonDirectory", ini.CommonDirectory);
         value("QUOR_LogUtf8", ini.LogUtf8 ? "1 (" + homeDirectory + "QUOR.UTF8.LOG)" : "0");
+        value("QUOR_WallDetails", ini.WallDetails ? "1" : "0");
         TKavelEnv env;
         try {
             env.SetCommonDirectory(ini.CommonDirectory);

@@ -16,12 +16,14 @@
 #include "http/http_text.h"
 #include "images/jpeg_image.h"
 #include "images/jpeg_list.h"
+#include "images/resource_module.h"
 #include "log/event_log.h"
 #include "log/log_file.h"
 #include "pages/html_escape.h"
 #include "pages/page_maker.h"
 #include "platform/sjis_text.h"
 #include "service/svc_main.h"
+#include "views/views.h"
 
 namespace {
 
@@ -63,6 +65,31 @@ void AnswerImage(const TDispatchContext& context, const TIdHTTPRequestInfo& requ
     response.BodyStream = std::make_unique<TBodyStream>(std::move(bytes));
 }
 
+// The browser's tab icon: the "present" mark, the icon file as it is built in. It changes only with the
+// executable, so the browser keeps it a day before it asks again.
+constexpr std::string_view FaviconPath = "/favicon.ico";
+
+void AnswerFavicon(const TDispatchContext& context, const TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response) {
+    static const std::shared_ptr<const std::string> bytes = [] {
+        const auto icon = MainModule().Find(TResourceKind::Icon, "POWERON");
+        return icon ? std::make_shared<const std::string>(*icon) : nullptr;
+    }();
+    if (!bytes) {
+        response.SetStatus(404);
+        return;
+    }
+    const std::string tag = ImageEntityTag(context.StartTimeText);
+    response.CustomHeaders.push_back({"ETag", tag});
+    response.CustomHeaders.push_back({"Cache-Control", "max-age=86400"});
+    if (RequestHoldsTag(request, tag)) {
+        response.SetStatus(304);
+        return;
+    }
+    response.ContentType = "image/x-icon";
+    response.BodyText.clear();
+    response.BodyStream = std::make_unique<TBodyStream>(bytes);
+}
+
 // The body of a failed page. Without one the browser leaves the frame blank,
 // and the pages that write (message send, absence submit) answer into a frame.
 std::string FailurePage(const std::string& errorText) {
@@ -100,6 +127,8 @@ std::string ImageEntityTag(const std::string& startTimeText) { return "\"" + sta
 bool IsSlowRequest(const TIdHTTPRequestInfo& request) {
     const std::string& path = request.DocumentPath;
     if (path == "/udengoncheck" || path == "/udengonsendresult") return true;
+    // A person's view reads the message files too.
+    if (path.starts_with("/m/p/")) return true;
     return path.starts_with("/api/v1/persons/") && (path.ends_with("/messages") || path.ends_with("/history"));
 }
 
@@ -123,10 +152,16 @@ void webMainCommandGet(const TDispatchContext& context, TIdPeerThread& /*ASender
         // Health and metrics are polled every few seconds: no log line each.
         if (!IsQuietPath(path)) WriteLogFile(ARequestInfo.RemoteAddress + " " + EscapeLogText(path), EventInformation);
         AnswerApi(*context.Live, context.ContentsCache, ServerSoftwareText, ARequestInfo, AResponseInfo);
+    } else if (context.Views && IsViewPath(path)) {
+        // The views' assets come with each page: no log line each.
+        if (!path.starts_with("/m/s/"))
+            WriteLogFile(ARequestInfo.RemoteAddress + " " + EscapeLogText(path), EventInformation);
+        AnswerView(*context.Live, *context.Views, ARequestInfo, AResponseInfo);
     } else {
         AnswerRequest(context, ARequestInfo, AResponseInfo);
     }
-    context.Live->Requests().Observe(RouteLabel(path), AResponseInfo.StatusCode,
+    context.Live->Requests().Observe(IsViewPath(path) ? ViewRouteLabel(path) : RouteLabel(path),
+                                     AResponseInfo.StatusCode,
                                      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
 }
 
@@ -141,7 +176,9 @@ void AnswerRequest(const TDispatchContext& context, const TIdHTTPRequestInfo& AR
     const bool image = path.size() >= ImageSuffix.size() &&
                        path.compare(path.size() - ImageSuffix.size(), ImageSuffix.size(), ImageSuffix) == 0;
     try {
-        if (image)
+        if (path == FaviconPath)
+            AnswerFavicon(context, ARequestInfo, AResponseInfo);
+        else if (image)
             AnswerImage(context, ARequestInfo, AResponseInfo);
         else
             AnswerPage(context, ARequestInfo, AResponseInfo);

@@ -12,6 +12,7 @@
 #include "http/http_response_info.h"
 #include "http/http_server.h"
 #include "images/jpeg_list.h"
+#include "images/resource_module.h"
 #include "log/event_log.h"
 #include "pages/contents_cache.h"
 #include "platform/event_sink.h"
@@ -156,6 +157,27 @@ TEST(IfNoneMatch, ReadsTheListOfTags) {
     EXPECT_FALSE(IfNoneMatchHolds("\"t1", tag));
     EXPECT_FALSE(IfNoneMatchHolds("\"t1,\"", tag));
     EXPECT_FALSE(IfNoneMatchHolds("\"x\" \"t1\"", tag));
+}
+
+TEST_F(DispatcherTest, FaviconIsTheBuiltInIconKeptADayAndLogsNoWarning) {
+    const TIdHTTPResponseInfo icon = Answer("/favicon.ico");
+    EXPECT_EQ(icon.StatusCode, 200);
+    EXPECT_EQ(icon.ContentType, "image/x-icon");
+    ASSERT_TRUE(icon.BodyStream);
+    EXPECT_EQ(icon.BodyStream->View(), *MainModule().Find(TResourceKind::Icon, "POWERON"));
+    EXPECT_EQ(icon.BodyStream->View().substr(0, 4), std::string_view("\0\0\1\0", 4));  // an icon file
+    ASSERT_EQ(icon.CustomHeaders.size(), 2u);
+    EXPECT_EQ(icon.CustomHeaders[0].Value, "\"2026/12/08-10:15:30\"");
+    EXPECT_EQ(icon.CustomHeaders[1].Name, "Cache-Control");
+    EXPECT_EQ(icon.CustomHeaders[1].Value, "max-age=86400");
+    EXPECT_TRUE(icon.ResponseCookies.empty());
+
+    const TIdHTTPResponseInfo again = Answer(WithHeader("/favicon.ico", "If-None-Match", "\"2026/12/08-10:15:30\""));
+    EXPECT_EQ(again.StatusCode, 304);
+    EXPECT_FALSE(again.BodyStream);
+
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"情報　 127.0.0.5 /favicon.ico", "情報　 127.0.0.5 /favicon.ico"}));
+    EXPECT_EQ(Answer("/sub/favicon.ico").StatusCode, 501);
 }
 
 TEST_F(DispatcherTest, UnknownImageIs404WithAWarningLineButNoEvent) {

@@ -74,6 +74,7 @@ TQuorIni ReadQuorIni(const std::string& path) {
     TQuorIni ini;
     ini.CommonDirectory = IncludeTrailingPathDelimiter(directory);
     ini.LogUtf8 = TrimControls(IniValueOf(content, "QUOR_LogUtf8")) == "1";
+    ini.WallDetails = TrimControls(IniValueOf(content, "QUOR_WallDetails")) == "1";
     return ini;
 }
 

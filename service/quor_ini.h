@@ -22,6 +22,9 @@ struct TQuorIni {
     std::string CommonDirectory;
     // "QUOR_LogUtf8=1": QUOR.LOG's lines also go, in UTF-8, to QUOR.UTF8.LOG.
     bool LogUtf8 = false;
+    // "QUOR_WallDetails=1": the wall view (/m/wall) also shows reasons, memos
+    // and status captions; by default only in, out and the return.
+    bool WallDetails = false;
 };
 
 // Reads the quor.ini at path. Raises std::runtime_error, naming what is

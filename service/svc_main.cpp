@@ -65,6 +65,7 @@ void TSvcMain::Start() {
 
     const TQuorIni ini = ReadQuorIni(HomeDirectory_ + "quor.ini");
     SetLogUtf8Copy(ini.LogUtf8);
+    Views.WallDetails = ini.WallDetails;
     Env->SetOnLoaded([](TKavelEnv&) {});
     Env->SetOnShareChanged([this](bool reachable, const std::string& detail) {
         if (reachable)
@@ -84,7 +85,8 @@ void TSvcMain::Start() {
     HttpServer->DefaultPort = ListenPortOverride.value_or(ListenPortOf(Env->HttpPort()));
     HttpServer->OnCommandGet = [this](TIdPeerThread& sender, const TIdHTTPRequestInfo& request,
                                       TIdHTTPResponseInfo& response) {
-        webMainCommandGet(TDispatchContext{*Env, *ContentsCache, StartTimeText, Live.get()}, sender, request, response);
+        webMainCommandGet(TDispatchContext{*Env, *ContentsCache, StartTimeText, Live.get(), &Views}, sender, request,
+                          response);
     };
     Live->WatchersNow = [server = HttpServer.get()] { return server->Statistics().Held; };
     HttpServer->IsSlowRequest = IsSlowRequest;

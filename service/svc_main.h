@@ -8,6 +8,7 @@
 
 #include "platform/clock.h"
 #include "platform/service_host.h"
+#include "views/views.h"
 
 class TKavelEnv;
 class TIdHTTPServer;
@@ -59,6 +60,8 @@ public:
     std::unique_ptr<TContentsCache> ContentsCache;
     // The detector, the feed and the history; for one start, like the server.
     std::unique_ptr<TLive> Live;
+    // What quor.ini decides for the views under /m/.
+    TViewSettings Views;
 
     // The port to listen on instead of kavel.ini's, 0 for any free one; for tests.
     std::optional<std::uint16_t> ListenPortOverride;

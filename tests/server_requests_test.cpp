@@ -60,7 +60,8 @@ TEST_F(ServerRequests, EveryAnswerCarriesTheServerHeader) {
         {"/bg.jpg", {}, 200},
         {"/bg.jpg", {"If-None-Match: " + tag}, 304},
         {"/nosuch.jpg", {}, 404},
-        {"/favicon.ico", {}, 501},
+        {"/favicon.ico", {}, 200},
+        {"/robots.txt", {}, 501},
         {"/uframe?user=nobody", {}, 500},
     };
     for (const TCase& c : cases) {
@@ -150,7 +151,7 @@ TEST_F(ServerRequests, UnknownImageGets404AndAWarningLineOnly) {
 }
 
 TEST_F(ServerRequests, UnknownPathsGet501AndAWarningLine) {
-    for (const char* path : {"/favicon.ico", "/keiziban/", "/KEIZIBAN"}) {
+    for (const char* path : {"/robots.txt", "/keiziban/", "/KEIZIBAN"}) {
         const THttpAnswer answer = Get(path);
         EXPECT_EQ(answer.Status, 501) << path;
         EXPECT_EQ(answer.Header("Content-Type"), std::optional<std::string>("text/html; charset=SJIS")) << path;

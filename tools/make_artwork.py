@@ -29,8 +29,10 @@ FONT_FILES = [
 
 SS = 4  # supersampling factor for shapes
 
-# Page background tone: corners of the buttons blend into it.
-PAPER = (243, 239, 228)
+# Page background tone: corners of the buttons blend into it. Tea-dyed and
+# dark: the classic pages write their titles in white straight on it, which
+# needs 4.5:1 on every pixel of the paper (images/jpeg_list_test.cpp).
+PAPER = (94, 78, 58)
 
 
 def font(size):
@@ -71,12 +73,12 @@ def background():
                 v += amp * math.cos(2 * math.pi * (fx * x / w + fy * y / h) + ph)
             sp[x, y] = max(0, min(255, int(128 + v * 10)))
     shade = shade.resize((w * SS, h * SS), Image.BICUBIC)
-    light = Image.new("RGB", shade.size, (250, 247, 238))
-    dark = Image.new("RGB", shade.size, (233, 227, 212))
+    light = Image.new("RGB", shade.size, (106, 92, 76))
+    dark = Image.new("RGB", shade.size, (86, 68, 45))
     big = Image.composite(light, dark, shade)
 
     draw = ImageDraw.Draw(big)
-    fibre_tones = [(252, 250, 243), (228, 221, 204), (236, 231, 218), (222, 214, 196)]
+    fibre_tones = [(109, 96, 82), (80, 61, 35), (89, 73, 52), (73, 53, 26)]
     for _ in range(140):
         x = rnd.uniform(0, w * SS)
         y = rnd.uniform(0, h * SS)
@@ -261,7 +263,7 @@ def icon_cross(d, ox, oy, s, ink):
 # Sixteen colours chosen by hand: an adaptive palette spends them on the large
 # faces and loses the small accents of the pictograms.
 MENU_PALETTE = [hexrgb(c) for c in (
-    "#F3EFE4",  # page paper (outside the tray)
+    "#5E4E3A",  # page paper (outside the tray)
     "#7C8FA8", "#B4C2D3", "#C3CFDD",  # tray rim, tray
     "#5F7898", "#FDFEFF", "#E6EDF5", "#D3DEEA",  # button border, face top to bottom
     "#1E3250", "#8E9CB0",  # label and its anti-aliasing
@@ -269,7 +271,7 @@ MENU_PALETTE = [hexrgb(c) for c in (
     "#5B9BD5", "#E05A2B", "#3AA655",  # pictogram accents
 )]
 STRIP_PALETTE = [hexrgb(c) for c in (
-    "#F3EFE4",
+    "#5E4E3A",
     "#6F7782", "#FFFFFF", "#E9EBEF", "#D7DBE1",  # plain button
     "#262B33", "#8A919C",  # dark label and its anti-aliasing
     "#1B3F6E", "#5A93D1", "#3F79BD", "#2D64A8",  # primary button

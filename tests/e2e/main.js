@@ -14,7 +14,8 @@ const { Server, freeTcpPort } = require('./lib/server');
 const { ClientListeners } = require('./lib/udp');
 const { Skip } = require('./lib/expect');
 
-const JOURNEYS = ['board', 'filters', 'person_window', 'message', 'absence'];
+const JOURNEYS = ['board', 'filters', 'person_window', 'message', 'absence',
+  'views_board', 'views_person', 'views_client', 'quality'];
 
 function parseArgs(argv) {
   const opts = { quorwell: path.join(office.REPO, 'build', 'quorwell'), out: null, names: [] };
@@ -60,6 +61,7 @@ async function runJourney(name, opts, stopping) {
   const clients = await ClientListeners.open(addresses);
   const server = new Server(opts.quorwell, home, await freeTcpPort());
   let context = null;
+  const more = [];
   let passed = false;
   try {
     office.setPorts(dir, server.port, clients.port);
@@ -75,6 +77,14 @@ async function runJourney(name, opts, stopping) {
       get,
       requireBuilt: (pages) => requireBuilt(server.base, pages),
       shot: browser.screenshots(opts.out, name),
+      out: opts.out,
+      root,
+      // Another browser with a profile of its own: a phone, a desk, a wall.
+      open: async (device) => {
+        const c = await browser.launch(path.join(root, `profile-${more.length + 1}`), device);
+        more.push(c);
+        return c;
+      },
     };
     await journey.run(ctx);
     passed = true;
@@ -82,7 +92,7 @@ async function runJourney(name, opts, stopping) {
     if (!(e instanceof Skip)) e.message += `\n  (server files kept in ${root})\n${server.logText()}`;
     throw e;
   } finally {
-    if (context) await context.close().catch(() => {});
+    for (const c of [context, ...more]) if (c) await c.close().catch(() => {});
     clients.close();
     // The server takes its few seconds to stop; let it while the next
     // journey runs.

@@ -10,14 +10,21 @@ const CHROMIUM = process.env.QUOR_E2E_CHROMIUM || '/usr/bin/chromium';
 const FLAGS = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
   '--disable-background-networking', '--disable-component-update', '--disable-sync'];
 
+// The classic pages' window, a phone held upright, a desk's screen and a
+// screen on the wall.
+const CLASSIC = { viewport: { width: 820, height: 860 } };
+const PHONE = { viewport: { width: 390, height: 844 }, deviceScaleFactor: 2, isMobile: true, hasTouch: true };
+const DESK = { viewport: { width: 1366, height: 900 } };
+const WALL = { viewport: { width: 1920, height: 1080 } };
+
 // A persistent context is the only way playwright takes a user-data dir of
 // our choosing; the directory is new for every run.
-async function launch(userDataDir) {
+async function launch(userDataDir, device = CLASSIC) {
   const context = await chromium.launchPersistentContext(userDataDir, {
     executablePath: CHROMIUM,
     headless: true,
     args: FLAGS,
-    viewport: { width: 820, height: 860 },
+    ...device,
     locale: 'ja-JP',
   });
   context.setDefaultTimeout(10000);
@@ -73,4 +80,7 @@ function screenshots(dir, journey) {
   };
 }
 
-module.exports = { launch, images, pictureShows, expectPicturesShown, clickPicture, screenshots, CHROMIUM };
+module.exports = {
+  launch, images, pictureShows, expectPicturesShown, clickPicture, screenshots, CHROMIUM, FLAGS, CLASSIC, PHONE, DESK,
+  WALL,
+};

@@ -92,6 +92,19 @@ function readPerson(file) {
   return { key, file, raw, ...text, icon, off };
 }
 
+// Saves a person file as a presence client does: every field quoted on a
+// line of its own, Shift-JIS, CR LF. `change` holds texts by field name;
+// the other fields keep their bytes (lines after the mark are left out).
+function writePerson(person, change) {
+  const field = (f) => {
+    if (f in change) return sjis.encode(String(change[f]).replace(/\r?\n/g, '\r\n'));
+    return f === 'reason' ? person.raw.reason.subarray(0, Math.max(0, person.raw.reason.length - 2)) : person.raw[f];
+  };
+  const q = Buffer.from('"');
+  fs.writeFileSync(person.file, Buffer.concat(FIELDS.flatMap((f) => [q, field(f), q, CRLF])));
+  return readPerson(person.file);
+}
+
 function readPersons(dir) {
   return fs
     .readdirSync(dir)
@@ -219,6 +232,6 @@ function tempRoot(tag) {
 }
 
 module.exports = {
-  REPO, MARK_CAPTIONS, RS, makeOffice, setPorts, readPerson, readPersons, boardOrder, kanaRow, groups,
+  REPO, MARK_CAPTIONS, RS, makeOffice, setPorts, readPerson, writePerson, readPersons, boardOrder, kanaRow, groups,
   returnState, boardCell, stableBoardCell, domText, datagramPath, tempRoot, localDateText,
 };
