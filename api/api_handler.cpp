@@ -370,7 +370,8 @@ void AnswerMessage(TLive& live, const TIdHTTPRequestInfo& request, TIdHTTPRespon
     AnswerJson(response, 200, {{"key", keyUtf8}, {"sender", Text(stored)}, {"stored", true}});
 }
 
-void Route(TLive& live, TContentsCache& cache, const std::string& version, const TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response) {
+void Route(TLive& live, TContentsCache& cache, const std::string& version, const TIdHTTPRequestInfo& request,
+           TIdHTTPResponseInfo& response) {
     const std::string& path = request.DocumentPath;
     const bool get = request.Method == "GET" || request.Method == "HEAD";
     if (path == "/healthz" || path == "/metrics") {

@@ -29,9 +29,9 @@ int main(int argc, char** argv) {
     static char body[1 << 20], answer[(1 << 20) + 512];
     const size_t size = fread(body, 1, sizeof body, in);
     fclose(in);
-    int head = snprintf(answer, 512,
-                        "HTTP/1.1 200 OK\r\nContent-Type: %s\r\nContent-Length: %zu\r\nConnection: close\r\n\r\n",
-                        argc > 3 ? argv[3] : "text/html; charset=SJIS", size);
+    int head =
+        snprintf(answer, 512, "HTTP/1.1 200 OK\r\nContent-Type: %s\r\nContent-Length: %zu\r\nConnection: close\r\n\r\n",
+                 argc > 3 ? argv[3] : "text/html; charset=SJIS", size);
     memcpy(answer + head, body, size);
     const size_t length = (size_t)head + size;
 
