@@ -82,11 +82,12 @@ windows:
 test-windows:
 	@JOBS=$(JOBS) scripts/windows-test
 
-# Whole-server benchmark against Debian's nginx (bench/server_vs_nginx.sh: about
-# ten minutes; installs wrk and nginx when missing; results in the table it prints).
+# Whole-server benchmark against Debian's nginx, tuned and stock, and a bare floor;
+# then 2,000 event feeds (bench/server_vs_nginx.sh: about fifteen minutes; installs
+# wrk and nginx when missing; results in the tables it prints).
 .PHONY: bench
 bench: $(BUILD)/CMakeCache.txt
-	cmake --build $(BUILD) -j $(JOBS) --target quorwell
+	cmake --build $(BUILD) -j $(JOBS) --target quorwell bare_server feed_watchers
 	BUILD=$(abspath $(BUILD)) bench/server_vs_nginx.sh
 
 # The soak test, SOAK_SECONDS long (default 60; `make test` runs it for 10).

@@ -1,5 +1,7 @@
 #include "api/api_handler.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <exception>
 #include <map>
 #include <memory>
@@ -18,6 +20,7 @@
 #include "http/http_request_info.h"
 #include "http/http_response_info.h"
 #include "pages/absence_page.h"
+#include "pages/contents_cache.h"
 #include "pages/message_send_page.h"
 #include "platform/date_time.h"
 #include "platform/file_system.h"
@@ -176,64 +179,53 @@ json PersonJson(const TKavelPerson& p, const TPersonStatusCollection& statuses, 
             {"reason", Text(std::string(ReasonBetweenQuotes(p.Huzairiyu)))}};
 }
 
-// Answers under the list's version, shared by every request of that version.
-class TApiCache {
-public:
-    struct TEntry {
-        TDateTime Stamp = -1;
-        std::shared_ptr<const std::string> Body;
-        std::string Tag;
-    };
-    TEntry Find(const std::string& key, TDateTime stamp) {
-        std::lock_guard l(M_);
-        auto it = Entries_.find(key);
-        if (it == Entries_.end() || it->second.Stamp < stamp) return {};
-        return it->second;
-    }
-    void Store(const std::string& key, const TEntry& entry) {
-        std::lock_guard l(M_);
-        if (Entries_.size() > 512) Entries_.clear();
-        Entries_[key] = entry;
-    }
-
-private:
-    std::mutex M_;
-    std::map<std::string, TEntry> Entries_;
-};
-
-TApiCache& Cache() {
-    static TApiCache cache;
-    return cache;
-}
-
-std::string TagOf(const std::string& body) {
+std::uint64_t TagOf(const std::string& body) {
     std::uint64_t h = 1469598103934665603ull;
     for (unsigned char c : body) h = (h ^ c) * 1099511628211ull;
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "\"%016llx\"", static_cast<unsigned long long>(h));
-    return buf;
+    return h;
 }
 
-// A GET answer of the list's version: built once per version and key, sent
-// shared, 304 when the client holds its tag.
-void AnswerCached(TIdHTTPResponseInfo& response, const TIdHTTPRequestInfo& request, const std::string& key,
-                  TDateTime stamp, const std::function<json()>& build) {
-    TApiCache::TEntry entry = Cache().Find(key, stamp);
-    if (!entry.Body) {
-        entry.Stamp = stamp;
-        entry.Body = std::make_shared<const std::string>(build().dump());
-        entry.Tag = TagOf(*entry.Body);
-        Cache().Store(key, entry);
+// A GET answer of the list's version, kept in the pages' cache beside the
+// pages (one bound, one stamp rule): its JSON and tag are made once per
+// version and key, and every answer shares the bytes; 304 when the client
+// holds the tag.
+void AnswerCached(TContentsCache& cache, TIdHTTPResponseInfo& response, const TIdHTTPRequestInfo& request,
+                  const std::string& key, TDateTime stamp, const std::function<json()>& build) {
+    std::optional<TContents> found = cache.FindContents(key, stamp);
+    if (!found) {
+        // One builder at a time: a new version is built once, not once per caller.
+        static std::mutex building;
+        std::lock_guard l(building);
+        found = cache.FindContents(key, stamp);
+        if (!found) {
+            found.emplace(build().dump(), stamp);
+            found->Tag = TagOf(*found->Text);
+            cache.AddObject(key, *found);
+        }
     }
-    response.CustomHeaders.push_back({"ETag", entry.Tag});
+    // The tag's 16 hex digits in quotes, without printf's set-up on every hit.
+    char tag[18];
+    tag[0] = tag[17] = '"';
+    for (int i = 0; i < 16; ++i) tag[16 - i] = "0123456789abcdef"[(found->Tag >> (4 * i)) & 0xF];
+    const std::string_view tagText(tag, sizeof tag);
+    response.CustomHeaders.reserve(response.CustomHeaders.size() + 2);
+    response.CustomHeaders.push_back({"ETag", std::string(tagText)});
     response.CustomHeaders.push_back({"Cache-Control", "no-cache"});
     response.ContentType = "application/json";
-    if (RequestHoldsTag(request, entry.Tag)) {
+    if (RequestHoldsTag(request, tagText)) {
         response.SetStatus(304);
         return;
     }
     response.BodyText.clear();
-    response.BodyStream = std::make_unique<TBodyStream>(entry.Body);
+    response.BodyStream = std::make_unique<TBodyStream>(std::move(found->Text));
+}
+
+// A person's answer in the cache: the key's every byte escaped, so that keys
+// differing in letter case never fold onto one entry.
+std::string PersonCacheKey(const std::string& key) {
+    std::string out = "/api/v1/persons/";
+    AppendPercentEncoded(out, key, [](unsigned char) { return true; });
+    return out;
 }
 
 const TKavelPerson& FindKey(const TKavelPersonsList& persons, const std::string& keyUtf8) {
@@ -372,7 +364,8 @@ void AnswerMessage(TLive& live, const TIdHTTPRequestInfo& request, TIdHTTPRespon
     AnswerJson(response, 200, {{"key", keyUtf8}, {"sender", Text(stored)}, {"stored", true}});
 }
 
-void Route(TLive& live, const std::string& version, const TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response) {
+void Route(TLive& live, TContentsCache& cache, const std::string& version, const TIdHTTPRequestInfo& request,
+           TIdHTTPResponseInfo& response) {
     const std::string& path = request.DocumentPath;
     const bool get = request.Method == "GET" || request.Method == "HEAD";
     if (path == "/healthz" || path == "/metrics") {
@@ -381,27 +374,32 @@ void Route(TLive& live, const std::string& version, const TIdHTTPRequestInfo& re
         return;
     }
     TKavelEnv& env = live.Env();
-    const std::vector<std::string> s = Segments(request);
-    const size_t n = s.size();
+    // A name of one segment (the lists, most asked for) is read off the
+    // decoded path; longer ones are split from the target as sent.
+    const std::string_view rest = std::string_view(path).substr(std::min(path.size(), Prefix.size()));
+    const bool one = path.starts_with(Prefix) && rest.find('/') == std::string_view::npos;
+    const std::vector<std::string> s = one ? std::vector<std::string>() : Segments(request);
+    const size_t n = one ? 1 : s.size();
+    const std::string_view first = one ? rest : n >= 1 ? std::string_view(s[0]) : std::string_view();
     auto want = [&](bool post) {
         if (post ? request.Method != "POST" : !get) throw EApiError(405, "method not allowed");
     };
-    if (n == 1 && s[0] == "openapi.json") {
+    if (n == 1 && first == "openapi.json") {
         want(false);
         response.ContentType = "application/json";
         response.BodyText = OpenApiDocument;
         return;
     }
-    if (n == 1 && s[0] == "events") {
+    if (n == 1 && first == "events") {
         want(false);
         AnswerEvents(live, request, response);
         return;
     }
     const TKavelEnv::TPersonsPtr persons = n >= 1 ? env.GetPersons() : nullptr;
     const TDateTime stamp = persons ? persons->LoadTime() : 0;
-    if (n == 1 && s[0] == "persons") {
+    if (n == 1 && first == "persons") {
         want(false);
-        AnswerCached(response, request, "persons", stamp, [&] {
+        AnswerCached(cache, response, request, "/api/v1/persons", stamp, [&] {
             json list = json::array();
             const TDateTime now = env.Clock().Now();
             for (int i = 0; i < persons->Count(); ++i)
@@ -410,9 +408,9 @@ void Route(TLive& live, const std::string& version, const TIdHTTPRequestInfo& re
         });
         return;
     }
-    if (n == 1 && s[0] == "groups") {
+    if (n == 1 && first == "groups") {
         want(false);
-        AnswerCached(response, request, "groups", stamp, [&] {
+        AnswerCached(cache, response, request, "/api/v1/groups", stamp, [&] {
             json list = json::array();
             const TGroupList& groups = persons->Groups();
             for (int i = 0; i < groups.Count(); ++i)
@@ -421,9 +419,9 @@ void Route(TLive& live, const std::string& version, const TIdHTTPRequestInfo& re
         });
         return;
     }
-    if (n == 1 && s[0] == "statuses") {
+    if (n == 1 && first == "statuses") {
         want(false);
-        AnswerCached(response, request, "statuses", stamp, [&] {
+        AnswerCached(cache, response, request, "/api/v1/statuses", stamp, [&] {
             json list = json::array();
             const TPersonStatusCollection& statuses = env.Statuses();
             for (int i = 0; i < statuses.Count(); ++i) {
@@ -439,12 +437,12 @@ void Route(TLive& live, const std::string& version, const TIdHTTPRequestInfo& re
         });
         return;
     }
-    if (n >= 2 && s[0] == "persons") {
+    if (n >= 2 && first == "persons") {
         const std::string& key = s[1];
         if (n == 2) {
             want(false);
             const TKavelPerson& person = FindKey(*persons, key);
-            AnswerCached(response, request, "persons/" + key, stamp,
+            AnswerCached(cache, response, request, PersonCacheKey(key), stamp,
                          [&] { return PersonJson(person, env.Statuses(), env.Clock().Now()); });
             return;
         }
@@ -555,10 +553,10 @@ std::string RouteLabel(std::string_view path) {
     return "other";
 }
 
-void AnswerApi(TLive& live, const std::string& version, const TIdHTTPRequestInfo& request,
+void AnswerApi(TLive& live, TContentsCache& cache, const std::string& version, const TIdHTTPRequestInfo& request,
                TIdHTTPResponseInfo& response) {
     try {
-        Route(live, version, request, response);
+        Route(live, cache, version, request, response);
     } catch (const EApiError& e) {
         AnswerError(response, e);
     } catch (const ERefusedValue& e) {

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+class TContentsCache;
 class TLive;
 class TIdHTTPRequestInfo;
 class TIdHTTPResponseInfo;
@@ -20,8 +21,9 @@ std::string RouteLabel(std::string_view path);
 
 // Answers one request of IsApiPath: UTF-8 JSON (the feed: Server-Sent
 // Events; the metrics: Prometheus text). Never raises: failures are JSON
-// errors. version is the server's, for /healthz.
-void AnswerApi(TLive& live, const std::string& version, const TIdHTTPRequestInfo& request,
+// errors. The lists and persons are kept in cache, the pages' own, under
+// keys no page uses. version is the server's, for /healthz.
+void AnswerApi(TLive& live, TContentsCache& cache, const std::string& version, const TIdHTTPRequestInfo& request,
                TIdHTTPResponseInfo& response);
 
 // UTF-8 of Shift-JIS text, or nothing when some byte has no UTF-8 form:

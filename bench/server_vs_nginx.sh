@@ -1,17 +1,25 @@
 #!/usr/bin/env bash
 # Whole-server benchmark (`make bench`): build/quorwell on a copy of the
 # sample office against Debian's nginx serving the same bytes as static files
-# (the pages saved from our server, bg.jpg), connection per request, access
-# logs on, servers on SERVER_CPU and wrk on CLIENT_CPU, alternating, RUNS
-# rounds; then the server's resident size after MEMORY_QUERIES distinct board
-# queries. Loopback only; every process it starts is stopped by its PID.
+# (the pages saved from our server, bg.jpg, the API's persons), tuned and
+# stock, and against the floor (bench/bare_server.c, the board's bytes
+# canned); connection per request, access logs on, servers on SERVER_CPU and
+# wrk on CLIENT_CPU, taking turns, RUNS rounds. Then the server's resident
+# size after MEMORY_QUERIES distinct board queries, and on a server of its
+# own, WATCHERS open event feeds (bench/feed_watchers.c): the board with them
+# and without, the memory they add, the time from a client's rename to each
+# feed's event. Loopback only; every process it starts is stopped by its PID.
 #
-# Pages: /keiziban and /uinfo (cached by our server), /bg.jpg, /uframe
-# (built for every request). Prints a markdown table (also in $OUT/results.md).
+# Pages: /keiziban, /uinfo and /api/v1/persons (cached by our server),
+# /bg.jpg, /uframe (built for every request). Prints markdown tables (also in
+# $OUT/results.md).
 #
-# Environment (defaults): BUILD=build RUNS=3 DURATION=8 CONNS="16 64" PAUSE=2
-# PORT=18290 (nginx: PORT+1) SERVER_CPU=0 CLIENT_CPU=1 MEMORY_QUERIES=100000
-# MEMORY_SECONDS=300 PAGES="/keiziban /uinfo /bg.jpg /uframe" OUT=/tmp/server_vs_nginx
+# Environment (defaults): BUILD=build RUNS=3 DURATION=5 CONNS="16 64" PAUSE=1
+# PORT=18290 (stock nginx PORT+1, tuned PORT+2, floor PORT+3, the feeds'
+# server PORT+4) SERVER_CPU=0 CLIENT_CPU=1 MEMORY_QUERIES=100000
+# MEMORY_SECONDS=300 PAGES="/keiziban /uinfo /bg.jpg /uframe /api/v1/persons"
+# WATCHERS=2000 WATCH_CONNS=16 CHANGES=5 OUT=/tmp/server_vs_nginx
+# The open-file limit is raised to WATCHERS+4096 within the hard limit.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -37,6 +45,6 @@ if (($(nproc) < 2)); then
 fi
 
 if [[ ! -f "$BUILD/CMakeCache.txt" ]]; then cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release > "$OUT/cmake.log"; fi
-cmake --build "$BUILD" --target quorwell -j 2 > "$OUT/build.log"
+cmake --build "$BUILD" --target quorwell bare_server feed_watchers -j 2 > "$OUT/build.log"
 
 exec python3 "$ROOT/bench/server_bench.py"

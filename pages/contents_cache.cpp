@@ -54,6 +54,7 @@ TContents::TContents(std::string text, TDateTime stamp) : Text(ExactText(std::mo
 void TContents::Assign(const TContents& source) {
     Text = source.Text;
     Stamp = source.Stamp;
+    Tag = source.Tag;
 }
 
 TContentsCache::TContentsCache(size_t maxBytes, std::function<void()> releaseFreed)

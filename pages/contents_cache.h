@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <list>
 #include <memory>
@@ -26,8 +27,11 @@ public:
     std::shared_ptr<const std::string> Text = std::make_shared<const std::string>();
     std::string ContentType = "text/html";  // kept for completeness; never served
     TDateTime Stamp = 0;
+    // A validator of Text for answers that offer one (the API's ETag), made
+    // once when the text is built; 0: none.
+    std::uint64_t Tag = 0;
 
-    // Takes Text and Stamp; the content type stays.
+    // Takes Text, Stamp and Tag; the content type stays.
     void Assign(const TContents& source);
 };
 

@@ -151,7 +151,7 @@ void webMainCommandGet(const TDispatchContext& context, TIdPeerThread& /*ASender
     if (IsApiPath(path)) {
         // Health and metrics are polled every few seconds: no log line each.
         if (!IsQuietPath(path)) WriteLogFile(ARequestInfo.RemoteAddress + " " + EscapeLogText(path), EventInformation);
-        AnswerApi(*context.Live, ServerSoftwareText, ARequestInfo, AResponseInfo);
+        AnswerApi(*context.Live, context.ContentsCache, ServerSoftwareText, ARequestInfo, AResponseInfo);
     } else if (context.Views && IsViewPath(path)) {
         // The views' assets come with each page: no log line each.
         if (!path.starts_with("/m/s/"))

@@ -270,4 +270,26 @@ TEST_F(LiveServer, ApiAnswersMatchTheDocumentAndWritesAsThePagesDo) {
     EXPECT_EQ(files.CountLog("/metrics"), 0);
 }
 
+// Cached answers share the pages' cache: a write leaves the old tag stale,
+// and keys that differ only in letter case keep answers of their own.
+TEST(LiveApiCache, AnswersFollowTheListAndKeysKeepTheirCase) {
+    TServerFiles files;
+    WriteFile(files.Office() + "AOKI.kvl", ReadFile(files.Office() + "aoki.kvl"));
+    TServerProcess server(files);
+    ASSERT_TRUE(server.WaitReady());
+    const std::uint16_t port = files.Port();
+    for (int round = 0; round < 2; ++round)  // built, then from the cache
+        for (const char* key : {"aoki", "AOKI"})
+            EXPECT_EQ(json::parse(HttpGet(port, std::string("/api/v1/persons/") + key).Body)["key"], key);
+
+    const std::string tag = HttpGet(port, "/api/v1/persons").Header("ETag").value_or("");
+    EXPECT_EQ(HttpGet(port, "/api/v1/persons", {"If-None-Match: " + tag}).Status, 304);
+    ASSERT_EQ(PostJson(port, "/api/v1/persons/aoki/absence", {{"type", "datetime"}, {"date", "2031-05-06"}}).Status,
+              200);
+    const THttpAnswer after = HttpGet(port, "/api/v1/persons", {"If-None-Match: " + tag});
+    EXPECT_EQ(after.Status, 200);
+    EXPECT_NE(after.Header("ETag").value_or(tag), tag);
+    EXPECT_NE(after.Body.find("2031/05/06"), std::string::npos);
+}
+
 }  // namespace

@@ -11,6 +11,7 @@
 #include "data/persons_list.h"
 #include "http/http_request_parser.h"
 #include "http/http_response_info.h"
+#include "pages/contents_cache.h"
 #include "pages/page_test_office.h"
 #include "platform/file_system.h"
 #include "platform/sjis_text.h"
@@ -243,7 +244,8 @@ TEST_F(Views, TheScriptsWritesThroughTheApiAreTheWebsInTheHistoryAndOtherClients
                 std::to_string(body.size()) + "\r\n" + headers + "\r\n" + body,
             true);
         TIdHTTPResponseInfo response;
-        AnswerApi(*Live, "test", parsed.Info, response);
+        TContentsCache cache;
+        AnswerApi(*Live, cache, "test", parsed.Info, response);
         EXPECT_EQ(response.StatusCode, 200) << response.BodyText;
         return Live->History().Last("tanaka", 1).at(0);
     };
