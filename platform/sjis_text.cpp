@@ -141,3 +141,21 @@ std::string PercentEncode(std::string_view text, bool (*escape)(unsigned char)) 
     AppendPercentEncoded(out, text, escape);
     return out;
 }
+
+size_t Utf8SequenceLength(std::string_view text, size_t at) {
+    const auto c = static_cast<unsigned char>(text[at]);
+    const size_t n = c < 0x80                  ? 1
+                     : (c >= 0xC2 && c < 0xE0) ? 2
+                     : (c >= 0xE0 && c < 0xF0) ? 3
+                     : (c >= 0xF0 && c < 0xF5) ? 4
+                                               : 0;
+    if (n == 0 || at + n > text.size()) return 0;
+    for (size_t k = 1; k < n; ++k)
+        if ((static_cast<unsigned char>(text[at + k]) & 0xC0) != 0x80) return 0;
+    if (n < 3) return n;
+    // Overlong three- and four-byte forms, surrogates and what lies above U+10FFFF.
+    const auto d = static_cast<unsigned char>(text[at + 1]);
+    if ((c == 0xE0 && d < 0xA0) || (c == 0xED && d >= 0xA0) || (c == 0xF0 && d < 0x90) || (c == 0xF4 && d >= 0x90))
+        return 0;
+    return n;
+}

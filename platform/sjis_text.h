@@ -91,6 +91,10 @@ std::string Cp932ToUtf8(std::string_view cp932, TBadBytes bad);
 // holds a character CP932 has no code for: such text is refused, never
 // guessed at.
 std::optional<std::string> Utf8ToCp932(std::string_view utf8);
+// The length of the well-formed UTF-8 sequence that starts at text[at], or 0
+// when none does (a stray byte, a cut sequence, an overlong form, a surrogate,
+// a code point above U+10FFFF).
+size_t Utf8SequenceLength(std::string_view text, size_t at);
 
 // ---- Implementation of the template above. ----
 

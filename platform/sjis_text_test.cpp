@@ -130,6 +130,32 @@ TEST(SjisText, Utf8AtTheEdgesRoundTripsAndNamesItsPolicy) {
     EXPECT_EQ(Utf8ToCp932(""), "");
 }
 
+// Every scalar value's shortest form is one sequence of its length; its
+// overlong forms, the surrogates and what lies above U+10FFFF are none.
+TEST(SjisText, Utf8SequencesAreExactlyTheShortestFormsOfScalarValues) {
+    const auto encode = [](uint32_t cp, int n) {
+        std::string s;
+        if (n == 1) return std::string(1, static_cast<char>(cp));
+        const unsigned char lead[] = {0, 0, 0xC0, 0xE0, 0xF0};
+        s += static_cast<char>(lead[n] | (cp >> (6 * (n - 1))));
+        for (int k = n - 2; k >= 0; --k) s += static_cast<char>(0x80 | ((cp >> (6 * k)) & 0x3F));
+        return s;
+    };
+    for (uint32_t cp = 0; cp < 0x110000 + 0x1000; cp += (cp < 0x800 ? 1 : 7)) {
+        const int shortest = cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+        const bool scalar = cp < 0x110000 && !(cp >= 0xD800 && cp < 0xE000);
+        for (int n = shortest; n <= 4; ++n) {
+            if (n == 4 && cp >= 0x200000) continue;
+            const std::string s = encode(cp, n) + "x";
+            ASSERT_EQ(Utf8SequenceLength(s, 0), scalar && n == shortest ? static_cast<size_t>(n) : 0u)
+                << std::hex << cp << " in " << n;
+            if (n > 1) {
+                EXPECT_EQ(Utf8SequenceLength(s.substr(0, n - 1), 0), 0u);  // cut short
+            }
+        }
+    }
+}
+
 TEST(SjisText, Cp932ToUtf8ConvertsJapaneseAndKeepsAscii) {
     EXPECT_EQ(Cp932ToUtf8("情報　 サービスを開始しました。", TBadBytes::Replace),
               Utf8(u8"情報　 サービスを開始しました。"));

@@ -7,26 +7,6 @@ namespace {
 
 constexpr std::string_view Replacement = "\xEF\xBF\xBD";
 
-// The length of the UTF-8 sequence at text[i], or 0 when none starts there.
-size_t Utf8Length(std::string_view text, size_t i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    const size_t n = c < 0x80                  ? 1
-                     : (c >= 0xC2 && c < 0xE0) ? 2
-                     : (c >= 0xE0 && c < 0xF0) ? 3
-                     : (c >= 0xF0 && c < 0xF5) ? 4
-                                               : 0;
-    if (n == 0 || i + n > text.size()) return 0;
-    for (size_t k = 1; k < n; ++k)
-        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
-    // Overlong three- and four-byte forms and surrogates are no characters.
-    const auto d = static_cast<unsigned char>(text[i + 1 < text.size() ? i + 1 : i]);
-    if (c == 0xE0 && d < 0xA0) return 0;
-    if (c == 0xED && d >= 0xA0) return 0;
-    if (c == 0xF0 && d < 0x90) return 0;
-    if (c == 0xF4 && d >= 0x90) return 0;
-    return n;
-}
-
 bool Unreserved(unsigned char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
            c == '_' || c == '~';
@@ -40,7 +20,7 @@ void TViewText::EscapedUtf8(std::string_view utf8) {
     Flush();
     std::string valid;
     for (size_t i = 0; i < utf8.size();) {
-        const size_t n = Utf8Length(utf8, i);
+        const size_t n = Utf8SequenceLength(utf8, i);
         if (n == 0) {
             valid += Replacement;
             ++i;
