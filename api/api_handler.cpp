@@ -74,17 +74,7 @@ std::vector<std::string> Segments(const TIdHTTPRequestInfo& request) {
     while (start <= target.size()) {
         size_t end = target.find('/', start);
         if (end == std::string_view::npos) end = target.size();
-        std::string segment;
-        for (size_t i = start; i < end; ++i) {
-            if (target[i] == '%' && i + 2 < end && HexDigitValue(target[i + 1]) >= 0 &&
-                HexDigitValue(target[i + 2]) >= 0) {
-                segment += static_cast<char>(HexDigitValue(target[i + 1]) * 16 + HexDigitValue(target[i + 2]));
-                i += 2;
-            } else {
-                segment += target[i];
-            }
-        }
-        out.push_back(std::move(segment));
+        out.push_back(PercentDecode(target.substr(start, end - start)));
         start = end + 1;
     }
     return out;

@@ -142,6 +142,21 @@ std::string PercentEncode(std::string_view text, bool (*escape)(unsigned char)) 
     return out;
 }
 
+std::string PercentDecode(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && HexDigitValue(text[i + 1]) >= 0 &&
+            HexDigitValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
 size_t Utf8SequenceLength(std::string_view text, size_t at) {
     const auto c = static_cast<unsigned char>(text[at]);
     const size_t n = c < 0x80                  ? 1

@@ -78,6 +78,9 @@ int HexDigitValue(char c);
 // receiver reads bytes, not characters.
 void AppendPercentEncoded(std::string& out, std::string_view text, bool (*escape)(unsigned char));
 std::string PercentEncode(std::string_view text, bool (*escape)(unsigned char));
+// Every %XX of text as its byte, everything else as it is: the decoding of a
+// URL path segment ('+' stays '+', a lone '%' stays '%').
+std::string PercentDecode(std::string_view text);
 
 // ---- UTF-8 at the edges. ----
 

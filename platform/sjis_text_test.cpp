@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace {
 
 std::string Utf8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
@@ -100,10 +102,21 @@ TEST(SjisText, LinesEndAtEveryKindOfBreak) {
     EXPECT_EQ(SplitLines(zero, {.ZeroEndsText = false}), (V{std::string("a\0b", 3), "c"}));
 }
 
-TEST(SjisText, PercentEncodingByAPredicate) {
+TEST(SjisText, PercentEncodingByAPredicateAndItsDecoding) {
     EXPECT_EQ(PercentEncode("a b&表", [](unsigned char c) { return c == ' ' || c == '&'; }), "a%20b%26表");
     EXPECT_EQ(HexDigitValue('f'), 15);
     EXPECT_EQ(HexDigitValue('G'), -1);
+    // Whatever a predicate escaped, decoding gives every byte back.
+    std::mt19937 random(7);
+    for (int round = 0; round < 2000; ++round) {
+        std::string text(random() % 12, '\0');
+        for (char& c : text) c = static_cast<char>(random() % 256);
+        const auto escape = round % 2 ? [](unsigned char c) { return c == '%' || c >= 0x80; }
+                                      : [](unsigned char c) { return c != '/'; };
+        ASSERT_EQ(PercentDecode(PercentEncode(text, escape)), text);
+    }
+    // A path segment: '+' is no blank, and a '%' without two hex digits stays.
+    EXPECT_EQ(PercentDecode("a+b%2Bc%zz%4"), "a+b+c%zz%4");
 }
 
 // Text that must leave as UTF-8 goes out here and only here, and comes back

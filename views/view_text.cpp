@@ -53,16 +53,4 @@ std::string KeyPathPiece(std::string_view cp932Key) {
     return PercentEncode(utf8, [](unsigned char c) { return !Unreserved(c); });
 }
 
-std::string KeyOfPathPiece(std::string_view piece) {
-    std::string utf8;
-    for (size_t i = 0; i < piece.size(); ++i) {
-        if (piece[i] == '%' && i + 2 < piece.size() && HexDigitValue(piece[i + 1]) >= 0 &&
-            HexDigitValue(piece[i + 2]) >= 0) {
-            utf8 += static_cast<char>(HexDigitValue(piece[i + 1]) * 16 + HexDigitValue(piece[i + 2]));
-            i += 2;
-        } else {
-            utf8 += piece[i];
-        }
-    }
-    return Utf8ToCp932(utf8).value_or(std::string());
-}
+std::string KeyOfPathPiece(std::string_view piece) { return Utf8ToCp932(PercentDecode(piece)).value_or(std::string()); }
