@@ -150,7 +150,9 @@ TEST_F(HeldStream, ASlowOrGoneReaderIsCutWhileTheOthersGetEveryEvent) {
         for (size_t s = 0; s < 3; ++s) Stream(s)->Push(big + "<" + std::to_string(i) + ">");
         ASSERT_TRUE(reader.ReadUntil("x<" + std::to_string(i) + ">")) << i;
     }
-    EXPECT_TRUE(Eventually([](const THttpServerStatistics& s) { return s.Held == 1 && s.Stalled == 1; }));
+    // The gone reader may count as stalled too when its reset comes late (a loaded machine).
+    EXPECT_TRUE(Eventually([](const THttpServerStatistics& s) { return s.Held == 1 && s.Stalled >= 1; }))
+        << "held " << Server.Statistics().Held << ", stalled " << Server.Statistics().Stalled;
     Stream(2)->Push("last\n");
     EXPECT_TRUE(reader.ReadUntil("last\n"));
 }
