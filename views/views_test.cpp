@@ -27,18 +27,8 @@ std::string U(const char8_t* text) { return reinterpret_cast<const char*>(text);
 const std::string Smile = "\xF0\x9F\x98\x80", Heart = "\xE2\x99\xA5";
 
 bool ValidUtf8(std::string_view s) {
-    for (size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        const size_t n = c < 0x80                  ? 1
-                         : (c >= 0xC2 && c < 0xE0) ? 2
-                         : (c >= 0xE0 && c < 0xF0) ? 3
-                         : (c >= 0xF0 && c < 0xF5) ? 4
-                                                   : 0;
-        if (n == 0 || i + n > s.size()) return false;
-        for (size_t k = 1; k < n; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        i += n;
-    }
+    for (size_t i = 0, n; i < s.size(); i += n)
+        if ((n = Utf8SequenceLength(s, i)) == 0) return false;
     return true;
 }
 
