@@ -40,6 +40,24 @@ const TJPEGImage* FindImage(TKavelEnv& env, const std::string& name) {
     return statuses.HasImage(name) ? statuses.FindImage(name) : nullptr;
 }
 
+// Bytes built into the executable, tagged with the start time: 304 when the
+// browser already holds them. False when it answered 304.
+bool AnswerBuiltInBytes(const TDispatchContext& context, const TIdHTTPRequestInfo& request,
+                        TIdHTTPResponseInfo& response, std::shared_ptr<const std::string> bytes,
+                        const char* cacheControl, const char* contentType) {
+    const std::string tag = ImageEntityTag(context.StartTimeText);
+    response.CustomHeaders.push_back({"ETag", tag});
+    response.CustomHeaders.push_back({"Cache-Control", cacheControl});
+    if (RequestHoldsTag(request, tag)) {
+        response.SetStatus(304);
+        return false;
+    }
+    response.ContentType = contentType;
+    response.BodyText.clear();
+    response.BodyStream = std::make_unique<TBodyStream>(std::move(bytes));
+    return true;
+}
+
 void AnswerImage(const TDispatchContext& context, const TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response) {
     const std::string& path = request.DocumentPath;
     const std::string name = path.substr(path.empty() ? 0 : 1, MaxImageName);
@@ -50,19 +68,9 @@ void AnswerImage(const TDispatchContext& context, const TIdHTTPRequestInfo& requ
         return;
     }
     // Encoded once per image; the answer shares the bytes instead of copying them.
-    std::shared_ptr<const std::string> bytes = image->SharedBytes();
-    const std::string tag = ImageEntityTag(context.StartTimeText);
-    response.CustomHeaders.push_back({"ETag", tag});
     // Stored, but confirmed before each use: a restart changes the tag.
-    response.CustomHeaders.push_back({"Cache-Control", "no-cache"});
-    if (RequestHoldsTag(request, tag)) {
-        response.SetStatus(304);
-        return;
-    }
-    response.ContentType = "image/jpeg";
-    response.ResponseCookies.AddCookie("Last-Modified=" + context.StartTimeText + "; path=" + path);
-    response.BodyText.clear();
-    response.BodyStream = std::make_unique<TBodyStream>(std::move(bytes));
+    if (AnswerBuiltInBytes(context, request, response, image->SharedBytes(), "no-cache", "image/jpeg"))
+        response.ResponseCookies.AddCookie("Last-Modified=" + context.StartTimeText + "; path=" + path);
 }
 
 // The browser's tab icon: the "present" mark, the icon file as it is built in. It changes only with the
@@ -78,16 +86,7 @@ void AnswerFavicon(const TDispatchContext& context, const TIdHTTPRequestInfo& re
         response.SetStatus(404);
         return;
     }
-    const std::string tag = ImageEntityTag(context.StartTimeText);
-    response.CustomHeaders.push_back({"ETag", tag});
-    response.CustomHeaders.push_back({"Cache-Control", "max-age=86400"});
-    if (RequestHoldsTag(request, tag)) {
-        response.SetStatus(304);
-        return;
-    }
-    response.ContentType = "image/x-icon";
-    response.BodyText.clear();
-    response.BodyStream = std::make_unique<TBodyStream>(bytes);
+    AnswerBuiltInBytes(context, request, response, bytes, "max-age=86400", "image/x-icon");
 }
 
 // The body of a failed page. Without one the browser leaves the frame blank,
